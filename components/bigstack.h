@@ -1,0 +1,39 @@
+// The scratch stack: a mark-and-release allocator over one fixed block.
+//
+// A request pushes a mark, takes buffers (each rounded up to a multiple of 4
+// bytes, handed out in address order) and pops the mark, which releases them
+// all at once. Requests nest. The record does not own its block. There is one
+// process-wide instance over a static 65536-byte block (BigStack_Sys); the
+// record has no lock, so only one thread may push and take at a time.
+#pragma once
+
+#include <cstdint>
+
+struct BigStack {
+    unsigned char* mem;     // start of the block
+    uint32_t size;          // length of the block in bytes
+    unsigned char* sp;      // the next free byte
+    unsigned char* block1;  // the innermost mark, or null
+    uint32_t max;           // high-water mark of sp - mem
+};
+
+// The process-wide instance; its 65536-byte static block is bound by
+// BigStack_InitSys.
+BigStack* BigStack_Sys();
+// Binds the process-wide instance to its static block (sp back at the start).
+void BigStack_InitSys();
+
+// mem = block, size = size, sp = block, block1 = none.
+void BigStack_Init(BigStack* stack, void* block, uint32_t size);
+// Stores block1 in the word at sp and makes it the innermost mark. A push
+// with fewer than 4 bytes left raises BigStack_Full (281) instead of writing
+// past the block.
+void BigStack_Push(BigStack* stack);
+// Returns n bytes rounded up to a multiple of 4 (not cleared); 0 takes nothing.
+// Raises BigStack_Full (281, "BigStack 不足です (usable=%d, request=%d)") when
+// they do not fit; sp is then unchanged.
+void* BigStack_Alloc(BigStack* stack, uint32_t n);
+// Releases everything taken since the innermost mark, and the mark itself.
+void BigStack_Pop(BigStack* stack);
+// Debug display of the record.
+void BigStack_Print(BigStack* stack);

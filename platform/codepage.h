@@ -1,0 +1,34 @@
+// Code page 932 (Shift_JIS as Windows has it) at the edges of the system.
+//
+// Inside the system every text is CP932 bytes. This module is the one place
+// that converts: file names to and from the OS, widget texts, command-line
+// arguments and terminal output (all UTF-8). The lead-byte test is a constant
+// table, never the process locale.
+//
+// The conversions run on iconv. What a byte sequence without a counterpart
+// becomes: one '?' for each unconvertible character or stray byte, and the
+// call reports that it was not exact. A conversion into a caller's buffer
+// never writes past its size and always terminates when size > 0.
+// Thread safety: every function may be called from any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// True when the byte starts a double-byte character of code page 932
+// (0x81 to 0x9F and 0xE0 to 0xFC).
+bool CodePage_IsLead(unsigned char byte);
+
+// Returns the UTF-8 form of CP932 text. *exact (when given) is set false when a
+// byte sequence had no Unicode counterpart (it became '?').
+std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact = nullptr);
+
+// Returns the CP932 form of UTF-8 text. *exact (when given) is set false when a
+// character had no CP932 form or the input was not valid UTF-8 (each became '?').
+std::string CodePage_Utf8ToSjis(std::string_view utf8, bool* exact = nullptr);
+
+// Converts UTF-8 to CP932 into out[0, size): writes at most size - 1 bytes and
+// a NUL (nothing when size is 0), never cutting a double-byte character.
+// Returns false when the text was cut or was not exact.
+bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size);
