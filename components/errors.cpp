@@ -256,8 +256,12 @@ void Errors_Msg_Set(Errors_Msg* msg, int id, int code, const char* file, int lin
     }
 }
 
-Errors_Msg* Errors_GetMsg() { return &g_msg; }
-ArrX_Able* Errors_GetMsgPool() { return &g_pool; }
+Errors_Msg* Errors_GetMsg() {
+    return &g_msg;
+}
+ArrX_Able* Errors_GetMsgPool() {
+    return &g_pool;
+}
 
 void Errors_MsgPool_Print(ArrX_Able* pool) {
     if (!pool || !pool->first) return;
@@ -274,7 +278,9 @@ void Errors_MsgPool_Print(ArrX_Able* pool) {
     }
 }
 
-void Errors_EndReport() { g_nesting = 0; }
+void Errors_EndReport() {
+    g_nesting = 0;
+}
 
 void Errors_PrintRecent() {
     Errors_MsgPool_Print(&g_pool);
@@ -287,7 +293,9 @@ bool Errors_CountUp(int n) {
     return n > 0 && g_repeat % n == 0;
 }
 
-void Errors_SetDebugDisplay(bool on) { g_debugOn = on; }
+void Errors_SetDebugDisplay(bool on) {
+    g_debugOn = on;
+}
 
 void Errors_SetBreak(bool on, uint32_t hintFilter, int countdown) {
     g_breakOn = on;
@@ -307,8 +315,7 @@ void Errors_PrintSize(const char* name, int value) {
                   value / 1048576.0);
 }
 
-void Errors_PrintInt(const char* name, const void* address, int value, const char* file,
-                     int line) {
+void Errors_PrintInt(const char* name, const void* address, int value, const char* file, int line) {
     Errors_DebugPrintf("%s (%p) = %d(0x%X) '%c' : %s(%d)", name, address, value, value,
                        Errors_PrintableChar(value), file, line);
 }
@@ -325,7 +332,9 @@ void Errors_PrintStr(const char* name, const void* address, const char* str, con
 
 namespace {
 
-uint32_t addr32(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+uint32_t addr32(const void* p) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+}
 
 // Appends one dump row of 16 positions starting at rowStart; bytes outside
 // [from, to) show as three blanks.
@@ -350,7 +359,8 @@ void Errors_DumpMem(const char* name, const void* block, int size, const char* f
     if (size < 16) {
         int len = snprintf(row, sizeof row, "%s(%08X)  %08X : ", name, addr32(b), addr32(b));
         for (int i = 0; i < size; i++)
-            len += snprintf(row + len, sizeof row - len, "%02X%s", b[i], (i % 4 == 3) ? " - " : " ");
+            len +=
+                snprintf(row + len, sizeof row - len, "%02X%s", b[i], (i % 4 == 3) ? " - " : " ");
         snprintf(row + len, sizeof row - len, ": %s(%d)", file, line);
         Errors_DebugPrintf("%s", row);
         return;
@@ -452,8 +462,8 @@ void Errors_WatchCheck(const char* place, int line) {
     if (g_watchBlock) {
         const unsigned char* b = static_cast<const unsigned char*>(g_watchBlock);
         if (g_watchIsString) {
-            if (strncmp(reinterpret_cast<const char*>(b), reinterpret_cast<const char*>(g_watchCopy),
-                        sizeof g_watchCopy) != 0) {
+            if (strncmp(reinterpret_cast<const char*>(b),
+                        reinterpret_cast<const char*>(g_watchCopy), sizeof g_watchCopy) != 0) {
                 changed = true;
                 Errors_DebugPrintf("WATCH!★ : adr = %p : %s : %s(%d)", g_watchBlock,
                                    reinterpret_cast<const char*>(b), place, line);
@@ -493,16 +503,20 @@ void Errors_CheckSum(const void* const* ranges, int listSize) {
         for (; p < end; p++) sum += *p;
     }
     if (sum != g_checkSum)
-        ERRORS_REPORT(Errors_BadCheckSum, "CheckSum ERROR run_sum = %d(0x%08X), right_sum = %d(0x%08X)",
-                      sum, sum, g_checkSum, g_checkSum);
+        ERRORS_REPORT(Errors_BadCheckSum,
+                      "CheckSum ERROR run_sum = %d(0x%08X), right_sum = %d(0x%08X)", sum, sum,
+                      g_checkSum, g_checkSum);
 }
 
-void Errors_SetCheckSum(uint32_t expected) { g_checkSum = expected; }
+void Errors_SetCheckSum(uint32_t expected) {
+    g_checkSum = expected;
+}
 
 void Errors_Break(uint32_t value, uint32_t hint, const char* file, int line) {
     if (!g_breakOn) return;
     if (g_breakFilter != 0xCCCCCCCC && hint != g_breakFilter) return;
-    if (value != 0xCCCCCCCC) Errors_Printf("break in %s(%d) : hint = %d(0x%X)", file, line, hint, hint);
+    if (value != 0xCCCCCCCC)
+        Errors_Printf("break in %s(%d) : hint = %d(0x%X)", file, line, hint, hint);
     g_breakCount++;
     if (g_breakCountdown <= 1)
         Errors_BreakHook(value, hint, file, line);
@@ -510,7 +524,9 @@ void Errors_Break(uint32_t value, uint32_t hint, const char* file, int line) {
         g_breakCountdown--;
 }
 
-int Errors_BreakHook(uint32_t, uint32_t, const char*, int) { return 1; }
+int Errors_BreakHook(uint32_t, uint32_t, const char*, int) {
+    return 1;
+}
 
 void Errors_InitDebugBuf() {
     memset(g_debugBuf, 0, sizeof g_debugBuf);
@@ -521,6 +537,12 @@ void Errors_InitDebugBuf() {
     g_logPos = g_logBuf;
 }
 
-const char* Errors_DebugBuf() { return g_debugBuf; }
-const char* Errors_LogBuf() { return g_logBuf; }
-int Errors_DebugPageNum() { return g_pageNum; }
+const char* Errors_DebugBuf() {
+    return g_debugBuf;
+}
+const char* Errors_LogBuf() {
+    return g_logBuf;
+}
+int Errors_DebugPageNum() {
+    return g_pageNum;
+}

@@ -24,7 +24,10 @@ struct Errors_Id {
     const char* name;
 };
 
-#define ERRORS_DEFINE_ID(idName, idCode) inline constexpr Errors_Id idName{idCode, #idName}
+#define ERRORS_DEFINE_ID(idName, idCode) \
+    inline constexpr Errors_Id idName {  \
+        idCode, #idName                  \
+    }
 ERRORS_DEFINE_ID(Errors_Unofficial, 102);
 ERRORS_DEFINE_ID(Errors_NotSupport, 107);
 ERRORS_DEFINE_ID(Errors_BadCheckSum, 110);
@@ -160,6 +163,6 @@ int Errors_BreakHook(uint32_t value, uint32_t hint, const char* file = nullptr, 
 void Errors_InitDebugBuf();
 
 // Read access to the debug buffers, for tests and the debugger.
-const char* Errors_DebugBuf();   // 30583 bytes
-const char* Errors_LogBuf();     // 1911 bytes
+const char* Errors_DebugBuf();  // 30583 bytes
+const char* Errors_LogBuf();    // 1911 bytes
 int Errors_DebugPageNum();

@@ -29,7 +29,9 @@ void propagate(Except3_Sys* sys, unsigned char removedNoJump) {
 }
 }  // namespace
 
-Except3_Sys* Except3_GetSys() { return &g_sys; }
+Except3_Sys* Except3_GetSys() {
+    return &g_sys;
+}
 
 void Except3_Init(Except3_Sys* sys, Except3_Frame* frames, size_t size) {
     sys->bExcept = 0;
@@ -39,7 +41,13 @@ void Except3_Init(Except3_Sys* sys, Except3_Frame* frames, size_t size) {
 }
 
 void Except3_PushTry(Except3_Sys* sys, const char* file, int line) {
-    if (sys->nTry < 0 || sys->nTry >= sys->maxTry) fatal(__LINE__, 3);
+    if (sys->nTry < 0 || sys->nTry >= sys->maxTry) {
+        // The frame array is full. The fatal path shows the saved current
+        // record, so it is made to name the condition first.
+        Errors_Msg_Set(Errors_GetMsg(), -1, Except3_Code_Fatal, __FILE_NAME__, __LINE__, "%s",
+                       Except3_Msgs[3]);
+        fatal(__LINE__, 3);
+    }
     Except3_Frame* f = &sys->frames[sys->nTry];
     f->file = file;
     f->line = line;
@@ -90,7 +98,9 @@ void Except3_Throw(Except3_Sys* sys, Errors_Msg* msg) {
     throw Except3_Resume{sys->nTry - 1};
 }
 
-void Except3_BeginNoJump(Except3_Sys* sys) { sys->bNoJump = 1; }
+void Except3_BeginNoJump(Except3_Sys* sys) {
+    sys->bNoJump = 1;
+}
 
 void Except3_EndNoJump(Except3_Sys* sys) {
     sys->bNoJump = 0;
@@ -103,9 +113,13 @@ void Except3_EndNoJump(Except3_Sys* sys) {
     throw Except3_Resume{sys->nTry - 1};
 }
 
-bool Except3_IsNoJump(Except3_Sys* sys) { return sys->bNoJump || sys->nTry == 0; }
+bool Except3_IsNoJump(Except3_Sys* sys) {
+    return sys->bNoJump || sys->nTry == 0;
+}
 
-bool Except3_IsExcept(Except3_Sys* sys) { return sys->bExcept != 0; }
+bool Except3_IsExcept(Except3_Sys* sys) {
+    return sys->bExcept != 0;
+}
 
 void Except3_Dump(Except3_Sys* sys) {
     Errors_DebugPrintf("Except3:");

@@ -10,16 +10,53 @@ namespace {
 // Lead bytes of code page 932, one bit per byte value.
 constexpr bool kLead[256] = {
 #define R16(v) v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v
-    R16(false), R16(false), R16(false), R16(false), R16(false), R16(false), R16(false),
+    R16(false),
+    R16(false),
+    R16(false),
+    R16(false),
+    R16(false),
+    R16(false),
+    R16(false),
     R16(false),
     // 0x80: 0x80 is not a lead byte, 0x81..0x8F are
-    false, true, true, true, true, true, true, true, true, true, true, true, true, true, true,
+    false,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
     true,
     R16(true),  // 0x90..0x9F
-    R16(false), R16(false), R16(false), R16(false),  // 0xA0..0xDF
-    R16(true),                                       // 0xE0..0xEF
+    R16(false),
+    R16(false),
+    R16(false),
+    R16(false),  // 0xA0..0xDF
+    R16(true),   // 0xE0..0xEF
     // 0xF0..0xFC lead, 0xFD..0xFF not
-    true, true, true, true, true, true, true, true, true, true, true, true, true, false, false,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    true,
+    false,
+    false,
     false,
 #undef R16
 };
@@ -68,9 +105,12 @@ size_t sjisUnit(const unsigned char* p, size_t left) {
 
 size_t utf8Unit(const unsigned char* p, size_t left) {
     size_t n = 1;
-    if (p[0] >= 0xC2 && p[0] <= 0xDF) n = 2;
-    else if (p[0] >= 0xE0 && p[0] <= 0xEF) n = 3;
-    else if (p[0] >= 0xF0 && p[0] <= 0xF4) n = 4;
+    if (p[0] >= 0xC2 && p[0] <= 0xDF)
+        n = 2;
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF)
+        n = 3;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF4)
+        n = 4;
     if (n > left) return 1;
     for (size_t i = 1; i < n; i++)
         if ((p[i] & 0xC0) != 0x80) return 1;  // a broken sequence: skip the first byte only
@@ -79,7 +119,9 @@ size_t utf8Unit(const unsigned char* p, size_t left) {
 
 }  // namespace
 
-bool CodePage_IsLead(unsigned char byte) { return kLead[byte]; }
+bool CodePage_IsLead(unsigned char byte) {
+    return kLead[byte];
+}
 
 std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact) {
     return convert("UTF-8", "CP932", sjis, exact, sjisUnit);
@@ -95,7 +137,8 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size) {
     std::string s = CodePage_Utf8ToSjis(utf8, &exact);
     size_t n = 0;
     while (n < s.size()) {
-        size_t unit = (CodePage_IsLead(static_cast<unsigned char>(s[n])) && n + 1 < s.size()) ? 2 : 1;
+        size_t unit =
+            (CodePage_IsLead(static_cast<unsigned char>(s[n])) && n + 1 < s.size()) ? 2 : 1;
         if (n + unit > size - 1) break;
         n += unit;
     }

@@ -16,7 +16,7 @@ enum MsgBox_Icon { MsgBox_IconNone = 0, MsgBox_IconError, MsgBox_IconWarning, Ms
 enum MsgBox_Answer { MsgBox_IDOK = 1, MsgBox_IDCANCEL = 2 };
 
 class MsgBox_Backend {
-public:
+   public:
     virtual ~MsgBox_Backend() = default;
     // Shows one box and returns MsgBox_IDOK or MsgBox_IDCANCEL.
     virtual int Show(const char* title, const char* text, int buttons, int icon) = 0;
@@ -31,7 +31,7 @@ MsgBox_Backend* MsgBox_SetBackend(MsgBox_Backend* backend);
 
 // The standard-error backend: "[title] text" in UTF-8, answered OK.
 class MsgBox_Stderr : public MsgBox_Backend {
-public:
+   public:
     int Show(const char* title, const char* text, int buttons, int icon) override;
 };
 
@@ -39,7 +39,7 @@ public:
 // script runs out). With echo on, each box is also printed to standard error
 // in UTF-8 as "BOX[title] text", so a child process that dies can be checked.
 class MsgBox_Recorder : public MsgBox_Backend {
-public:
+   public:
     struct Box {
         std::string title, text;  // CP932, as shown
         int buttons, icon;

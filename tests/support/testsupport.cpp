@@ -37,6 +37,9 @@ MsgBox_Recorder* g_deathRecorder = nullptr;
 }  // namespace
 
 void LibraryTest::SetUp() {
+    // Death tests re-run the test in a fresh process, so process-wide state
+    // (report ids, first log write) starts as at program start there.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     setUpLibrary();
     MsgBox_SetBackend(&boxes_);
 }
@@ -46,19 +49,22 @@ void LibraryTest::TearDown() {
     Errors_Callback = nullptr;
 }
 
-void SetUpLibraryForDeath() {
+MsgBox_Recorder* SetUpLibraryForDeath() {
     setUpLibrary();
     g_deathRecorder = new MsgBox_Recorder;
     g_deathRecorder->echo = true;
     MsgBox_SetBackend(g_deathRecorder);
     std::atexit([] { fprintf(stderr, "BOXES=%zu\n", g_deathRecorder->boxes.size()); });
+    return g_deathRecorder;
 }
 
 std::string Sjis(const char8_t* utf8) {
     return CodePage_Utf8ToSjis(reinterpret_cast<const char*>(utf8));
 }
 
-std::string Utf8(const std::string& sjis) { return CodePage_SjisToUtf8(sjis); }
+std::string Utf8(const std::string& sjis) {
+    return CodePage_SjisToUtf8(sjis);
+}
 
 // ---- Allocation counter -------------------------------------------------
 
@@ -67,10 +73,13 @@ thread_local long t_allocs = 0;
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, size_t), void (*free_hook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             size_t),
+                                                         void (*free_hook)(const volatile void*));
 namespace {
-void mallocHook(const volatile void*, size_t) { t_allocs++; }
+void mallocHook(const volatile void*, size_t) {
+    t_allocs++;
+}
 void freeHook(const volatile void*) {}
 struct InstallHooks {
     InstallHooks() { __sanitizer_install_malloc_and_free_hooks(mallocHook, freeHook); }
@@ -98,7 +107,9 @@ void* realloc(void* p, size_t n) {
 
 AllocCounter::AllocCounter() : start_(t_allocs) {}
 AllocCounter::~AllocCounter() = default;
-long AllocCounter::Count() const { return t_allocs - start_; }
+long AllocCounter::Count() const {
+    return t_allocs - start_;
+}
 
 // ---- Temporary folders --------------------------------------------------
 
@@ -115,7 +126,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::inside() const { return Fs_FromNative(path_); }
+std::string TempDir::inside() const {
+    return Fs_FromNative(path_);
+}
 
 std::string TempDir::Write(const std::string& rel, const std::string& bytes) const {
     std::filesystem::path p = std::filesystem::path(path_) / rel;

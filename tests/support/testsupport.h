@@ -15,7 +15,7 @@
 // restores the standard-error backend afterwards. Each test starts with no
 // open frame, empty debug buffers and debug display on.
 class LibraryTest : public testing::Test {
-protected:
+   protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -36,7 +36,8 @@ protected:
 // Sets up the library in a child process of a death test, with an echoing
 // recorder: each box is printed "BOX[title] text" (UTF-8) and, at exit,
 // "BOXES=n" with the number of boxes shown.
-void SetUpLibraryForDeath();
+// Returns the recorder, whose script the test may set.
+MsgBox_Recorder* SetUpLibraryForDeath();
 
 // UTF-8 text to the system's CP932 bytes (tests write expectations in UTF-8
 // through u8"" literals when the bytes matter for regex or comparison).
@@ -47,12 +48,12 @@ std::string Utf8(const std::string& sjis);
 // Counts heap allocations (malloc, calloc, realloc, operator new) made by the
 // current thread between Begin and End.
 class AllocCounter {
-public:
+   public:
     AllocCounter();
     ~AllocCounter();
     long Count() const;
 
-private:
+   private:
     long start_;
 };
 
@@ -60,7 +61,7 @@ private:
 // contents by the destructor. path() is native, inside() is the inside form
 // with no trailing separator.
 class TempDir {
-public:
+   public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
@@ -70,6 +71,6 @@ public:
     std::string Write(const std::string& rel, const std::string& bytes) const;
     std::string Read(const std::string& rel) const;
 
-private:
+   private:
     std::string path_;
 };
