@@ -9,10 +9,11 @@ constexpr uint32_t kSysSize = 65536;
 alignas(8) unsigned char g_block[kSysSize];
 BigStack g_sys;
 
-[[noreturn]] void full(BigStack* stack, uint32_t request) {
+// request is the rounded size; one beyond INT32_MAX shows as INT32_MAX.
+[[noreturn]] void full(BigStack* stack, uint64_t request) {
     int usable = static_cast<int>(stack->size - (stack->sp - stack->mem));
     ERRORS_REPORT(BigStack_Full, "BigStack 不足です (usable=%d, request=%d)", usable,
-                  static_cast<int>(request));
+                  static_cast<int>(request > INT32_MAX ? INT32_MAX : request));
     // A report that returns (no hook) must still not hand out memory past the block.
     Errors_Exit(__FILE_NAME__, __LINE__);
 }
@@ -43,12 +44,14 @@ void BigStack_Push(BigStack* stack) {
 }
 
 void* BigStack_Alloc(BigStack* stack, uint32_t n) {
-    uint32_t request = (n + 3) & ~3u;
+    // Rounded in 64 bits: n near 4 GiB must not wrap around to a small request.
+    uint64_t request = (static_cast<uint64_t>(n) + 3) & ~uint64_t{3};
     uint32_t used = static_cast<uint32_t>(stack->sp - stack->mem);
     if (request > stack->size - used) full(stack, request);
     void* p = stack->sp;
     stack->sp += request;
-    if (used + request > stack->max) stack->max = used + request;
+    uint32_t now = used + static_cast<uint32_t>(request);
+    if (now > stack->max) stack->max = now;
     return p;
 }
 

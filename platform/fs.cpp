@@ -1,9 +1,17 @@
 #include "platform/fs.h"
 
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <algorithm>
+#include <vector>
 
 #include "platform/codepage.h"
 
@@ -24,6 +32,9 @@ std::string Fs_FromNative(std::string_view native, bool* exact) {
     bool ok = native.find('\\') == std::string_view::npos;
     bool conv = true;
     std::string inside = CodePage_Utf8ToSjis(native, &conv);
+    // A name must come back to itself: several Unicode characters share one
+    // CP932 code, and only one of them is what the inside name opens.
+    if (exact && ok && conv) conv = CodePage_SjisToUtf8(inside) == native;
     for (size_t i = 0; i < inside.size(); i++) {
         unsigned char c = static_cast<unsigned char>(inside[i]);
         if (CodePage_IsLead(c) && i + 1 < inside.size()) {
@@ -121,4 +132,405 @@ FILE* Fs_Open(const char* insidePath, const char* mode) {
 
 int Fs_Remove(const char* insidePath) {
     return unlink(Fs_ToNative(insidePath).c_str()) == 0 ? 0 : -1;
+}
+
+int Fs_Rename(const char* oldInside, const char* newInside) {
+    std::string from = Fs_ToNative(oldInside), to = Fs_ToNative(newInside);
+    if (from.empty() || to.empty()) return -1;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : -1;
+}
+
+int Fs_Chmod(const char* insidePath, int mode) {
+    std::string native = Fs_ToNative(insidePath);
+    if (native.empty()) return -1;
+    return chmod(native.c_str(), static_cast<mode_t>(mode & 07777)) == 0 ? 0 : -1;
+}
+
+int Fs_Access(const char* insidePath, int mode) {
+    std::string native = Fs_ToNative(insidePath);
+    if (native.empty()) return -1;
+    int how = F_OK;
+    if (mode & Fs_Access_Write) how |= W_OK;
+    if (mode & Fs_Access_Read) how |= R_OK;
+    return access(native.c_str(), how) == 0 ? 0 : -1;
+}
+
+static void fillStat(const struct stat& st, Fs_StatData* out) {
+    out->isDir = S_ISDIR(st.st_mode);
+    out->size = out->isDir ? 0 : static_cast<int64_t>(st.st_size);
+    out->mtime = static_cast<int64_t>(st.st_mtime);
+    out->atime = static_cast<int64_t>(st.st_atime);
+    out->ctime = static_cast<int64_t>(st.st_ctime);
+    out->readOnly = (st.st_mode & S_IWUSR) == 0;
+}
+
+bool Fs_Stat(const char* insidePath, Fs_StatData* st) {
+    *st = Fs_StatData{};
+    std::string native = Fs_ToNative(insidePath);
+    struct stat sb;
+    if (native.empty() || stat(native.c_str(), &sb) != 0) return false;
+    fillStat(sb, st);
+    return true;
+}
+
+bool Fs_IsLink(const char* insidePath) {
+    std::string native = Fs_ToNative(insidePath);
+    struct stat sb;
+    return !native.empty() && lstat(native.c_str(), &sb) == 0 && S_ISLNK(sb.st_mode);
+}
+
+static void copyCut(std::string_view text, char* out, size_t size);
+
+// Copies a whole inside text into out[0, size); false (out empty) when it
+// does not fit or is not exact.
+static bool copyWhole(const std::string& text, bool exact, char* out, size_t size) {
+    if (!exact || text.empty() || text.size() + 1 > size) {
+        copyCut("", out, size);
+        return false;
+    }
+    memcpy(out, text.c_str(), text.size() + 1);
+    return true;
+}
+
+bool Fs_RealPath(const char* insidePath, char* out, size_t size) {
+    std::string native = Fs_ToNative(insidePath);
+    char* real = native.empty() ? nullptr : realpath(native.c_str(), nullptr);
+    if (!real) return copyWhole("", false, out, size);
+    bool exact = true;
+    std::string inside = Fs_FromNative(real, &exact);
+    free(real);
+    return copyWhole(inside, exact, out, size);
+}
+
+int Fs_MkDir(const char* insidePath) {
+    std::string native = Fs_ToNative(insidePath);
+    if (native.empty()) return -1;
+    return mkdir(native.c_str(), 0777) == 0 ? 0 : -1;
+}
+
+int Fs_RmDir(const char* insidePath) {
+    std::string native = Fs_ToNative(insidePath);
+    if (native.empty()) return -1;
+    struct stat sb;
+    if (lstat(native.c_str(), &sb) == 0 && S_ISLNK(sb.st_mode)) {
+        errno = ENOTDIR;
+        return -1;
+    }
+    return rmdir(native.c_str()) == 0 ? 0 : -1;
+}
+
+// ---- Process paths ----
+
+// Copies an inside text into out[0, size), cutting before a double-byte
+// character that would not fit whole.
+static void copyCut(std::string_view text, char* out, size_t size) {
+    if (size == 0) return;
+    size_t n = 0;
+    while (n < text.size()) {
+        size_t w =
+            (CodePage_IsLead(static_cast<unsigned char>(text[n])) && n + 1 < text.size()) ? 2 : 1;
+        if (n + w > size - 1) break;
+        n += w;
+    }
+    memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+void Fs_GetCwd(char* out, size_t size) {
+    std::string buf(4096, '\0');
+    for (;;) {
+        if (getcwd(buf.data(), buf.size())) break;
+        if (errno != ERANGE || buf.size() > (1u << 20)) {
+            copyCut("", out, size);
+            return;
+        }
+        buf.resize(buf.size() * 2);
+    }
+    copyCut(Fs_FromNative(buf.c_str()), out, size);
+}
+
+bool Fs_SetCwd(const char* inside) {
+    std::string native = Fs_ToNative(inside);
+    if (native.empty()) return false;
+    return chdir(native.c_str()) == 0;
+}
+
+void Fs_GetExePath(char* out, size_t size) {
+    std::string buf(4096, '\0');
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) {
+            copyCut("", out, size);
+            return;
+        }
+        if (static_cast<size_t>(n) < buf.size()) {
+            buf.resize(static_cast<size_t>(n));
+            break;
+        }
+        buf.resize(buf.size() * 2);
+    }
+    copyCut(Fs_FromNative(buf), out, size);
+}
+
+bool Fs_HomeDir(char* out, size_t size) {
+    const char* home = getenv("HOME");
+    std::string native;
+    if (home && *home) {
+        native = home;
+    } else {
+        struct passwd pw, *found = nullptr;
+        std::vector<char> buf(16384);
+        if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
+            found->pw_dir)
+            native = found->pw_dir;
+    }
+    while (native.size() > 1 && native.back() == '/') native.pop_back();
+    bool exact = true;
+    std::string inside = Fs_FromNative(native, &exact);
+    return copyWhole(inside, exact, out, size);
+}
+
+static bool isWritableDir(const std::string& native) {
+    struct stat sb;
+    return !native.empty() && stat(native.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode) &&
+           access(native.c_str(), W_OK | X_OK) == 0;
+}
+
+bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size) {
+    copyCut("", out, size);
+    std::string dir;
+    for (const char* env : {"TMP", "TMPDIR"}) {
+        const char* v = getenv(env);
+        if (v && isWritableDir(v)) {
+            dir = v;
+            break;
+        }
+    }
+    if (dir.empty() && folder && isWritableDir(Fs_ToNative(folder))) dir = Fs_ToNative(folder);
+    if (dir.empty()) dir = "/tmp";
+    if (dir.back() != '/') dir += '/';
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned counter = 0;
+    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u;
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        unsigned v = seed ^ (__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED) * 40503u) ^
+                     static_cast<unsigned>(time(nullptr));
+        std::string name = dir + Fs_ToNative(prefix ? prefix : "");
+        for (int i = 0; i < 6; i++) {
+            name += kChars[v % 36];
+            v /= 36;
+            if (v == 0) v = seed + static_cast<unsigned>(attempt) * 7919u + i;
+        }
+        struct stat sb;
+        if (lstat(name.c_str(), &sb) == 0) continue;
+        bool exact = true;
+        std::string inside = Fs_FromNative(name, &exact);
+        if (!exact || inside.size() + 1 > size) return false;
+        copyCut(inside, out, size);
+        return true;
+    }
+    return false;
+}
+
+// ---- Listings ----
+
+int Fs_CompareNames(const char* a, const char* b) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+    int raw = 0;
+    for (;; p++, q++) {
+        unsigned c = *p, d = *q;
+        if (raw == 0 && c != d) raw = c < d ? -1 : 1;
+        // A trail byte is not a letter: step over double-byte characters whole.
+        unsigned fc = (c >= 'a' && c <= 'z') ? c - 32 : c;
+        unsigned fd = (d >= 'a' && d <= 'z') ? d - 32 : d;
+        if (fc != fd) return fc < fd ? -1 : 1;
+        if (c == 0) return raw;
+        if (CodePage_IsLead(static_cast<unsigned char>(c)) && p[1] != 0) {
+            p++;
+            q++;
+            if (*p != *q) return *p < *q ? -1 : 1;
+        }
+    }
+}
+
+// Case-blind wildcard match of one name against one pattern element; '?'
+// stands for one character (a double-byte character is one).
+static bool matchFrom(const unsigned char* pat, const unsigned char* name) {
+    while (*pat) {
+        if (*pat == '*') {
+            while (*pat == '*') pat++;
+            if (!*pat) return true;
+            for (const unsigned char* n = name;;) {
+                if (matchFrom(pat, n)) return true;
+                if (!*n) return false;
+                n += (CodePage_IsLead(*n) && n[1]) ? 2 : 1;
+            }
+        }
+        if (!*name) return false;
+        size_t wn = (CodePage_IsLead(*name) && name[1]) ? 2 : 1;
+        if (*pat == '?') {
+            pat++;
+            name += wn;
+            continue;
+        }
+        size_t wp = (CodePage_IsLead(*pat) && pat[1]) ? 2 : 1;
+        if (wp != wn) return false;
+        if (wp == 2) {
+            if (pat[0] != name[0] || pat[1] != name[1]) return false;
+        } else {
+            unsigned a = *pat, b = *name;
+            if (a >= 'a' && a <= 'z') a -= 32;
+            if (b >= 'a' && b <= 'z') b -= 32;
+            if (a != b) return false;
+        }
+        pat += wp;
+        name += wn;
+    }
+    return *name == 0;
+}
+
+static bool matchPattern(const std::string& pat, const char* name) {
+    if (pat.empty() || pat == "*" || pat == "*.*") return true;
+    const unsigned char* n = reinterpret_cast<const unsigned char*>(name);
+    if (matchFrom(reinterpret_cast<const unsigned char*>(pat.c_str()), n)) return true;
+    // As Windows has it, "x.*" also matches a name with no extension.
+    if (pat.size() >= 2 && pat.compare(pat.size() - 2, 2, ".*") == 0 && !strchr(name, '.'))
+        return matchFrom(
+            reinterpret_cast<const unsigned char*>(pat.substr(0, pat.size() - 2).c_str()), n);
+    return false;
+}
+
+namespace {
+struct FindHandle {
+    std::vector<Fs_FindData> entries;
+    size_t next;
+};
+}  // namespace
+
+// Splits an inside pattern into its folder (inside, may be empty) and its
+// last element at the last separator that is not a trail byte.
+static void splitPattern(const char* pattern, std::string* folder, std::string* last) {
+    size_t cut = std::string::npos;
+    for (size_t i = 0; pattern[i]; i++) {
+        unsigned char c = static_cast<unsigned char>(pattern[i]);
+        if (CodePage_IsLead(c) && pattern[i + 1]) {
+            i++;
+            continue;
+        }
+        if (c == '\\' || c == '/') cut = i;
+    }
+    if (cut == std::string::npos) {
+        folder->clear();
+        *last = pattern;
+    } else {
+        folder->assign(pattern, cut + 1);
+        *last = pattern + cut + 1;
+    }
+}
+
+static bool makeEntry(const std::string& dirNative, const char* nativeName, Fs_FindData* e) {
+    *e = Fs_FindData{};
+    bool exact = true;
+    std::string inside = Fs_FromNative(nativeName, &exact);
+    if (!exact || inside.empty() || inside.size() > sizeof e->name - 1) return false;
+    memcpy(e->name, inside.c_str(), inside.size() + 1);
+    std::string full = dirNative + nativeName;
+    struct stat lsb, sb;
+    if (lstat(full.c_str(), &lsb) != 0) return false;  // gone since the read
+    const struct stat* use = &lsb;
+    bool link = S_ISLNK(lsb.st_mode);
+    // A link to a file reads like the file; a link to a folder (or a broken
+    // link) is listed as the link itself, never as a folder.
+    if (link && stat(full.c_str(), &sb) == 0 && !S_ISDIR(sb.st_mode)) use = &sb;
+    // What the entry describes: the file a link leads to, else the link itself.
+    bool described = !link || use == &sb;
+    bool dir = !link && S_ISDIR(use->st_mode);
+    e->attrib = 0;
+    if (dir) e->attrib |= Fs_Attr_SubDir;
+    if (described && (use->st_mode & S_IWUSR) == 0) e->attrib |= Fs_Attr_ReadOnly;
+    if (nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0)
+        e->attrib |= Fs_Attr_Hidden;
+    e->size = (dir || !described) ? 0 : static_cast<int64_t>(use->st_size);
+    e->timeCreate = static_cast<int64_t>(use->st_ctime);
+    e->timeAccess = static_cast<int64_t>(use->st_atime);
+    e->timeWrite = static_cast<int64_t>(use->st_mtime);
+    return true;
+}
+
+intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
+    std::string folder, last;
+    splitPattern(pattern, &folder, &last);
+    std::string dirNative = folder.empty() ? std::string("./") : Fs_ToNative(folder);
+    if (dirNative.back() != '/') dirNative += '/';
+    DIR* d = opendir(dirNative.c_str());
+    if (!d) return -1;
+    std::vector<Fs_FindData> dots, rest;
+    while (struct dirent* ent = readdir(d)) {
+        bool dot = strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0;
+        Fs_FindData e;
+        if (!makeEntry(dirNative, ent->d_name, &e)) continue;
+        if (!matchPattern(last, e.name)) continue;
+        (dot ? dots : rest).push_back(e);
+    }
+    closedir(d);
+    std::sort(dots.begin(), dots.end(), [](const Fs_FindData& a, const Fs_FindData& b) {
+        return strlen(a.name) < strlen(b.name);
+    });
+    std::sort(rest.begin(), rest.end(), [](const Fs_FindData& a, const Fs_FindData& b) {
+        return Fs_CompareNames(a.name, b.name) < 0;
+    });
+    auto* h = new FindHandle;
+    h->entries = std::move(dots);
+    h->entries.insert(h->entries.end(), rest.begin(), rest.end());
+    h->next = 0;
+    if (h->entries.empty()) {
+        delete h;
+        errno = ENOENT;
+        return -1;
+    }
+    *data = h->entries[h->next++];
+    return reinterpret_cast<intptr_t>(h);
+}
+
+int Fs_FindNext(intptr_t handle, Fs_FindData* data) {
+    if (handle == -1 || handle == 0) return -1;
+    auto* h = reinterpret_cast<FindHandle*>(handle);
+    if (h->next >= h->entries.size()) {
+        errno = ENOENT;
+        return -1;
+    }
+    *data = h->entries[h->next++];
+    return 0;
+}
+
+int Fs_FindClose(intptr_t handle) {
+    if (handle == -1 || handle == 0) return -1;
+    delete reinterpret_cast<FindHandle*>(handle);
+    return 0;
+}
+
+// ---- Disks ----
+
+static uint32_t cap32(unsigned long long v) {
+    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
+}
+
+bool Fs_GetDiskGeometry(const char* insidePath, Fs_DiskGeometry* geo) {
+    *geo = Fs_DiskGeometry{};
+    std::string native = Fs_ToNative(insidePath);
+    struct statvfs vfs;
+    if (native.empty() || statvfs(native.c_str(), &vfs) != 0) return false;
+    unsigned long block = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    if (block == 0) return false;
+    if (block >= 512 && block % 512 == 0) {
+        geo->bytesPerSector = 512;
+        geo->sectorsPerCluster = cap32(block / 512);
+    } else {
+        geo->bytesPerSector = cap32(block);
+        geo->sectorsPerCluster = 1;
+    }
+    geo->freeClusters = cap32(vfs.f_bavail);
+    geo->totalClusters = cap32(vfs.f_blocks);
+    return true;
 }
