@@ -1,0 +1,364 @@
+#include "app/kwf.h"
+
+#include <cstring>
+
+#include "components/bigstack.h"
+#include "components/except3.h"
+#include "components/filex.h"
+#include "components/inifile.h"
+#include "components/strx.h"
+#include "components/strxmem.h"
+#include "platform/codepage.h"
+
+namespace {
+
+constexpr char kMain[] = "main";
+constexpr char kLinks[] = "links";
+constexpr char kPage[] = "A";
+
+// Raises the record being handled again, from a catch block.
+[[noreturn]] void raiseAgain() {
+    Except3_Sys* sys = Except3_GetSys();
+    Except3_Throw(sys, sys->msg);
+    // Only a no-jump region comes back here; no region is open around these calls.
+    Errors_Exit(__FILE_NAME__, __LINE__);
+}
+
+// Runs body under a scratch-stack mark that is popped on every way out; a
+// report from body goes on to the caller's frame after the pop.
+template <class Body>
+void underMark(Body&& body) {
+    BigStack* stack = BigStack_Sys();
+    BigStack_Push(stack);
+    EXCEPT3_TRY(body, [&] {
+        BigStack_Pop(stack);
+        raiseAgain();
+    });
+    BigStack_Pop(stack);
+}
+
+char* scratch(int size) {
+    return static_cast<char*>(BigStack_Alloc(BigStack_Sys(), static_cast<uint32_t>(size)));
+}
+
+// Opens the database with a scratch line buffer of lineSize bytes, runs
+// read(reader) and closes it; on a report the file is closed and the mark
+// popped before the report goes on.
+template <class Read>
+void withReader(const char* path, int lineSize, Read&& read) {
+    IniReader reader{};
+    BigStack* stack = BigStack_Sys();
+    BigStack_Push(stack);
+    EXCEPT3_TRY(
+        [&] {
+            char* line = scratch(lineSize);
+            IniFile_OpenRead(&reader, path, line, lineSize);
+            read(&reader);
+        },
+        [&] {
+            IniFile_CloseRead(&reader);
+            BigStack_Pop(stack);
+            raiseAgain();
+        });
+    IniFile_CloseRead(&reader);
+    BigStack_Pop(stack);
+}
+
+// Positions on "main" and steps over the first n header keys.
+void skipKeys(IniReader* reader, int n) {
+    static const char* const kKeys[] = {"Application", "Version",    "bNewFile", "Base",
+                                        "Update",      "bCanUpdate", "DispURL",  "DispTarget"};
+    IniFile_Read_setSection(reader, kMain);
+    for (int i = 0; i < n; i++) IniFile_ReadAttr(reader, kKeys[i], "-");
+}
+
+// Resolves name against the program folder into out, at most size - 2 bytes.
+void programFile(char* out, int size, const char* name) {
+    if (size <= 0) return;
+    if (size == 1) {
+        out[0] = '\0';
+        return;
+    }
+    StrX_AbsPathExe(out, name, size - 1);
+}
+
+// Cuts out, in place, the keyword entry of keywords that holds the match at
+// match: from after the nearest ';' at or before the match (blanks skipped)
+// to before the next ';' (no ';' lies between that start and the match, so
+// this is the first ';' at or after the match; a match that begins with a ';'
+// belongs to the entry after it).
+const char* cutEntry(char* keywords, char* match) {
+    char* start = StrX_FindCharBack(keywords, match, ';');
+    char* end = strchr(start, ';');
+    if (end) *end = '\0';
+    while (*start == ' ') start++;
+    return start;
+}
+
+// Turns a page path (a value buffer of 4096 bytes) into its link address:
+// joined to base (259 bytes at most), backslashes made slashes (a trail byte
+// 0x5C stays), and a drive path C:\x given "file:///C|/x", a rooted path \x
+// "file:///x". An absolute path is kept as stored, cut only where the
+// scheme would not fit the buffer.
+void makeLink(char* path, const char* base) {
+    constexpr int kValueSize = 4096;
+    StrX_AbsPath(path, 260, base);
+    StrX_ReplaceChar(path, '\\', '/');
+    const bool drive = path[0] != '\0' && path[1] == ':';
+    const bool rooted = path[0] == '/' && path[1] != '/';
+    if (!drive && !rooted) return;
+    const char* scheme = drive ? "file:///" : "file://";
+    const int room = kValueSize - 1 - static_cast<int>(strlen(scheme));
+    if (static_cast<int>(strlen(path)) > room) path[room] = '\0';
+    StrX_InsertHead(path, scheme);
+    if (drive) path[9] = '|';  // the drive's colon
+}
+
+// Writes text whole, HTML-escaped by StrX_HtmlEscape (& < >); with quote, a
+// double quote is written as &quot; too. The text goes through in pieces that
+// never split a double-byte character, so nothing is cut.
+void writeEscaped(FILE* f, const char* text, bool quote) {
+    char piece[256];
+    char out[sizeof piece * 5];  // every byte may become "&amp;"
+    while (*text) {
+        if (quote && *text == '"') {
+            fputs("&quot;", f);
+            text++;
+            continue;
+        }
+        int n = 0;
+        while (text[n] != '\0' && n < static_cast<int>(sizeof piece) - 2 &&
+               !(quote && text[n] == '"'))
+            n += (CodePage_IsLead(static_cast<unsigned char>(text[n])) && text[n + 1]) ? 2 : 1;
+        memcpy(piece, text, static_cast<size_t>(n));
+        piece[n] = '\0';
+        fputs(StrX_HtmlEscape(piece, out, sizeof out), f);
+        text += n;
+    }
+}
+
+void sinkItem(void* context, const char* title, const char* keywordEntry, const char* href) {
+    ResPage_WriteItem(static_cast<ResPage*>(context), title, keywordEntry, href);
+}
+
+void sinkCount(void* context, int count) {
+    ResPage_WriteCount(static_cast<ResPage*>(context), count);
+}
+
+}  // namespace
+
+// ---- Header readers ---------------------------------------------------------
+
+int Kwf_ReadVersion(const char* path) {
+    int version = 9999;
+    withReader(path, 1024, [&](IniReader* reader) {
+        char* application = scratch(1024);
+        IniFile_SetValueLimit(reader, 1024);
+        IniFile_Read_setSection(reader, kMain);
+        application[0] = '\0';
+        IniFile_ReadAttr(reader, "Application", "s", application);
+        if (strcmp(application, "Tessaly!") != 0) return;
+        int value = 0;
+        IniFile_ReadAttr(reader, "Version", "i", &value);
+        version = value;
+    });
+    return version;
+}
+
+bool Kwf_IsNewFile(const char* path) {
+    int newFile = 0;
+    withReader(path, 1024, [&](IniReader* reader) {
+        skipKeys(reader, 2);
+        IniFile_ReadAttr(reader, "bNewFile", "i", &newFile);
+    });
+    return newFile != 0;
+}
+
+void Kwf_ReadBase(const char* path, char* out, int outSize) {
+    withReader(path, 1024, [&](IniReader* reader) {
+        skipKeys(reader, 3);
+        if (outSize < 1) {
+            IniFile_ReadAttr(reader, "Base", "-");
+            return;
+        }
+        IniFile_SetValueLimit(reader, outSize);
+        IniFile_ReadAttr(reader, "Base", "s", out);
+    });
+}
+
+void Kwf_ReadUpdateTime(const char* path, time_t* outTime) {
+    withReader(path, 256, [&](IniReader* reader) {
+        skipKeys(reader, 4);
+        IniFile_ReadAttr(reader, "Update", "t", outTime);
+    });
+}
+
+int Kwf_CountPages(const char* path) {
+    int count = 0;
+    withReader(path, 2048, [&](IniReader* reader) {
+        IniFile_FindSection(reader, kLinks, false);
+        count = IniFile_CountAttr(reader, kPage);
+    });
+    return count;
+}
+
+void Kwf_ReadDisplay(const char* path, char* resultFile, int resultFileSize, char* dispUrl,
+                     int dispUrlSize, char* dispTarget, int dispTargetSize, int* canUpdate) {
+    // DispURL is kept to the smaller of the two path buffers, so that a caller
+    // passing unequal sizes can never have it overrun.
+    const int urlLimit = resultFileSize < dispUrlSize ? resultFileSize : dispUrlSize;
+    withReader(path, 1024, [&](IniReader* reader) {
+        skipKeys(reader, 5);
+        IniFile_ReadAttr(reader, "bCanUpdate", "i", canUpdate);
+        IniFile_SetValueLimit(reader, urlLimit);
+        IniFile_ReadAttr(reader, "DispURL", urlLimit >= 1 ? "s" : "-", dispUrl);
+        IniFile_SetValueLimit(reader, dispTargetSize);
+        IniFile_ReadAttr(reader, "DispTarget", dispTargetSize >= 1 ? "s" : "-", dispTarget);
+    });
+    if (urlLimit >= 1 && strcmp(dispUrl, "(default)") == 0)
+        programFile(dispUrl, dispUrlSize, "outframe.htm");
+    programFile(resultFile, resultFileSize, "out.htm");
+}
+
+bool Kwf_ReadGuide(const char* path, char* guide, int guideSize) {
+    bool canUpdate = true;
+    withReader(path, 1024, [&](IniReader* reader) {
+        skipKeys(reader, 8);
+        if (IniFile_CountAttr(reader, "bFixed") == 0) return;
+        int fixed = 0;
+        IniFile_ReadAttr(reader, "bFixed", "i", &fixed);
+        IniFile_SetValueLimit(reader, guideSize);
+        IniFile_ReadAttr(reader, "Guide", guideSize >= 1 ? "s" : "-", guide);
+        canUpdate = fixed == 0;
+    });
+    return canUpdate;
+}
+
+// ---- Search -----------------------------------------------------------------
+
+void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* sink) {
+    constexpr int kLineSize = 8192;
+    constexpr int kValueSize = 4096;
+    constexpr int kBaseSize = 260;
+    IniReader reader{};
+    BigStack* stack = BigStack_Sys();
+    BigStack_Push(stack);
+    EXCEPT3_TRY(
+        [&] {
+            char* line = scratch(kLineSize);
+            char* title = scratch(kValueSize);
+            char* keywords = scratch(kValueSize);
+            char* path = scratch(kValueSize);
+            char* base = scratch(kBaseSize);
+
+            Kwf_ReadBase(databasePath, base, kBaseSize);
+            StrX_CopyN(path, databasePath, kValueSize);
+            StrX_CutFileName(path);
+            StrX_AbsPath(base, kBaseSize, path);
+
+            IniFile_OpenRead(&reader, databasePath, line, kLineSize);
+            IniFile_SetValueLimit(&reader, kValueSize);
+            IniFile_FindSection(&reader, kLinks, false);
+            const int pages = IniFile_CountAttr(&reader, kPage);
+            int hits = 0;
+            for (int i = 0; i < pages; i++) {
+                IniFile_ReadAttr(&reader, kPage, "sss", title, keywords, path);
+                const char* entry = nullptr;
+                if (char* match = StrX_FindStrI(keywords, query)) entry = cutEntry(keywords, match);
+                if (!entry && !StrX_FindStrI(title, query)) continue;
+                makeLink(path, base);
+                sink->onHit(sink->context, title, entry, path);
+                hits++;
+            }
+            sink->onEnd(sink->context, hits);
+        },
+        [&] {
+            IniFile_CloseRead(&reader);
+            BigStack_Pop(stack);
+            raiseAgain();
+        });
+    IniFile_CloseRead(&reader);
+    BigStack_Pop(stack);
+}
+
+// ---- Result page ------------------------------------------------------------
+
+void ResPage_Open(ResPage* page, const char* path) {
+    page->file = FileX_Open(path, "wt");
+    page->target[0] = '\0';
+}
+
+void ResPage_SetTarget(ResPage* page, const char* name) {
+    StrX_CopyN(page->target, name, sizeof page->target);
+}
+
+void ResPage_WriteHead(ResPage* page, const char* query, const char* backUrl) {
+    FILE* f = page->file;
+    if (!f) return;
+    fputs("<HTML><HEAD>\n", f);
+    fputs("<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\n\n", f);
+    fputs("<TITLE>Tessaly! 検索結果 ～ ", f);
+    writeEscaped(f, query, false);
+    fputs("</TITLE>\n", f);
+    fputs("</HEAD><BODY>\n\n", f);
+    fputs("<NOBR>\n\n", f);
+    fprintf(f, "<TABLE width=100%%><TR><TD>\n");
+    fputs("<B>Tessaly! 検索結果 ～ \"", f);
+    writeEscaped(f, query, false);
+    fputs("\"</B>\n", f);
+    fputs("</TD><TD align=RIGHT>\n", f);
+    if (backUrl && backUrl[0] != '\0') {
+        fputs("[<A href=\"", f);
+        writeEscaped(f, backUrl, true);
+        fputs("\" target=_top>戻る</A>]\n", f);
+    } else {
+        fputs("\n", f);
+    }
+    fputs("</TD></TR></TABLE>\n\n", f);
+    fputs("<UL>\n", f);
+}
+
+Kwf_HitSink ResPage_MakeSink(ResPage* page) {
+    return Kwf_HitSink{sinkItem, sinkCount, page};
+}
+
+void ResPage_WriteItem(ResPage* page, const char* title, const char* keywordEntry,
+                       const char* href) {
+    constexpr int kEscapedSize = 1024;
+    FILE* f = page->file;
+    if (!f) return;
+    underMark([&] {
+        char* escTitle = scratch(kEscapedSize);
+        char* escEntry = scratch(kEscapedSize);
+        StrX_HtmlEscape(title, escTitle, kEscapedSize);
+        StrX_HtmlEscape(keywordEntry ? keywordEntry : "", escEntry, kEscapedSize);
+        fputs("<LI><A href=\"", f);
+        writeEscaped(f, href, true);
+        if (page->target[0] != '\0') {
+            fputs("\" target=\"", f);
+            writeEscaped(f, page->target, true);
+        }
+        fputs("\">", f);
+        fputs(escEntry, f);
+        fputs("[", f);
+        fputs(escTitle, f);
+        fputs("]</A>\n", f);
+    });
+}
+
+void ResPage_WriteCount(ResPage* page, int count) {
+    FILE* f = page->file;
+    if (!f) return;
+    fputs("</UL>\n", f);
+    fputs("\n", f);
+    fprintf(f, "<P>%d 件みつかりました</P>\n", count);
+}
+
+void ResPage_WriteFoot(ResPage* page) {
+    if (page->file) fputs("</BODY></HTML>\n", page->file);
+}
+
+void ResPage_Close(ResPage* page) {
+    if (page->file) fclose(page->file);
+    page->file = nullptr;
+}

@@ -1,0 +1,125 @@
+// The keyword database (vark.kwf): header access, the search, the result page.
+//
+// A database is a sectioned attribute file (components/inifile.h) with two
+// sections. "main" holds, in this fixed order, Application, Version,
+// bNewFile, Base, Update, bCanUpdate, DispURL, DispTarget and optionally
+// bFixed and Guide; "links" holds one line A = title, keywords, path per
+// indexed page. The database writer lives in crekey.h.
+//
+// Each header reader opens the database by path with a reader of its own,
+// reads from the top, closes it again and takes its line buffer from the
+// scratch stack under a mark of its own; on a report it closes the file and
+// pops its mark before the report goes on to the caller's try frame. They
+// report what the attribute-file reader reports: FileX_Err_CannotReadOpen
+// (363) for a missing file, IniFile_Err_BadFormat (593) /
+// IniFile_NotFoundSection (591) for a damaged head, IniFile_Err_BadAttr (596)
+// for a missing, misspelt or misplaced key, IniFile_Err_FewAttr (595) for a
+// header that ends early.
+//
+// Texts and paths are CP932 in the inside path form. Everything here uses the
+// process-wide scratch stack and frame stack: one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+
+// ---- Header readers ---------------------------------------------------------
+
+// Returns 9999 when Application is not exactly "Tessaly!" (Version is then not
+// read), otherwise the Version value (an empty value reads as 0). Line buffer
+// 1024 bytes; Application is kept up to 1023 bytes.
+int Kwf_ReadVersion(const char* path);
+
+// Returns true when bNewFile is nonzero (a placeholder without built data).
+bool Kwf_IsNewFile(const char* path);
+
+// Copies Base into out, cut to outSize - 1 bytes (nothing when outSize is 0).
+// Line buffer 1024 bytes.
+void Kwf_ReadBase(const char* path, char* out, int outSize);
+
+// Stores the Update time into *outTime (left unchanged when the value is
+// empty). Line buffer 256 bytes: a longer line ahead of Update is read as two
+// lines and reported as IniFile_Err_BadAttr.
+void Kwf_ReadUpdateTime(const char* path, time_t* outTime);
+
+// Returns the number of "A" lines directly after the head of "links"; a blank
+// or other line ends the count. Line buffer 2048 bytes, so a longer line is
+// counted once and its rest ends the count. No "links" section:
+// IniFile_NotFoundSection (591).
+int Kwf_CountPages(const char* path);
+
+// Stores bCanUpdate into *canUpdate, DispURL into dispUrl and DispTarget into
+// dispTarget. DispURL is cut to min(resultFileSize, dispUrlSize) - 1 bytes and
+// DispTarget to dispTargetSize - 1 bytes. A DispURL of exactly "(default)"
+// becomes "outframe.htm" in the program folder (at most dispUrlSize - 2
+// bytes); resultFile always receives "out.htm" in the program folder (at most
+// resultFileSize - 2 bytes; a buffer of 1 byte gets the empty string, one of
+// 0 bytes nothing).
+void Kwf_ReadDisplay(const char* path, char* resultFile, int resultFileSize, char* dispUrl,
+                     int dispUrlSize, char* dispTarget, int dispTargetSize, int* canUpdate);
+
+// Returns true when the database may be updated: no bFixed line after
+// DispTarget, or bFixed = 0. With a bFixed line, the Guide line must follow
+// it (otherwise IniFile_Err_BadAttr or IniFile_Err_FewAttr) and its value is
+// copied into guide, cut to guideSize - 1 bytes; without one, guide is left
+// unchanged.
+bool Kwf_ReadGuide(const char* path, char* guide, int guideSize);
+
+// ---- Search -----------------------------------------------------------------
+
+// The search's output. onHit is called once per hit in database order, with
+// the title, the matched keyword entry (nullptr when only the title matched)
+// and the link address; the texts are valid during the call only. onEnd is
+// called once after the last line with the number of hits.
+struct Kwf_HitSink {
+    void (*onHit)(void* context, const char* title, const char* keywordEntry, const char* href);
+    void (*onEnd)(void* context, int count);
+    void* context;
+};
+
+// Finds every page whose keywords or title contain query (ASCII letters
+// without case, every other byte exactly; an empty query finds nothing) and
+// reports it to sink. Reads Base, then the "links" section once, line by line;
+// its buffers (an 8192-byte line, three 4096-byte values, a 260-byte Base)
+// come from the scratch stack under one mark. Values are cut at 4095 bytes,
+// joined page paths at 259. Takes no heap memory beyond what opening the file
+// costs the platform. Reports as the header readers do, and
+// IniFile_NotFoundSection (591) when "links" is missing; the database is then
+// closed and the mark popped, and nothing more reaches the sink.
+void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* sink);
+
+// ---- Result page ------------------------------------------------------------
+
+// The result page writer: the open page (text mode, CR LF on disk) and the
+// target frame of its links (empty: no target).
+struct ResPage {
+    FILE* file;
+    char target[256];
+};
+
+// Creates or truncates path as the page and empties the target. Reports
+// FileX_Err_CannotWriteOpen (362) when it cannot be created.
+void ResPage_Open(ResPage* page, const char* path);
+// Copies name into the target, cut to 255 bytes.
+void ResPage_SetTarget(ResPage* page, const char* name);
+// Writes the head of the page: title and heading with the query, and a
+// "戻る" link to backUrl unless it is null or empty. The query is HTML-escaped
+// (& < >); backUrl in its attribute also has " written as &quot;.
+void ResPage_WriteHead(ResPage* page, const char* query, const char* backUrl);
+// Returns the sink whose onHit is ResPage_WriteItem and onEnd
+// ResPage_WriteCount, with page as the context.
+Kwf_HitSink ResPage_MakeSink(ResPage* page);
+// Writes one list item: a link to href (in the target frame when one is set)
+// whose text is the keyword entry (null counts as empty) and the title in
+// brackets. Title and entry are escaped into 1024-byte scratch buffers, so
+// each is cut at 1023 escaped bytes; href and the target are escaped whole,
+// with " as &quot;.
+void ResPage_WriteItem(ResPage* page, const char* title, const char* keywordEntry,
+                       const char* href);
+// Ends the list and writes the count line "<P>%d 件みつかりました</P>".
+void ResPage_WriteCount(ResPage* page, int count);
+// Writes "</BODY></HTML>".
+void ResPage_WriteFoot(ResPage* page);
+// Closes the page.
+void ResPage_Close(ResPage* page);

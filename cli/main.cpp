@@ -1,0 +1,273 @@
+// tessaly-cli: the keyword database from a terminal.
+//
+//   tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]
+//   tessaly-cli info DATABASE
+//
+// Arguments arrive in UTF-8 with native paths and are converted here, at the
+// edge, to CP932 text and inside paths; what goes to standard output is
+// converted back to UTF-8. The library is set up as the main window sets it
+// up, with the same raising error hook and no try frame of our own, so a report
+// ends the program the system's way: the saved report and "EXIT from ..." on
+// standard error, status 14. A usage mistake exits with status 2.
+//
+// Each command is one function in the command table below.
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/kwf.h"
+#include "app/varkapp.h"
+#include "components/errors.h"
+#include "components/strx.h"
+#include "components/strxmem.h"
+#include "platform/codepage.h"
+#include "platform/fs.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kPathSize = 260;
+
+// ---- Arguments ------------------------------------------------------------
+
+// The arguments of one command: positional words and --name VALUE options.
+struct Args {
+    std::vector<std::string> words;
+    std::vector<std::pair<std::string, std::string>> options;
+
+    const std::string* Option(const char* name) const {
+        for (auto& [n, v] : options)
+            if (n == name) return &v;
+        return nullptr;
+    }
+};
+
+struct Command {
+    const char* name;
+    const char* usage;       // the arguments after the command name
+    int words;               // number of positional arguments
+    const char* options[4];  // accepted --options (each takes a value), null-terminated
+    int (*run)(const Args& args);
+};
+
+int RunSearch(const Args& args);
+int RunInfo(const Args& args);
+
+const Command kCommands[] = {
+    {"search",
+     "DATABASE TEXT [--out FILE] [--target NAME] [--back URL]",
+     2,
+     {"--out", "--target", "--back", nullptr},
+     RunSearch},
+    {"info", "DATABASE", 1, {nullptr}, RunInfo},
+};
+
+void PrintUsage(FILE* out) {
+    const char* lead = "usage:";
+    for (const Command& c : kCommands) {
+        fprintf(out, "%s tessaly-cli %s %s\n", lead, c.name, c.usage);
+        lead = "      ";
+    }
+}
+
+int UsageError(const char* fmt, const std::string& what) {
+    fprintf(stderr, "tessaly-cli: ");
+    fprintf(stderr, fmt, what.c_str());
+    fprintf(stderr, "\n");
+    PrintUsage(stderr);
+    return kExitUsage;
+}
+
+// Splits argv[2..] into words and options; "--" ends the options. Returns
+// false (after the usage message) on a mistake.
+bool ParseArgs(const Command& cmd, int argc, char** argv, Args* args, int* status) {
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; i++) {
+        std::string a = argv[i];
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            bool known = false;
+            for (const char* const* o = cmd.options; *o; o++)
+                if (a == *o) known = true;
+            if (!known) {
+                *status = UsageError("unknown option %s", a);
+                return false;
+            }
+            if (i + 1 >= argc) {
+                *status = UsageError("option %s needs a value", a);
+                return false;
+            }
+            args->options.emplace_back(a, argv[++i]);
+            continue;
+        }
+        args->words.push_back(a);
+    }
+    if (static_cast<int>(args->words.size()) != cmd.words) {
+        *status = UsageError("%s: wrong number of arguments", cmd.name);
+        return false;
+    }
+    return true;
+}
+
+// ---- Conversions at the edge ----------------------------------------------
+
+// A native path (relative to the current folder or absolute) as an absolute
+// inside path. False when it has no CP932 form or does not fit 259 bytes.
+bool ToInsidePath(const std::string& native, std::string* inside) {
+    std::error_code ec;
+    std::filesystem::path abs = std::filesystem::absolute(native, ec);
+    if (ec) return false;
+    bool exact = true;
+    *inside = Fs_FromNative(abs.lexically_normal().string(), &exact);
+    return exact && inside->size() < static_cast<size_t>(kPathSize);
+}
+
+// UTF-8 text as CP932; false when a character has no CP932 form.
+bool ToSjis(const std::string& utf8, std::string* sjis) {
+    bool exact = true;
+    *sjis = CodePage_Utf8ToSjis(utf8, &exact);
+    return exact;
+}
+
+std::string Out(const char* sjis) {
+    return CodePage_SjisToUtf8(sjis ? sjis : "");
+}
+
+// The main window's version check of a database that exists; returns the
+// version when it passes.
+int CheckVersion(const char* database) {
+    const int version = Kwf_ReadVersion(database);
+    if (version > 101)
+        ERRORS_REPORT(
+            Errors_Unofficial,
+            "新しいバージョンのファイルです。新しいアプリケーションをインストールしてください。");
+    return version;
+}
+
+// ---- search ---------------------------------------------------------------
+
+// The page the main window writes, and the same hits listed on standard output.
+struct SearchRun {
+    ResPage page;
+};
+
+void OnHit(void* context, const char* title, const char* keywordEntry, const char* href) {
+    SearchRun* run = static_cast<SearchRun*>(context);
+    ResPage_WriteItem(&run->page, title, keywordEntry, href);
+    printf("%s[%s]\t%s\n", Out(keywordEntry).c_str(), Out(title).c_str(), Out(href).c_str());
+}
+
+void OnEnd(void* context, int count) {
+    SearchRun* run = static_cast<SearchRun*>(context);
+    ResPage_WriteCount(&run->page, count);
+    printf("%s\n", Out(std::to_string(count).append(" 件みつかりました").c_str()).c_str());
+}
+
+int RunSearch(const Args& args) {
+    std::string database, query, outFile, target, back;
+    if (!ToInsidePath(args.words[0], &database))
+        return UsageError("cannot name the database %s", args.words[0]);
+    if (!ToSjis(args.words[1], &query))
+        return UsageError("the text %s has characters outside Shift_JIS", args.words[1]);
+    if (const std::string* o = args.Option("--out"); o && !ToInsidePath(*o, &outFile))
+        return UsageError("cannot name the result file %s", *o);
+    const std::string* targetOpt = args.Option("--target");
+    if (targetOpt && !ToSjis(*targetOpt, &target))
+        return UsageError("the target %s has characters outside Shift_JIS", *targetOpt);
+    const std::string* backOpt = args.Option("--back");
+    if (backOpt && !ToSjis(*backOpt, &back))
+        return UsageError("the back URL %s has characters outside Shift_JIS", *backOpt);
+
+    CheckVersion(database.c_str());
+
+    char resultFile[kPathSize], dispUrl[kPathSize], dispTarget[40];
+    int canUpdate = 0;
+    Kwf_ReadDisplay(database.c_str(), resultFile, sizeof resultFile, dispUrl, sizeof dispUrl,
+                    dispTarget, sizeof dispTarget, &canUpdate);
+    if (!outFile.empty()) StrX_CopyN(resultFile, outFile.c_str(), sizeof resultFile);
+    const char* frame = targetOpt ? target.c_str() : dispTarget;
+
+    SearchRun run{};
+    ResPage_Open(&run.page, resultFile);
+    ResPage_SetTarget(&run.page, frame);
+    ResPage_WriteHead(&run.page, query.c_str(), back.c_str());
+    Kwf_HitSink sink{OnHit, OnEnd, &run};
+    Kwf_Search(database.c_str(), query.c_str(), &sink);
+    ResPage_WriteFoot(&run.page);
+    ResPage_Close(&run.page);
+    return 0;
+}
+
+// ---- info -----------------------------------------------------------------
+
+int RunInfo(const Args& args) {
+    std::string database;
+    if (!ToInsidePath(args.words[0], &database))
+        return UsageError("cannot name the database %s", args.words[0]);
+    const char* db = database.c_str();
+
+    const int version = CheckVersion(db);
+
+    printf("Application: Tessaly!\n");
+    printf("Version: %d\n", version);
+    char base[kPathSize];
+    Kwf_ReadBase(db, base, sizeof base);
+    printf("Base: %s\n", Fs_ToNative(base).c_str());
+    if (Kwf_IsNewFile(db)) {
+        printf("Data: none\n");
+        printf("Can update: yes\n");
+        return 0;
+    }
+
+    time_t updated = 0;
+    Kwf_ReadUpdateTime(db, &updated);
+    char updateText[32];
+    StrX_TimeToText(updated, updateText);
+    struct tm span;
+    StrX_SplitSpan(&span, difftime(time(nullptr), updated));
+    printf("Updated: %s (%ld days ago)\n", Out(updateText).c_str(),
+           static_cast<long>(span.tm_mday));
+    printf("Pages: %d\n", Kwf_CountPages(db));
+
+    char resultFile[kPathSize], dispUrl[kPathSize], dispTarget[40];
+    int canUpdate = 0;
+    Kwf_ReadDisplay(db, resultFile, sizeof resultFile, dispUrl, sizeof dispUrl, dispTarget,
+                    sizeof dispTarget, &canUpdate);
+    char guide[256] = "";
+    bool notFixed = Kwf_ReadGuide(db, guide, sizeof guide);
+    printf("Can update: %s\n", notFixed && canUpdate ? "yes" : "no");
+    if (!notFixed) printf("Guide: %s\n", Out(guide).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    for (const Command& cmd : kCommands) {
+        if (name != cmd.name) continue;
+        Args args;
+        int status = 0;
+        if (!ParseArgs(cmd, argc, argv, &args, &status)) return status;
+        VarkApp_InitLibrary();
+        int result = cmd.run(args);
+        fflush(stdout);
+        return result;
+    }
+    return UsageError("unknown command %s", name);
+}

@@ -1,0 +1,281 @@
+// tessaly-cli run as a separate process: output, result page and exit status.
+//
+// The program is found through the environment variable TESSALY_CLI, or else
+// as ../bin/tessaly-cli beside this test's own folder (the build tree's
+// layout). Fixtures come from TESSALY_TEST_DATA, or else tests/data beside
+// this source file.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "components/strxmem.h"
+#include "support/testsupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// UTF-8 bytes of a u8 literal (plain literals are CP932 in this build).
+std::string U8(const char8_t* text) {
+    return reinterpret_cast<const char*>(text);
+}
+
+std::string CliPath() {
+    if (const char* env = getenv("TESSALY_CLI"); env && *env) return env;
+    return (fs::read_symlink("/proc/self/exe").parent_path() / ".." / "bin" / "tessaly-cli")
+        .lexically_normal()
+        .string();
+}
+
+std::string DataDir() {
+    if (const char* env = getenv("TESSALY_TEST_DATA"); env && *env) return env;
+    return (fs::path(__FILE__).parent_path() / "data").string();
+}
+
+std::string Data(const char* name) {
+    return DataDir() + "/" + name;
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return "";
+    std::string s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+class CliTest : public testing::Test {
+   protected:
+    void SetUp() override {
+        ASSERT_TRUE(fs::exists(CliPath()))
+            << "tessaly-cli not found at " << CliPath() << " (set TESSALY_CLI)";
+    }
+
+    // Runs the program with args (UTF-8) in folder cwd (the test's own when
+    // empty); returns its exit status and what it wrote.
+    CliRun Cli(const std::vector<std::string>& args, const std::string& cwd = "",
+               const std::string& exe = CliPath()) {
+        const std::string outPath = io_.path() + "/stdout", errPath = io_.path() + "/stderr";
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || err < 0) _exit(127);
+            dup2(out, 1);
+            dup2(err, 2);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        CliRun r;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = Slurp(outPath);
+        r.err = Slurp(errPath);
+        return r;
+    }
+
+    TempDir tmp_;
+    TempDir io_;
+};
+
+// The href of a page below the data folder (Base "." beside the database).
+std::string Href(const std::string& rel) {
+    return "file://" + DataDir() + "/" + rel;
+}
+
+// The page the main window writes for a 京都 search over cli-pages.kwf, in
+// CP932, with the given target and back-link line.
+std::string KyotoPage(const std::string& target, const std::string& backLine) {
+    const std::string t = target.empty() ? "" : " target=\"" + target + "\"";
+    return "<HTML><HEAD>\r\n"
+           "<META http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">\r\n"
+           "\r\n"
+           "<TITLE>Tessaly! 検索結果 ～ 京都</TITLE>\r\n"
+           "</HEAD><BODY>\r\n"
+           "\r\n"
+           "<NOBR>\r\n"
+           "\r\n"
+           "<TABLE width=100%><TR><TD>\r\n"
+           "<B>Tessaly! 検索結果 ～ \"京都\"</B>\r\n"
+           "</TD><TD align=RIGHT>\r\n" +
+           backLine +
+           "\r\n"
+           "</TD></TR></TABLE>\r\n"
+           "\r\n"
+           "<UL>\r\n"
+           "<LI><A href=\"" +
+           Sjis(reinterpret_cast<const char8_t*>(Href("travel/kyoto.htm").c_str())) + "\"" + t +
+           ">京都[京都旅行]</A>\r\n"
+           "<LI><A href=\"" +
+           Sjis(reinterpret_cast<const char8_t*>(Href("travel/temple garden.htm").c_str())) + "\"" +
+           t +
+           ">[京都の寺 &amp; &lt;庭&gt;]</A>\r\n"
+           "</UL>\r\n"
+           "\r\n"
+           "<P>2 件みつかりました</P>\r\n"
+           "</BODY></HTML>\r\n";
+}
+
+std::string KyotoListing() {
+    return U8(u8"京都[京都旅行]\t") + Href("travel/kyoto.htm") + "\n" +
+           U8(u8"[京都の寺 & <庭>]\t") + Href("travel/temple garden.htm") + "\n" +
+           U8(u8"2 件みつかりました\n");
+}
+
+TEST_F(CliTest, SearchWritesThePageAndListsTheHits) {
+    const std::string out = tmp_.path() + "/result.htm";
+    CliRun r = Cli({"search", Data("cli-pages.kwf"), U8(u8"京都"), "--out", out, "--target",
+                    "right", "--back", "http://x/?a=1&b=<2>\"3\""});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(KyotoListing(), r.out);
+    EXPECT_EQ(KyotoPage("right",
+                        "[<A href=\"http://x/?a=1&amp;b=&lt;2&gt;&quot;3&quot;\" "
+                        "target=_top>戻る</A>]"),
+              Slurp(out));
+}
+
+TEST_F(CliTest, SearchTakesResultFileAndTargetFromTheDatabase) {
+    // A copy of the program in a folder of its own: out.htm lands beside it.
+    const std::string exe = tmp_.path() + "/tessaly-cli";
+    fs::copy_file(CliPath(), exe);
+    CliRun r = Cli({"search", Data("cli-pages.kwf"), U8(u8"京都")}, "", exe);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(KyotoListing(), r.out);
+    EXPECT_EQ(KyotoPage("main", ""), Slurp(tmp_.path() + "/out.htm"));
+}
+
+TEST_F(CliTest, SearchResolvesARelativeDatabasePath) {
+    const std::string out = tmp_.path() + "/r.htm";
+    CliRun r = Cli({"search", "cli-pages.kwf", U8(u8"京都"), "--out", out}, DataDir());
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(KyotoListing(), r.out);
+}
+
+TEST_F(CliTest, SearchWithEmptyTargetAndNoHits) {
+    const std::string out = tmp_.path() + "/r.htm";
+    CliRun r =
+        Cli({"search", Data("cli-pages.kwf"), "--target", "", "--out", out, "--", "-nothing"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(U8(u8"0 件みつかりました\n"), r.out);
+    const std::string page = Slurp(out);
+    EXPECT_NE(std::string::npos, page.find("<UL>\r\n</UL>\r\n\r\n<P>0 件みつかりました</P>\r\n"));
+}
+
+std::string TextOf(time_t t) {
+    char text[32];
+    return StrX_TimeToText(t, text);
+}
+
+TEST_F(CliTest, InfoShowsTheHeader) {
+    time_t updated = 0;
+    ASSERT_EQ(0, StrX_MakeTime(&updated, 2000, 3, 30, 21, 15, 7));
+    const long days = static_cast<long>(std::floor(difftime(time(nullptr), updated) / 86400));
+    CliRun r = Cli({"info", Data("cli-pages.kwf")});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(
+        "Application: Tessaly!\n"
+        "Version: 100\n"
+        "Base: .\n"
+        "Updated: 2000/03/30-21:15:07 (" +
+            std::to_string(days) +
+            " days ago)\n"
+            "Pages: 3\n"
+            "Can update: yes\n",
+        r.out);
+    EXPECT_EQ("2000/03/30-21:15:07", TextOf(updated));
+}
+
+TEST_F(CliTest, InfoShowsTheGuideOfAFixedDatabase) {
+    CliRun r = Cli({"info", Data("cli-fixed.kwf")});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Pages: 1\nCan update: no\n"));
+    EXPECT_NE(std::string::npos, r.out.find(U8(u8"Guide: このデータベースは更新できません\n")))
+        << r.out;
+}
+
+TEST_F(CliTest, UsageMistakesExitWithStatus2) {
+    const std::string db = Data("cli-pages.kwf");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"search"},
+        {"search", db},
+        {"search", db, "q", "extra"},
+        {"search", db, "q", "--out"},
+        {"search", db, "q", "--bogus", "x"},
+        {"info"},
+        {"info", db, "extra"},
+        {"info", db, "--out", "x"},
+        {"frobnicate", db},
+        {"search", db, U8(u8"\U0001F600")},  // no Shift_JIS form
+    };
+    for (const auto& args : cases) {
+        std::string line;
+        for (const std::string& a : args) line += a + " ";
+        CliRun r = Cli(args);
+        EXPECT_EQ(2, r.status) << line;
+        EXPECT_NE(std::string::npos, r.err.find("usage: tessaly-cli search DATABASE TEXT")) << line;
+        EXPECT_EQ("", r.out) << line;
+    }
+}
+
+TEST_F(CliTest, HelpPrintsTheUsage) {
+    CliRun r = Cli({"--help"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(
+        "usage: tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]\n"
+        "       tessaly-cli info DATABASE\n",
+        r.out);
+}
+
+TEST_F(CliTest, MissingDatabaseEndsWithStatus14) {
+    const std::string missing = tmp_.path() + "/missing.kwf";
+    const std::string out = tmp_.path() + "/r.htm";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", missing},
+          std::vector<std::string>{"search", missing, "q", "--out", out}}) {
+        CliRun r = Cli(args);
+        EXPECT_EQ(14, r.status) << args[0];
+        EXPECT_NE(std::string::npos, r.err.find(U8(u8"[エラーメッセージ] [1] Error in filex.cpp(")))
+            << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(U8(u8"missing.kwf\" が見つかりません\n"))) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(U8(u8"[エラーメッセージ] EXIT from "))) << r.err;
+        EXPECT_EQ("", r.out);
+        EXPECT_FALSE(fs::exists(out)) << "no page is written";
+    }
+}
+
+TEST_F(CliTest, NewerDatabaseEndsWithStatus14) {
+    for (const char* command : {"info", "search"}) {
+        std::vector<std::string> args = {command, Data("cli-newer.kwf")};
+        if (std::string(command) == "search") args.push_back("q");
+        CliRun r = Cli(args);
+        EXPECT_EQ(14, r.status) << command;
+        EXPECT_NE(std::string::npos, r.err.find(U8(u8"code = 102, Errors_Unofficial, "
+                                                   u8"新しいバージョンのファイルです。")))
+            << r.err;
+    }
+}
+
+}  // namespace
