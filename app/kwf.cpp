@@ -7,7 +7,6 @@
 #include "components/filex.h"
 #include "components/inifile.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "platform/codepage.h"
 
 namespace {

@@ -23,7 +23,6 @@
 #include "app/varkapp.h"
 #include "components/errors.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 

@@ -8,7 +8,6 @@
 #include "components/except3.h"
 #include "components/filex.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "platform/codepage.h"
 
 namespace {

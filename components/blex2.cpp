@@ -9,7 +9,6 @@
 #include "components/except3.h"
 #include "components/filex.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -116,10 +115,6 @@ void BLex2_Open(BLex2* lex, const char* name, unsigned char* buf, int size) {
     memcpy(lex->name, kept, len);
     lex->name[len] = '\0';
     lex->file = name ? FileX_Open(name, "rt") : stdin;
-    // Unbuffered: the text-mode stream then reports and takes exact file
-    // positions (a CR LF read as LF still counts two), and no stream buffer is
-    // allocated. The reader's own buffer does the read-ahead.
-    if (name && lex->file) setvbuf(lex->file, nullptr, _IONBF, 0);
 }
 
 void BLex2_Close(BLex2* lex) {

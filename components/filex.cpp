@@ -9,7 +9,6 @@
 #include "components/except3.h"
 #include "components/nestfind.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "platform/codepage.h"
 
 namespace {

@@ -11,7 +11,6 @@
 #include "components/except3.h"
 #include "components/filex.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -456,9 +455,6 @@ void IniFile_OpenRead(IniReader* reader, const char* path, char* lineBuffer, int
         ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s", path);
         return;
     }
-    // Unbuffered: the text-mode stream then reports exact file positions,
-    // which the position-restoring reads depend on.
-    setvbuf(reader->fp, nullptr, _IONBF, 0);
 }
 
 void IniFile_SetValueLimit(IniReader* reader, int limit) {

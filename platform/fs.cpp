@@ -126,7 +126,13 @@ FILE* Fs_Open(const char* insidePath, const char* mode) {
     if (!f) {
         fclose(raw);
         delete tc;
+        return nullptr;
     }
+    // Unbuffered, so that ftell and fseek give exact file positions: a
+    // stream buffer would hold translated bytes, and the position glibc
+    // derives from it would miss the CRs that the translation dropped. The
+    // raw stream below still reads and writes in blocks.
+    setvbuf(f, nullptr, _IONBF, 0);
     return f;
 }
 

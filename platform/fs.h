@@ -42,8 +42,9 @@ std::string Fs_FromNative(std::string_view native, bool* exact = nullptr);
 // ---- Streams and files ----
 
 // Opens the file named by an inside path with an fopen mode; text mode unless
-// the mode holds 'b' ('t' is accepted and dropped). Returns nullptr when the
-// file cannot be opened.
+// the mode holds 'b' ('t' is accepted and dropped). A text-mode stream is
+// unbuffered, so ftell and fseek are exact raw file positions, as on Windows.
+// Returns nullptr when the file cannot be opened.
 FILE* Fs_Open(const char* insidePath, const char* mode);
 
 // Removes a file (not a folder); returns 0 on success, -1 otherwise.

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "support/testsupport.h"
 
 namespace {

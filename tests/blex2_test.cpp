@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "components/bigstack.h"
-#include "components/strxmem.h"
+#include "components/strx.h"
 #include "support/testsupport.h"
 
 namespace {

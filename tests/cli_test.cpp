@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "components/strxmem.h"
+#include "components/strx.h"
 #include "support/testsupport.h"
 
 namespace {

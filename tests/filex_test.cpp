@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "components/bigstack.h"
-#include "components/strxmem.h"
+#include "components/strx.h"
 #include "support/testsupport.h"
 
 namespace {

@@ -9,7 +9,6 @@
 #include "components/arrx.h"
 #include "components/bigstack.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "support/testsupport.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include "components/bigstack.h"
 #include "components/inifile.h"
 #include "components/strx.h"
-#include "components/strxmem.h"
 #include "support/testsupport.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "app/kwf.h"
 #include "components/bigstack.h"
 #include "components/inifile.h"
-#include "components/strxmem.h"
+#include "components/strx.h"
 #include "support/testsupport.h"
 
 namespace {
