@@ -1,6 +1,17 @@
 #include "app/crekey.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "components/bigstack.h"
+#include "components/blex2.h"
+#include "components/errors.h"
+#include "components/except3.h"
 #include "components/inifile.h"
+#include "components/nestfind.h"
+#include "components/strx.h"
+#include "platform/codepage.h"
+#include "platform/fs.h"
 
 void CreKey_WriteHeader(IniWriter* writer, const char* base, const char* dispTarget) {
     CreKey_WriteHeaderAt(writer, base, dispTarget, time(nullptr));
@@ -23,4 +34,269 @@ void CreKey_WriteHeaderAt(IniWriter* writer, const char* base, const char* dispT
 void CreKey_WriteLink(IniWriter* writer, const char* title, const char* keywords,
                       const char* relPath) {
     IniFile_WriteAttr(writer, "A", "sss", title, keywords, relPath);
+}
+
+// ---- The builder -------------------------------------------------------------
+
+namespace {
+
+constexpr int kLexBufSize = 32768;
+constexpr int kTagPoolSize = 4096;
+constexpr int kAttrTableSize = 40;  // 5 attribute name slots and 5 value slots
+constexpr int kRecordSize = 400;
+constexpr int kTitleSize = 400;
+constexpr int kKeywordsSize = 4096;
+constexpr int kRelPathSize = 260;
+constexpr char kTempSuffix[] = ".tmp";
+
+// The per-page scratch, taken in this order under one mark.
+struct PageBuffers {
+    unsigned char* lex;
+    char* tagPool;
+    void* attrTable;
+    char* record;
+    char* title;
+    char* keywords;
+    char* relPath;
+};
+
+PageBuffers takePageBuffers() {
+    BigStack* bs = BigStack_Sys();
+    PageBuffers b;
+    b.lex = static_cast<unsigned char*>(BigStack_Alloc(bs, kLexBufSize));
+    b.tagPool = static_cast<char*>(BigStack_Alloc(bs, kTagPoolSize));
+    b.attrTable = BigStack_Alloc(bs, kAttrTableSize);
+    b.record = static_cast<char*>(BigStack_Alloc(bs, kRecordSize));
+    b.title = static_cast<char*>(BigStack_Alloc(bs, kTitleSize));
+    b.keywords = static_cast<char*>(BigStack_Alloc(bs, kKeywordsSize));
+    b.relPath = static_cast<char*>(BigStack_Alloc(bs, kRelPathSize));
+    return b;
+}
+
+bool equalsNoCase(const char* a, const char* b) {
+    size_t n = strlen(b);
+    return strlen(a) == n && BLex2_StrNICmp(a, b, n) == 0;
+}
+
+// Drops a lead byte left without its trail byte at the end of text.
+void cutToCharBoundary(char* text) {
+    size_t n = strlen(text), i = 0;
+    while (i < n) {
+        if (CodePage_IsLead(static_cast<unsigned char>(text[i]))) {
+            if (i + 1 >= n) {
+                text[i] = '\0';
+                return;
+            }
+            i += 2;
+        } else {
+            i++;
+        }
+    }
+}
+
+// The scanner of one page's head: title capture, the keywords meta, the end
+// of the head.
+class HeadReader {
+   public:
+    HeadReader(BLex2* lex, const PageBuffers& b) : lex_(lex), b_(b) {}
+
+    void Read() {
+        while (BLex2_Peek(lex_, 0) != -1) {
+            int kind = BLex2_JisEscape(lex_, 0);
+            if (kind == 4) twoByte_ = true;
+            if (kind == 5) twoByte_ = false;
+            // In JIS two-byte text the byte of '<' is half of a character.
+            if (twoByte_ || BLex2_Peek(lex_, 0) != '<') {
+                SkipOne();
+                continue;
+            }
+            if (capturing_) {
+                if (BLex2_Match(lex_, "</title>", BLex2_StrNICmp) == 0) {
+                    EndTitle();
+                    BLex2_Skip(lex_, 8);
+                } else if (BLex2_Match(lex_, "</head>", BLex2_StrNICmp) == 0) {
+                    return;
+                } else {
+                    SkipOne();
+                }
+                continue;
+            }
+            if (!ReadTag()) return;
+        }
+    }
+
+   private:
+    // Consumes one byte. While the title is captured the byte is recorded; a
+    // record that is full stops recording instead of failing, so a long title
+    // is kept cut and the rest of the head is still read.
+    void SkipOne() {
+        if (capturing_ && lex_->recording) {
+            ArrX_Buf* rec = BLex2_GetRecord(lex_);
+            if (static_cast<char*>(rec->last) >= static_cast<char*>(rec->bufLast)) {
+                lex_->recording = 0;
+                truncated_ = true;
+            }
+        }
+        BLex2_Skip(lex_, 1);
+    }
+
+    void EndTitle() {
+        ArrX_Buf* rec = BLex2_EndRecord(lex_);
+        capturing_ = false;
+        StrX_ToSjis(b_.title, static_cast<const char*>(rec->first));
+        if (truncated_) cutToCharBoundary(b_.title);
+        StrX_RemoveCrLfTab(b_.title);
+    }
+
+    // Reads the tag ahead and acts on it; false when it ends the head.
+    bool ReadTag() {
+        StrX_Mem pool;
+        StrX_Mem_Init(&pool, b_.tagPool, kTagPoolSize);
+        BLex2_Tag tag{};
+        bool read = false;
+        Except3_Sys* sys = Except3_GetSys();
+        EXCEPT3_TRY(
+            [&] {
+                BLex2_ReadTag(lex_, &tag, &pool, b_.attrTable, kAttrTableSize);
+                read = true;
+            },
+            [&] {
+                if (sys->msg->code != StrX_Err_MemEmpty.code) Except3_Throw(sys, sys->msg);
+            });
+        if (!read) {
+            // A tag too large for the pool is passed over: the page goes on after its '>'.
+            int c;
+            while ((c = BLex2_GetChar(lex_)) != -1 && c != '>') {
+            }
+            return true;
+        }
+        if (strcmp(tag.name, "meta") == 0) {
+            const char* name = BLex2_GetAttr(&tag, "name");
+            const char* content = BLex2_GetAttr(&tag, "content");
+            // A keywords meta without content keeps the keywords found so far.
+            if (name && content && equalsNoCase(name, "keywords")) {
+                StrX_CopyN(b_.keywords, content, kKeywordsSize);
+                StrX_RemoveCrLfTab(b_.keywords);
+            }
+        } else if (strcmp(tag.name, "title") == 0) {
+            BLex2_ClearRecord(lex_);
+            BLex2_StartRecord(lex_);
+            capturing_ = true;
+            truncated_ = false;
+        } else if (strcmp(tag.name, "/head") == 0) {
+            return false;
+        }
+        return true;
+    }
+
+    BLex2* lex_;
+    PageBuffers b_;
+    bool twoByte_ = false;
+    bool capturing_ = false;
+    bool truncated_ = false;
+};
+
+}  // namespace
+
+bool CreKey_IsPageName(const char* name) {
+    const char* first = StrX_FindStrI(name, ".htm");
+    return first != nullptr && first == strrchr(name, '.');
+}
+
+bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
+    BigStack* bs = BigStack_Sys();
+    Except3_Sys* sys = Except3_GetSys();
+    BigStack_Push(bs);
+    bool released = false;
+    bool opened = false;
+    bool read = false;
+    BLex2 lex{};
+    PageBuffers b{};
+    EXCEPT3_TRY(
+        [&] {
+            b = takePageBuffers();
+            StrX_CopyN(b.relPath, path, kRelPathSize);
+            StrX_RelPath(b.relPath, kRelPathSize, base);
+            StrX_CopyN(b.title, "(no title)", kTitleSize);
+            b.keywords[0] = '\0';
+            BLex2_Open(&lex, path, b.lex, kLexBufSize);
+            opened = true;
+            BLex2_SetRecordBuf(&lex, b.record, kRecordSize);
+            HeadReader(&lex, b).Read();
+            read = true;
+        },
+        [&] {
+            const int code = sys->msg->code;
+            if (opened) BLex2_Close(&lex);
+            BigStack_Pop(bs);
+            released = true;
+            // A page that is not text, or that cannot be opened, is skipped.
+            if (code != BLex2_Err_BinaryCannotParse.code && code != FileX_Err_CannotReadOpen.code)
+                Except3_Throw(sys, sys->msg);
+        });
+    if (released) return false;
+    BLex2_Close(&lex);
+    if (read) CreKey_WriteLink(writer, b.title, b.keywords, b.relPath);
+    BigStack_Pop(bs);
+    return read;
+}
+
+void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
+                  CreKey_CallbackFunc callback, void* context, const char* dispTarget,
+                  CreKey_Stats* stats) {
+    *cancel = 0;
+    CreKey_Stats local{};
+    CreKey_Stats& st = stats ? *stats : local;
+    st = CreKey_Stats{};
+
+    char tempPath[260];
+    if (strlen(dbPath) + sizeof kTempSuffix > sizeof tempPath) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "ファイル \"%s\" が書きこめません", dbPath);
+        return;
+    }
+    snprintf(tempPath, sizeof tempPath, "%s%s", dbPath, kTempSuffix);
+
+    IniWriter writer{};
+    IniFile_OpenWrite(&writer, tempPath);
+    if (!writer.fp) return;  // the report returned: no hook
+    NestFind walk;
+    bool walking = false;
+    Except3_Sys* sys = Except3_GetSys();
+    EXCEPT3_TRY(
+        [&] {
+            CreKey_WriteHeader(&writer, base, dispTarget);
+            NestFind_Begin(&walk, base, false);
+            walking = true;
+            while (NestFind_Next(&walk)) {
+                const char* path = NestFind_GetPath(&walk);
+                st.files++;
+                CreKey_Progress progress{path, st.files, NestFind_GetPos(&walk),
+                                         NestFind_GetTotal(&walk)};
+                if (callback) callback(context, &progress);
+                if (*cancel) break;
+                // The database and its temporary file are never read as pages.
+                if (strcmp(path, dbPath) == 0 || strcmp(path, tempPath) == 0) continue;
+                if (!CreKey_IsPageName(NestFind_GetName(&walk))) continue;
+                if (CreKey_ReadPage(path, base, &writer))
+                    st.pages++;
+                else
+                    st.skipped++;
+            }
+            walking = false;
+            NestFind_End(&walk);
+            IniFile_CloseWrite(&writer);
+        },
+        [&] {
+            if (walking) NestFind_End(&walk);
+            if (writer.fp) {
+                fclose(writer.fp);
+                writer.fp = nullptr;
+            }
+            Fs_Remove(tempPath);
+            Except3_Throw(sys, sys->msg);
+        });
+    if (Fs_Rename(tempPath, dbPath) != 0) {
+        Fs_Remove(tempPath);
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "ファイル \"%s\" が書きこめません", dbPath);
+    }
 }

@@ -2,6 +2,7 @@
 //
 //   tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]
 //   tessaly-cli info DATABASE
+//   tessaly-cli build FOLDER [DATABASE]
 //
 // Arguments arrive in UTF-8 with native paths and are converted here, at the
 // edge, to CP932 text and inside paths; what goes to standard output is
@@ -12,6 +13,10 @@
 //
 // Each command is one function in the command table below.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -19,9 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "app/crekey.h"
 #include "app/kwf.h"
 #include "app/varkapp.h"
 #include "components/errors.h"
+#include "components/filex.h"
 #include "components/strx.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
@@ -48,21 +55,24 @@ struct Args {
 struct Command {
     const char* name;
     const char* usage;       // the arguments after the command name
-    int words;               // number of positional arguments
+    int minWords, maxWords;  // number of positional arguments
     const char* options[4];  // accepted --options (each takes a value), null-terminated
     int (*run)(const Args& args);
 };
 
 int RunSearch(const Args& args);
 int RunInfo(const Args& args);
+int RunBuild(const Args& args);
 
 const Command kCommands[] = {
     {"search",
      "DATABASE TEXT [--out FILE] [--target NAME] [--back URL]",
      2,
+     2,
      {"--out", "--target", "--back", nullptr},
      RunSearch},
-    {"info", "DATABASE", 1, {nullptr}, RunInfo},
+    {"info", "DATABASE", 1, 1, {nullptr}, RunInfo},
+    {"build", "FOLDER [DATABASE]", 1, 2, {nullptr}, RunBuild},
 };
 
 void PrintUsage(FILE* out) {
@@ -108,7 +118,8 @@ bool ParseArgs(const Command& cmd, int argc, char** argv, Args* args, int* statu
         }
         args->words.push_back(a);
     }
-    if (static_cast<int>(args->words.size()) != cmd.words) {
+    const int n = static_cast<int>(args->words.size());
+    if (n < cmd.minWords || n > cmd.maxWords) {
         *status = UsageError("%s: wrong number of arguments", cmd.name);
         return false;
     }
@@ -243,6 +254,70 @@ int RunInfo(const Args& args) {
     bool notFixed = Kwf_ReadGuide(db, guide, sizeof guide);
     printf("Can update: %s\n", notFixed && canUpdate ? "yes" : "no");
     if (!notFixed) printf("Guide: %s\n", Out(guide).c_str());
+    return 0;
+}
+
+// ---- build ----------------------------------------------------------------
+
+volatile unsigned char g_cancel = 0;
+
+// Ctrl-C asks the build to stop after the current file; the database then
+// holds the pages read so far. A second Ctrl-C ends the program at once.
+void OnInterrupt(int) {
+    if (g_cancel) _exit(130);
+    g_cancel = 1;
+}
+
+struct BuildRun {
+    bool tty;        // standard error is a terminal: draw the progress bar
+    size_t baseLen;  // bytes of the base folder, left out of the shown path
+};
+
+int OnProgress(void* context, const CreKey_Progress* p) {
+    const BuildRun* run = static_cast<const BuildRun*>(context);
+    if (!run->tty) return 0;
+    constexpr int kBar = 24;
+    double fraction = p->total > 0 ? static_cast<double>(p->position) / p->total : 0;
+    if (fraction > 1) fraction = 1;
+    const int filled = static_cast<int>(fraction * kBar + 0.5);
+    std::string bar(filled, '#');
+    bar.append(kBar - filled, '-');
+    std::string shown = Fs_ToNative(p->path + std::min(strlen(p->path), run->baseLen));
+    if (shown.size() > 40) shown = "..." + shown.substr(shown.size() - 37);
+    fprintf(stderr, "\r\033[K[%s] %3d%% %d files  %s", bar.c_str(),
+            static_cast<int>(fraction * 100), p->count, shown.c_str());
+    fflush(stderr);
+    return 0;
+}
+
+int RunBuild(const Args& args) {
+    std::string folder, database;
+    if (!ToInsidePath(args.words[0], &folder))
+        return UsageError("cannot name the folder %s", args.words[0]);
+    if (args.words.size() > 1 && !ToInsidePath(args.words[1], &database))
+        return UsageError("cannot name the database %s", args.words[1]);
+
+    // The folder as the update dialog hands it to the builder: absolute,
+    // inside form, with a trailing backslash.
+    char base[kPathSize];
+    StrX_CopyN(base, folder.c_str(), sizeof base - 1);
+    StrX_AddLastChar(base, '\\');
+    if (!FileX_IsDir(base)) ERRORS_REPORT(Errors_Unofficial, "指定した調べる場所が存在しません");
+    if (database.empty()) {
+        database = std::string(base) + "vark.kwf";
+        if (database.size() >= static_cast<size_t>(kPathSize))
+            return UsageError("cannot name the database in %s", args.words[0]);
+    }
+
+    BuildRun run{isatty(2) != 0, strlen(base)};
+    signal(SIGINT, OnInterrupt);
+    CreKey_Stats stats{};
+    CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats);
+    signal(SIGINT, SIG_DFL);
+    if (run.tty) fprintf(stderr, "\r\033[K");
+    fprintf(stderr, "%s%d files seen, %d pages indexed, %d pages skipped\n",
+            g_cancel ? "cancelled: " : "", stats.files, stats.pages, stats.skipped);
+    printf("%s\n", Fs_ToNative(database).c_str());
     return 0;
 }
 

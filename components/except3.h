@@ -111,6 +111,7 @@ void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catc
     Except3_EndTry(sys);
 }
 
-// The usual try site on the process-wide stack, naming this source place.
-#define EXCEPT3_TRY(body, catchBlock) \
-    Except3_Try(Except3_GetSys(), __FILE_NAME__, __LINE__, body, catchBlock)
+// The usual try site on the process-wide stack, naming this source place:
+// EXCEPT3_TRY(body, catchBlock). Variadic, so that commas inside the lambdas
+// (braced initialisers) do not split the arguments.
+#define EXCEPT3_TRY(...) Except3_Try(Except3_GetSys(), __FILE_NAME__, __LINE__, __VA_ARGS__)

@@ -1,0 +1,38 @@
+# Writes the sample page collection in its several encodings (run once; the
+# pages are committed as bytes).
+import os
+root = "pages"
+def page(rel, enc, title, keywords, body, decl=None, extra_head=""):
+    path = os.path.join(root, rel)
+    os.makedirs(os.path.dirname(path) or root, exist_ok=True)
+    charset = decl if decl is not None else {"cp932": "Shift_JIS", "euc_jp": "EUC-JP", "iso2022_jp": "ISO-2022-JP"}[enc]
+    meta = f'<meta http-equiv="Content-Type" content="text/html; charset={charset}">\n' if charset else ""
+    kw = f'<meta name="keywords" content="{keywords}">\n' if keywords is not None else ""
+    text = (f"<html>\n<head>\n{meta}<title>{title}</title>\n{kw}{extra_head}</head>\n"
+            f"<body>\n<h1>{title}</h1>\n<p>{body}</p>\n</body>\n</html>\n")
+    with open(path, "wb") as f:
+        f.write(text.replace("\n", "\r\n").encode(enc))
+
+page("index.htm", "cp932", "わたしのホームページ", "ホーム; 目次; index",
+     "旅行、料理、本、音楽のページがあります。")
+page("travel/kyoto.htm", "cp932", "京都の旅", "京都; 寺; 紅葉; travel",
+     "秋の京都で寺をめぐりました。")
+page("travel/nara.html", "euc_jp", "奈良公園の鹿", "奈良; 鹿; 大仏; travel",
+     "鹿せんべいを買いました。")
+page("travel/hokkaido/sapporo.htm", "iso2022_jp", "札幌の雪まつり", "北海道; 札幌; 雪; travel",
+     "雪像がたくさんありました。")
+page("cooking/curry.htm", "cp932", "カレーの作り方", "料理; カレー; レシピ",
+     "玉ねぎをよく炒めます。")
+page("cooking/sushi.HTM", "euc_jp", "寿司の話", "料理; 寿司; 魚",
+     "京都の市場で買った魚で作りました。")
+page("books/reading.htm", "cp932", "読書メモ & 感想", "本; 読書; 小説",
+     "今年読んだ本の記録です。")
+page("music/piano.htm", "iso2022_jp", "音楽の部屋", "音楽; ピアノ; バッハ",
+     "バッハの平均律を練習中です。")
+page("日記/表紙.htm", "cp932", "日記の表紙", "日記; 表紙",
+     "毎日の記録です。")
+with open(os.path.join(root, "books/notes.txt"), "wb") as f:
+    f.write("本のメモ（ページではありません）\r\n".encode("cp932"))
+with open(os.path.join(root, "music/cover.htm"), "wb") as f:
+    # Not text: an image saved under a page's name.
+    f.write(b"\x89PNG\r\n\x1a\n\x00\x00\x00\rIHDR\x00\x00\x00\x10\x00\x00\x00\x10\x08\x02\x00\x00\x00")
