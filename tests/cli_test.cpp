@@ -245,7 +245,8 @@ TEST_F(CliTest, HelpPrintsTheUsage) {
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(
         "usage: tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]\n"
-        "       tessaly-cli info DATABASE\n",
+        "       tessaly-cli info DATABASE\n"
+        "       tessaly-cli build FOLDER [DATABASE]\n",
         r.out);
 }
 
