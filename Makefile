@@ -2,10 +2,24 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: test deps clean
+.PHONY: demo test deps clean
+
+BUILD ?= build
+DEMO_DB = $(BUILD)/demo/vark.kwf
+DEMO_PAGE = $(BUILD)/demo/out.htm
 
 deps:
 	@bash scripts/install-deps.sh
+
+# Indexes the sample pages, searches them for a Japanese keyword and lists the hits.
+demo: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli
+	mkdir -p $(BUILD)/demo
+	$(BUILD)/bin/tessaly-cli build examples/pages $(DEMO_DB)
+	$(BUILD)/bin/tessaly-cli info $(DEMO_DB)
+	$(BUILD)/bin/tessaly-cli search $(DEMO_DB) 京都 --out $(DEMO_PAGE)
+	@echo "The result page is $(DEMO_PAGE)"
 
 # Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and every test.
 test: deps

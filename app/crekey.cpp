@@ -134,7 +134,6 @@ class HeadReader {
             ArrX_Buf* rec = BLex2_GetRecord(lex_);
             if (static_cast<char*>(rec->last) >= static_cast<char*>(rec->bufLast)) {
                 lex_->recording = 0;
-                truncated_ = true;
             }
         }
         BLex2_Skip(lex_, 1);
@@ -144,7 +143,8 @@ class HeadReader {
         ArrX_Buf* rec = BLex2_EndRecord(lex_);
         capturing_ = false;
         StrX_ToSjis(b_.title, static_cast<const char*>(rec->first));
-        if (truncated_) cutToCharBoundary(b_.title);
+        // A record that filled up may end inside a character.
+        cutToCharBoundary(b_.title);
         StrX_RemoveCrLfTab(b_.title);
     }
 
@@ -176,13 +176,14 @@ class HeadReader {
             // A keywords meta without content keeps the keywords found so far.
             if (name && content && equalsNoCase(name, "keywords")) {
                 StrX_CopyN(b_.keywords, content, kKeywordsSize);
+                // A value that filled the tag pool may end inside a character.
+                cutToCharBoundary(b_.keywords);
                 StrX_RemoveCrLfTab(b_.keywords);
             }
         } else if (strcmp(tag.name, "title") == 0) {
             BLex2_ClearRecord(lex_);
             BLex2_StartRecord(lex_);
             capturing_ = true;
-            truncated_ = false;
         } else if (strcmp(tag.name, "/head") == 0) {
             return false;
         }
@@ -193,7 +194,6 @@ class HeadReader {
     PageBuffers b_;
     bool twoByte_ = false;
     bool capturing_ = false;
-    bool truncated_ = false;
 };
 
 }  // namespace
@@ -269,13 +269,15 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
             walking = true;
             while (NestFind_Next(&walk)) {
                 const char* path = NestFind_GetPath(&walk);
+                // The temporary file is this build's own: not a file of the folder.
+                if (strcmp(path, tempPath) == 0) continue;
                 st.files++;
                 CreKey_Progress progress{path, st.files, NestFind_GetPos(&walk),
                                          NestFind_GetTotal(&walk)};
                 if (callback) callback(context, &progress);
                 if (*cancel) break;
-                // The database and its temporary file are never read as pages.
-                if (strcmp(path, dbPath) == 0 || strcmp(path, tempPath) == 0) continue;
+                // The database never indexes itself.
+                if (strcmp(path, dbPath) == 0) continue;
                 if (!CreKey_IsPageName(NestFind_GetName(&walk))) continue;
                 if (CreKey_ReadPage(path, base, &writer))
                     st.pages++;

@@ -60,7 +60,8 @@ bool CreKey_IsPageName(const char* name);
 //
 // The database is written to a temporary file beside it (dbPath with ".tmp"
 // appended, never read as a page either) that takes the database's place when
-// the build ends, finished or cancelled; a cancelled build leaves a complete
+// the build ends, finished or cancelled (the walk passes it over: it is neither
+// counted nor reported); a cancelled build leaves a complete
 // database of the pages read so far. A build that ends with an error removes
 // the temporary file, leaves the previous database exactly as it was, and
 // raises the error again: FileX_Err_CannotWriteOpen (362) when the database

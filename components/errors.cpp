@@ -410,8 +410,11 @@ namespace {
 void takeWatchCopy() {
     if (!g_watchBlock) return;
     if (g_watchIsString) {
-        strncpy(reinterpret_cast<char*>(g_watchCopy), static_cast<const char*>(g_watchBlock),
-                sizeof g_watchCopy);
+        // The first 256 bytes of the string, zero-filled after its NUL.
+        const char* str = static_cast<const char*>(g_watchBlock);
+        size_t n = strnlen(str, sizeof g_watchCopy);
+        memset(g_watchCopy, 0, sizeof g_watchCopy);
+        memcpy(g_watchCopy, str, n);
     } else {
         int n = g_watchSize < 256 ? g_watchSize : 256;
         memcpy(g_watchCopy, g_watchBlock, n);

@@ -139,11 +139,15 @@ void Except3_Error(int code, const char* text, const char* file, int line) {
         Errors_Msg* cur = Errors_GetMsg();
         ArrX_Able* pool = Errors_GetMsgPool();
         // An unbound pool cannot keep the report; the boxes below then show none.
+        // A full pool reports ArrX_Err_Full; when that report returns (no hook)
+        // there is no slot and the report is not saved.
         if (pool->first) {
             Errors_Msg* slot =
                 static_cast<Errors_Msg*>(ArrX_Able_FindFree(pool, sizeof(Errors_Msg), 0));
-            memcpy(slot, cur, sizeof *slot);
-            slot->used = 1;
+            if (slot) {
+                memcpy(slot, cur, sizeof *slot);
+                slot->used = 1;
+            }
         }
         Errors_Msg_Set(cur, -1, code, file, line, "%s", text);
         if (Errors_Callback) {

@@ -750,6 +750,23 @@ TEST_F(ArrXTest, ElemDumpCyclesTypeLetters) {
     EXPECT_TRUE(DebugLines().empty());
 }
 
+TEST_F(ArrXTest, BadArgumentsWithoutHookEndTheProgram) {
+    // The "error" report returns when no hook is installed; the operation
+    // must not go on with what it cannot use.
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            Errors_Callback = nullptr;
+            int32_t item = 0;
+            ArrX_Buf buf;
+            ArrX_Buf_Init(&buf, &item, sizeof item);
+            buf.last = buf.bufLast;
+            ArrX_Buf_DumpElems(&buf, "");
+            fprintf(stderr, "not reached\n");
+        },
+        testing::ExitedWithCode(14), "^BOX\\[.*\\] EXIT from arrx.cpp\\([0-9]+\\)\nBOXES=1\n$");
+}
+
 TEST_F(ArrXTest, ElemDumpCutsLongStrings) {
     std::string longText(5000, 'x');
     const char* ps[1] = {longText.c_str()};

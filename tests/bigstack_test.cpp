@@ -141,6 +141,28 @@ TEST_F(BigStackTest, FullReportNamesUsableAndRoundedRequest) {
     EXPECT_EQ(block + 16, BigStack_Alloc(&s, 12));
 }
 
+TEST_F(BigStackTest, FullStackWithoutHookEndsTheProgram) {
+    // With no hook the report returns; the stack must still not hand out
+    // memory past its block, so the program ends.
+    for (bool push : {false, true}) {
+        EXPECT_EXIT(
+            {
+                SetUpLibraryForDeath();
+                Errors_Callback = nullptr;
+                BigStack* s = BigStack_Sys();
+                BigStack_Alloc(s, 65536);
+                if (push)
+                    BigStack_Push(s);
+                else
+                    BigStack_Alloc(s, 1);
+                fprintf(stderr, "not reached\n");
+            },
+            testing::ExitedWithCode(14),
+            "^BOX\\[.*\\] EXIT from bigstack.cpp\\([0-9]+\\)\nBOXES=1\n$")
+            << (push ? "push" : "alloc");
+    }
+}
+
 TEST_F(BigStackTest, PushOnFullStackRaisesInsteadOfWritingPast) {
     alignas(4) unsigned char block[12];
     memset(block, 0xEE, sizeof block);

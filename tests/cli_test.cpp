@@ -279,4 +279,130 @@ TEST_F(CliTest, NewerDatabaseEndsWithStatus14) {
     }
 }
 
+// ---- build --------------------------------------------------------------------
+
+// The page lines of a database file: those after the head "[links] " up to the
+// closing blank line, CR LF taken off.
+std::vector<std::string> LinkLines(const std::string& bytes) {
+    std::vector<std::string> links;
+    size_t at = bytes.find("[links] \r\n");
+    if (at == std::string::npos) return {"(no links)"};
+    for (at += 10; at < bytes.size();) {
+        size_t end = bytes.find("\r\n", at);
+        if (end == std::string::npos) return links;
+        std::string line = bytes.substr(at, end - at);
+        if (line == " ") break;
+        links.push_back(line);
+        at = end + 2;
+    }
+    return links;
+}
+
+TEST_F(CliTest, BuildWritesTheDatabaseAndASummary) {
+    TempDir pages;
+    pages.Write("a.htm", "<title>A</title><meta name=keywords content=\"k1; k2\">");
+    pages.Write("sub/b.htm", "<title>\x8B\x9E\x93\x73</title>");  // 京都
+    pages.Write("c.txt", "<title>C</title>");
+    pages.Write("d.htm", std::string("<title>\0</title>", 16));
+    const std::string db = tmp_.path() + "/out.kwf";
+    CliRun r = Cli({"build", pages.path(), db});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(db + "\n", r.out);
+    EXPECT_EQ("4 files seen, 2 pages indexed, 1 pages skipped\n", r.err);
+    const std::string bytes = Slurp(db);
+    // The folder as the update dialog hands it over: inside form, trailing backslash.
+    EXPECT_NE(std::string::npos, bytes.find("\r\nBase = " + pages.inside() + "\\\r\n"));
+    EXPECT_EQ(
+        (std::vector<std::string>{"A = A, k1; k2, a.htm", "A = \x8B\x9E\x93\x73, , sub\\b.htm"}),
+        LinkLines(bytes));
+    EXPECT_FALSE(fs::exists(db + ".tmp"));
+}
+
+TEST_F(CliTest, BuildWritesVarkKwfInsideTheFolderByDefault) {
+    tmp_.Write("a.htm", "<title>A</title>");
+    // A relative folder is taken from the current folder; the path shown is absolute.
+    CliRun r = Cli({"build", "."}, tmp_.path());
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(tmp_.path() + "/vark.kwf\n", r.out);
+    // The database's temporary file is the build's own and is not counted.
+    EXPECT_EQ("1 files seen, 1 pages indexed, 0 pages skipped\n", r.err);
+    EXPECT_EQ(std::vector<std::string>{"A = A, , a.htm"},
+              LinkLines(Slurp(tmp_.path() + "/vark.kwf")));
+
+    // A rebuild meets the database as well, and replaces it.
+    tmp_.Write("b.htm", "<title>B</title>");
+    r = Cli({"build", tmp_.path() + "/"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(tmp_.path() + "/vark.kwf\n", r.out);
+    EXPECT_EQ("3 files seen, 2 pages indexed, 0 pages skipped\n", r.err);
+    EXPECT_EQ((std::vector<std::string>{"A = A, , a.htm", "A = B, , b.htm"}),
+              LinkLines(Slurp(tmp_.path() + "/vark.kwf")));
+    EXPECT_FALSE(fs::exists(tmp_.path() + "/vark.kwf.tmp"));
+}
+
+TEST_F(CliTest, BuildOfAMissingFolderEndsWithStatus14) {
+    const std::string missing = tmp_.path() + "/none";
+    CliRun r = Cli({"build", missing});
+    EXPECT_EQ(14, r.status);
+    EXPECT_NE(std::string::npos,
+              r.err.find(U8(u8"code = 102, Errors_Unofficial, 指定した調べる場所が存在しません")))
+        << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(U8(u8"[エラーメッセージ] EXIT from "))) << r.err;
+    EXPECT_EQ("", r.out);
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(CliTest, BuildIntoAnUnwritablePlaceKeepsNothingBehind) {
+    tmp_.Write("a.htm", "<title>A</title>");
+    const std::string db = tmp_.path() + "/no/such/folder/vark.kwf";
+    CliRun r = Cli({"build", tmp_.path(), db});
+    EXPECT_EQ(14, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("code = 362, FileX_Err_CannotWriteOpen")) << r.err;
+    EXPECT_EQ("", r.out);
+    EXPECT_FALSE(fs::exists(tmp_.path() + "/no"));
+}
+
+TEST_F(CliTest, BuildWithTheWrongNumberOfArgumentsExitsWithStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"build"},
+        {"build", tmp_.path(), tmp_.path() + "/a.kwf", "extra"},
+        {"build", tmp_.path(), "--out", "x"},
+    };
+    for (const auto& args : cases) {
+        CliRun r = Cli(args);
+        EXPECT_EQ(2, r.status) << args.size();
+        EXPECT_NE(std::string::npos, r.err.find("tessaly-cli build FOLDER [DATABASE]")) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+    EXPECT_FALSE(fs::exists(tmp_.path() + "/a.kwf"));
+    EXPECT_FALSE(fs::exists(tmp_.path() + "/vark.kwf"));
+}
+
+TEST_F(CliTest, BuildThenSearchFindsAJapaneseKeyword) {
+    // A folder with a Japanese name: paths cross the edge in UTF-8 both ways.
+    const std::string folder = tmp_.path() + "/" + U8(u8"旅行");
+    TempDir scratch;
+    fs::create_directories(folder + "/travel");
+    {
+        FILE* f = fopen((folder + "/travel/kyoto.htm").c_str(), "wb");
+        ASSERT_NE(nullptr, f);
+        fputs(
+            "<html><head><title>\x8B\x9E\x93\x73\x97\xB7\x8D\x73</title>"  // 京都旅行
+            "<meta name=\"keywords\" content=\"\x97\xB7\x8D\x73; \x8B\x9E\x93\x73\">"
+            "</head></html>",
+            f);
+        fclose(f);
+    }
+    CliRun r = Cli({"build", folder});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(folder + "/vark.kwf\n", r.out);
+
+    const std::string out = scratch.path() + "/r.htm";
+    r = Cli({"search", folder + "/vark.kwf", U8(u8"京都"), "--out", out});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(U8(u8"京都[京都旅行]\tfile://") + folder + "/travel/kyoto.htm\n" +
+                  U8(u8"1 件みつかりました\n"),
+              r.out);
+}
+
 }  // namespace

@@ -309,7 +309,38 @@ TEST_F(ErrorsTest, OverlongDebugTextEndsTheProgram) {
             std::string t(5000, 'q');
             Errors_DebugPrintf("%s", t.c_str());
         },
-        testing::ExitedWithCode(14), "msg block over\nBOX\\[.*\\] EXIT from errors.cpp");
+        testing::ExitedWithCode(14),
+        std::string(
+            U8(u8"BOX\\[デバッグ表示\\] msg block over\n"
+               u8"BOX\\[エラーメッセージ\\] EXIT from errors.cpp\\([0-9]+\\)\nBOXES=2\n$")));
+}
+
+TEST_F(ErrorsTest, CancelInADebugBoxEndsTheProgram) {
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath()->script.push_back(MsgBox_IDCANCEL);
+            Errors_DebugPrintf("look %d", 1);
+            fprintf(stderr, "not reached\n");
+        },
+        testing::ExitedWithCode(14),
+        std::string(
+            U8(u8"^BOX\\[デバッグ表示\\] look 1\n"
+               u8"BOX\\[エラーメッセージ\\] EXIT from errors.cpp\\([0-9]+\\)\nBOXES=2\n$")));
+}
+
+int endingHook(int, int, const char*) {
+    return 1;
+}
+
+TEST_F(ErrorsTest, HookReturningOneEndsTheProgramAtTheReport) {
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            Errors_Callback = endingHook;
+            Errors_Report("end.cpp", 42, 102, "Errors_Unofficial", "stop");
+            fprintf(stderr, "not reached\n");
+        },
+        testing::ExitedWithCode(14), "^BOX\\[.*\\] EXIT from end.cpp\\(42\\)\nBOXES=1\n$");
 }
 
 TEST_F(ErrorsTest, MsgPoolPrintNumbersOnlyUsedSlots) {
@@ -343,16 +374,15 @@ TEST_F(ErrorsTest, PrintableCharTable) {
 TEST_F(ErrorsTest, DebugDumpLines) {
     Errors_PrintSize("buf", 3 * 1048576 + 2048);
     Errors_PrintInt("n", reinterpret_cast<void*>(0x10), 65, "x.cpp", 4);
-    Errors_PrintStr("s", reinterpret_cast<void*>(0x20), "ab\ncd\x81", "y.cpp", 5);
+    static const char kStr[] = "ab\ncd\x81";
+    Errors_PrintStr("s", reinterpret_cast<void*>(0x20), kStr, "y.cpp", 5);
     ASSERT_EQ(boxes_.boxes.size(), 3u);
     EXPECT_EQ(boxes_.boxes[0].text, "  buf = 3147776, 0x300800, 3074KB, 3.001953MB");
     EXPECT_EQ(boxes_.boxes[1].text, "n (0x10) = 65(0x41) 'A' : x.cpp(4)");
     char expect[128];
     snprintf(expect, sizeof expect, "s (0x20) = %p \"ab cd.\" : y.cpp(5)",
-             static_cast<const void*>("ab\ncd\x81"));
-    // The string's address is the literal's; compare the parts around it.
-    EXPECT_EQ(boxes_.boxes[2].text.substr(0, 11), "s (0x20) = ");
-    EXPECT_NE(boxes_.boxes[2].text.find("\"ab cd.\" : y.cpp(5)"), std::string::npos);
+             static_cast<const void*>(kStr));
+    EXPECT_EQ(boxes_.boxes[2].text, expect);
     EXPECT_EQ(boxes_.boxes[2].title, Sjis(u8"デバッグ表示"));
 
     boxes_.boxes.clear();

@@ -41,6 +41,29 @@ TEST_F(Except3Test, BodyEndingNormallyLeavesTheStackAsItWas) {
     EXPECT_EQ(sys->nTry, 0);
 }
 
+TEST_F(Except3Test, BodyEndingNormallyKeepsTheEnclosingFrameAndRegion) {
+    // Inside an open frame and a no-jump region: the try's own body runs with
+    // the region off, and the try's end brings back both as they were.
+    EXCEPT3_TRY(
+        [&] {
+            Except3_BeginNoJump(sys);
+            EXCEPT3_TRY(
+                [&] {
+                    EXPECT_EQ(sys->nTry, 2);
+                    EXPECT_FALSE(sys->bNoJump);
+                },
+                [&] { ADD_FAILURE() << "no raise, no catch"; });
+            EXPECT_EQ(sys->nTry, 1);
+            EXPECT_TRUE(sys->bNoJump);
+            EXPECT_FALSE(sys->bExcept || sys->bAgain || sys->bCatch);
+            Except3_EndNoJump(sys);  // nothing pending: no jump
+            EXPECT_FALSE(sys->bNoJump);
+        },
+        [&] { ADD_FAILURE() << "no raise, no catch"; });
+    EXPECT_EQ(sys->nTry, 0);
+    EXPECT_FALSE(sys->bNoJump || sys->bExcept || sys->bAgain || sys->bCatch);
+}
+
 TEST_F(Except3Test, ReportInBodyResumesCatchWithTheCurrentRecord) {
     bool after = false, caught = false;
     EXCEPT3_TRY(
@@ -227,12 +250,91 @@ TEST_F(Except3Test, EleventhFrameEndsTheProgramInsteadOfOverrunning) {
 }
 
 TEST_F(Except3Test, EndTryWithoutFrameEndsTheProgram) {
+    // The saved record is the current one, still empty in a fresh process.
     EXPECT_EXIT(
         {
             SetUpLibraryForDeath();
             Except3_EndTry(Except3_GetSys());
         },
-        testing::ExitedWithCode(14), "EXIT from except3.cpp");
+        testing::ExitedWithCode(14),
+        "^BOX\\[.*\\] \\[1\\] \nBOX\\[.*\\] EXIT from except3.cpp\\([0-9]+\\)\nBOXES=2\n$");
+}
+
+TEST_F(Except3Test, EndNoJumpWithAPendingExceptionAndNoFrameEndsTheProgram) {
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            Except3_Sys* s = Except3_GetSys();
+            Except3_BeginNoJump(s);
+            Errors_Report("r.cpp", 5, 595, "IniFile_Err_FewAttr", "pending");
+            fprintf(stderr, "returned=%d\n", Except3_IsExcept(s));
+            Except3_EndNoJump(s);
+        },
+        testing::ExitedWithCode(14),
+        "^returned=1\nBOX\\[.*\\] \\[1\\] Error in r.cpp\\(5\\) : id = 1, code = 595, "
+        "IniFile_Err_FewAttr, pending\nBOX\\[.*\\] EXIT from except3.cpp\\([0-9]+\\)\n"
+        "BOXES=2\n$");
+}
+
+TEST_F(Except3Test, ExceptionPendingAtTheEndOfTheOutermostBodyEndsTheProgram) {
+    // The raise only marks the exception pending inside the region; the body
+    // then ends normally and the frame's end finds no outer frame to take it.
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            EXCEPT3_TRY(
+                [&] {
+                    Except3_BeginNoJump(Except3_GetSys());
+                    Errors_Report("r.cpp", 6, 593, "IniFile_Err_BadFormat", "left pending");
+                },
+                [] { fprintf(stderr, "catch ran\n"); });
+        },
+        testing::ExitedWithCode(14),
+        "^BOX\\[.*\\] \\[1\\] Error in r.cpp\\(6\\) : id = 1, code = 593, "
+        "IniFile_Err_BadFormat, left pending\nBOX\\[.*\\] EXIT from except3.cpp\\([0-9]+\\)\n"
+        "BOXES=2\n$");
+}
+
+// Marks every slot of the message pool used, its text "saved n".
+void FillMessagePool() {
+    auto* slots = static_cast<Errors_Msg*>(Errors_GetMsgPool()->first);
+    for (int i = 0; i < 5; i++) {
+        slots[i].used = 1;
+        snprintf(slots[i].text, sizeof slots[i].text, "saved %d", i);
+    }
+}
+
+TEST_F(Except3Test, FullMessagePoolOnTheFatalPathShowsTheTableTextThenThePool) {
+    // Saving the report finds no free slot: that report raises with no frame
+    // either, and the second fatal error shows table text 0 and the pool.
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            FillMessagePool();
+            Errors_Report("r.cpp", 7, 102, "Errors_Unofficial", "first");
+        },
+        testing::ExitedWithCode(14),
+        std::string(reinterpret_cast<const char*>(
+            u8"^BOX\\[.*\\] キャッチできない例外が発生しました\n"
+            u8"BOX\\[.*\\] \\[1\\] saved 0\nBOX\\[.*\\] \\[2\\] saved 1\n"
+            u8"BOX\\[.*\\] \\[3\\] saved 2\nBOX\\[.*\\] \\[4\\] saved 3\n"
+            u8"BOX\\[.*\\] \\[5\\] saved 4\n"
+            u8"BOX\\[.*\\] EXIT from except3.cpp\\([0-9]+\\)\nBOXES=7\n$")));
+}
+
+TEST_F(Except3Test, FullMessagePoolWithoutHookStillEndsTheProgramCleanly) {
+    // Without a hook the pool's report returns with no slot: nothing is saved.
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            Errors_Callback = nullptr;
+            FillMessagePool();
+            Except3_EndTry(Except3_GetSys());
+        },
+        testing::ExitedWithCode(14),
+        "^BOX\\[.*\\] \\[1\\] saved 0\n(BOX\\[.*\\] \\[[2-4]\\] saved [1-3]\n){3}"
+        "BOX\\[.*\\] \\[5\\] saved 4\nBOX\\[.*\\] EXIT from except3.cpp\\([0-9]+\\)\n"
+        "BOXES=6\n$");
 }
 
 TEST_F(Except3Test, InitCountsWholeFrames) {
