@@ -78,29 +78,54 @@ bool equalsNoCase(const char* a, const char* b) {
     return strlen(a) == n && BLex2_StrNICmp(a, b, n) == 0;
 }
 
-// Drops a lead byte left without its trail byte at the end of text.
-void cutToCharBoundary(char* text) {
-    size_t n = strlen(text), i = 0;
-    while (i < n) {
-        if (CodePage_IsLead(static_cast<unsigned char>(text[i]))) {
-            if (i + 1 >= n) {
-                text[i] = '\0';
-                return;
-            }
-            i += 2;
-        } else {
-            i++;
-        }
-    }
+// The encoding that title and keywords are taken in when the page declares
+// none: valid UTF-8 with characters beyond ASCII in both texts (or in one,
+// the other plain ASCII) is UTF-8; otherwise the first telling byte of the
+// title, then of the keywords, decides (JIS, EUC-JP or Shift_JIS).
+int detectPageCode(const char* title, const char* keywords) {
+    const int t = StrX_DetectCodeUtf8(title);
+    const int k = StrX_DetectCodeUtf8(keywords);
+    if ((t == StrX_Code_Utf8 && (k == StrX_Code_Utf8 || k == StrX_Code_Ascii)) ||
+        (k == StrX_Code_Utf8 && t == StrX_Code_Ascii))
+        return StrX_Code_Utf8;
+    const int d = StrX_DetectCode(title);
+    return d != StrX_Code_Ascii ? d : StrX_DetectCode(keywords);
 }
 
-// The scanner of one page's head: title capture, the keywords meta, the end
-// of the head.
+// The charset a meta tag declares, as a StrX_Code_* (0 when none is known):
+// <meta charset=...> or <meta http-equiv="Content-Type" content="...; charset=...">.
+int declaredCode(const BLex2_Tag* tag) {
+    if (const char* charset = BLex2_GetAttr(tag, "charset")) return StrX_CharsetCode(charset);
+    const char* equiv = BLex2_GetAttr(tag, "http-equiv");
+    const char* content = BLex2_GetAttr(tag, "content");
+    if (!equiv || !content || !equalsNoCase(equiv, "content-type")) return StrX_Code_Ascii;
+    const char* at = StrX_FindStrI(content, "charset=");
+    if (!at) return StrX_Code_Ascii;
+    at += strlen("charset=");
+    char name[32];
+    int n = 0;
+    while (at[n] && at[n] != ';' && at[n] != ' ' && n < static_cast<int>(sizeof name) - 1) {
+        name[n] = at[n];
+        n++;
+    }
+    name[n] = '\0';
+    return StrX_CharsetCode(name);
+}
+
+// The scanner of one page's head: title capture, the keywords meta, the
+// charset the page declares, the end of the head. Title and keywords are kept
+// as the page has them until Finish converts them to Shift_JIS.
 class HeadReader {
    public:
     HeadReader(BLex2* lex, const PageBuffers& b) : lex_(lex), b_(b) {}
 
     void Read() {
+        // A UTF-8 byte-order mark decides the encoding of the whole page.
+        if (BLex2_Peek(lex_, 0) == 0xEF && BLex2_Peek(lex_, 1) == 0xBB &&
+            BLex2_Peek(lex_, 2) == 0xBF) {
+            bomCode_ = StrX_Code_Utf8;
+            BLex2_Skip(lex_, 3);
+        }
         while (BLex2_Peek(lex_, 0) != -1) {
             int kind = BLex2_JisEscape(lex_, 0);
             if (kind == 4) twoByte_ = true;
@@ -125,6 +150,24 @@ class HeadReader {
         }
     }
 
+    // Converts the title and the keywords to Shift_JIS in their buffers: by
+    // the byte-order mark, else by the charset declared before each of them,
+    // else by what their bytes show. The record buffer and the tag pool serve
+    // as work space (the page has been read).
+    void Finish() {
+        const int detected = detectPageCode(titleFound_ ? b_.title : "", b_.keywords);
+        if (titleFound_) {
+            const int code = bomCode_ ? bomCode_ : titleCode_ ? titleCode_ : detected;
+            StrX_CopyN(b_.record, b_.title, kRecordSize);
+            StrX_ToSjisFrom(b_.title, kTitleSize, b_.record, code);
+            StrX_RemoveCrLfTab(b_.title);
+        }
+        const int code = bomCode_ ? bomCode_ : keywordsCode_ ? keywordsCode_ : detected;
+        StrX_CopyN(b_.tagPool, b_.keywords, kTagPoolSize);
+        StrX_ToSjisFrom(b_.keywords, kKeywordsSize, b_.tagPool, code);
+        StrX_RemoveCrLfTab(b_.keywords);
+    }
+
    private:
     // Consumes one byte. While the title is captured the byte is recorded; a
     // record that is full stops recording instead of failing, so a long title
@@ -132,20 +175,21 @@ class HeadReader {
     void SkipOne() {
         if (capturing_ && lex_->recording) {
             ArrX_Buf* rec = BLex2_GetRecord(lex_);
-            if (static_cast<char*>(rec->last) >= static_cast<char*>(rec->bufLast)) {
+            if (static_cast<char*>(rec->last) >= static_cast<char*>(rec->bufLast))
                 lex_->recording = 0;
-            }
         }
         BLex2_Skip(lex_, 1);
     }
 
+    // Keeps the captured title as the page has it (the last complete title wins).
     void EndTitle() {
         ArrX_Buf* rec = BLex2_EndRecord(lex_);
         capturing_ = false;
-        StrX_ToSjis(b_.title, static_cast<const char*>(rec->first));
-        // A record that filled up may end inside a character.
-        cutToCharBoundary(b_.title);
-        StrX_RemoveCrLfTab(b_.title);
+        // Kept as the page has it: a record that filled up may end inside a
+        // character, which the conversion in Finish cuts off.
+        StrX_CopyN(b_.title, static_cast<const char*>(rec->first), kTitleSize);
+        titleFound_ = true;
+        titleCode_ = titleStartCode_;
     }
 
     // Reads the tag ahead and acts on it; false when it ends the head.
@@ -171,19 +215,21 @@ class HeadReader {
             return true;
         }
         if (strcmp(tag.name, "meta") == 0) {
+            if (int code = declaredCode(&tag)) declared_ = code;
             const char* name = BLex2_GetAttr(&tag, "name");
             const char* content = BLex2_GetAttr(&tag, "content");
             // A keywords meta without content keeps the keywords found so far.
             if (name && content && equalsNoCase(name, "keywords")) {
+                // A value that filled the tag pool may end inside a character,
+                // which the conversion in Finish cuts off.
                 StrX_CopyN(b_.keywords, content, kKeywordsSize);
-                // A value that filled the tag pool may end inside a character.
-                cutToCharBoundary(b_.keywords);
-                StrX_RemoveCrLfTab(b_.keywords);
+                keywordsCode_ = declared_;
             }
         } else if (strcmp(tag.name, "title") == 0) {
             BLex2_ClearRecord(lex_);
             BLex2_StartRecord(lex_);
             capturing_ = true;
+            titleStartCode_ = declared_;
         } else if (strcmp(tag.name, "/head") == 0) {
             return false;
         }
@@ -194,6 +240,12 @@ class HeadReader {
     PageBuffers b_;
     bool twoByte_ = false;
     bool capturing_ = false;
+    bool titleFound_ = false;
+    int bomCode_ = 0;         // StrX_Code_Utf8 after a byte-order mark
+    int declared_ = 0;        // the charset declared so far (0: none known)
+    int titleStartCode_ = 0;  // declared_ when the title being captured began
+    int titleCode_ = 0;       // declared_ when the kept title began
+    int keywordsCode_ = 0;    // declared_ when the kept keywords were read
 };
 
 }  // namespace
@@ -222,7 +274,9 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
             BLex2_Open(&lex, path, b.lex, kLexBufSize);
             opened = true;
             BLex2_SetRecordBuf(&lex, b.record, kRecordSize);
-            HeadReader(&lex, b).Read();
+            HeadReader head(&lex, b);
+            head.Read();
+            head.Finish();
             read = true;
         },
         [&] {

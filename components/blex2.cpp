@@ -206,16 +206,32 @@ int BLex2_SkipSpace(BLex2* lex) {
     }
 }
 
+namespace {
+
+// Follows ISO-2022-JP escapes at the read point: true while two-byte (kanji)
+// text is in force, whose bytes are halves of characters and never end a word.
+bool stepJisMode(BLex2* lex, bool twoByte) {
+    if (BLex2_Peek(lex, 0) != 0x1B) return twoByte;  // look no further ahead than needed
+    const int kind = BLex2_JisEscape(lex, 0);
+    if (kind == 4) return true;
+    if (kind == 5) return false;
+    return twoByte;
+}
+
+}  // namespace
+
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     BLex2_SkipSpace(lex);
     int c = BLex2_Peek(lex, 0);
     if (c == -1) return 0;
     int stored = 0;
+    bool twoByte = false;
     if (c == '"') {
         BLex2_Skip(lex, 1);
         for (;;) {
+            twoByte = stepJisMode(lex, twoByte);
             c = BLex2_GetChar(lex);
-            if (c == '"') {
+            if (c == '"' && !twoByte) {
                 if (size >= 1) out[stored] = '\0';
                 return BLex2_GetChar(lex);
             }
@@ -226,8 +242,9 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
         return c;
     }
     for (;;) {
+        twoByte = stepJisMode(lex, twoByte);
         c = BLex2_GetChar(lex);
-        if (c == -1 || isDelim(c, delims) || stored >= size - 1) break;
+        if (c == -1 || (!twoByte && isDelim(c, delims)) || stored >= size - 1) break;
         out[stored++] = static_cast<char>(c);
     }
     while (stored > 0 && out[stored - 1] == ' ') stored--;

@@ -135,6 +135,9 @@ int BLex2_SkipSpace(BLex2* lex);
 // trailing blanks (0x20) removed; that byte is returned. Both stop after size
 // - 1 stored bytes: the next byte is then consumed, not stored, and returned.
 // out is NUL-terminated when size >= 1 (size <= 0 stores nothing).
+// ISO-2022-JP two-byte text inside the word (from ESC $ @ or ESC $ B to
+// ESC ( B/J/H/I) is taken whole, escapes included: its bytes are halves of
+// characters, so a '"', a blank or a delimiter byte there ends nothing.
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims);
 // Reads the tag whose '<' is the byte ahead into tag: its name (read up to a
 // space or '>') and at most n = tableBytes / 8 attributes name[=value], names

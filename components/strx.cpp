@@ -983,6 +983,81 @@ char* StrX_ToSjis(char* out, const char* text) {
     }
 }
 
+char* StrX_TrimBrokenChar(char* text) {
+    for (char* p = text; *p; p = nextChar(p)) {
+        if (isLead(p) && !p[1]) {
+            *p = '\0';
+            break;
+        }
+    }
+    return text;
+}
+
+int StrX_CharsetCode(const char* name) {
+    static const struct {
+        const char* name;
+        int code;
+    } kNames[] = {
+        {"shift_jis", StrX_Code_Sjis},   {"shift-jis", StrX_Code_Sjis},
+        {"x-sjis", StrX_Code_Sjis},      {"sjis", StrX_Code_Sjis},
+        {"windows-31j", StrX_Code_Sjis}, {"cp932", StrX_Code_Sjis},
+        {"ms_kanji", StrX_Code_Sjis},    {"csshiftjis", StrX_Code_Sjis},
+        {"euc-jp", StrX_Code_Euc},       {"x-euc-jp", StrX_Code_Euc},
+        {"eucjp", StrX_Code_Euc},        {"cseucpkdfmtjapanese", StrX_Code_Euc},
+        {"iso-2022-jp", StrX_Code_Jis},  {"csiso2022jp", StrX_Code_Jis},
+        {"utf-8", StrX_Code_Utf8},       {"utf8", StrX_Code_Utf8},
+    };
+    if (!name) return StrX_Code_Ascii;
+    const size_t len = strlen(name);
+    for (const auto& n : kNames) {
+        if (strlen(n.name) != len) continue;
+        size_t i = 0;
+        while (i < len &&
+               static_cast<unsigned char>(foldCase(byteAt(name + i))) == byteAt(n.name + i))
+            i++;
+        if (i == len) return n.code;
+    }
+    return StrX_Code_Ascii;
+}
+
+int StrX_DetectCodeUtf8(const char* text) {
+    bool multiByte = false;
+    if (CodePage_IsUtf8(text, &multiByte) && multiByte) return StrX_Code_Utf8;
+    return StrX_DetectCode(text);
+}
+
+char* StrX_ToSjisFrom(char* out, int size, const char* text, int code) {
+    if (size <= 0) return out;
+    switch (code) {
+        case StrX_Code_Utf8:
+            CodePage_Utf8ToSjisGeta(text, out, static_cast<size_t>(size));
+            return out;
+        case StrX_Code_Jis:
+        case StrX_Code_Euc: {
+            // The converters write at most as many bytes as they read: convert
+            // no more of the text than fits, then cut at a character boundary.
+            char* work = out;
+            const size_t len = strlen(text);
+            if (len + 1 > static_cast<size_t>(size)) {
+                size_t n = static_cast<size_t>(size) - 1;
+                memcpy(out, text, n);
+                out[n] = '\0';
+                text = out;
+            }
+            if (code == StrX_Code_Jis)
+                StrX_JisToSjis(work, text);
+            else
+                StrX_EucToSjis(work, text);
+            StrX_TrimBrokenChar(out);
+            return out;
+        }
+        default:
+            StrX_CopyN(out, text, size);
+            StrX_TrimBrokenChar(out);
+            return out;
+    }
+}
+
 char* StrX_JisToSjis(char* out, const char* text) {
     enum { kAscii, kKanji, kKana } mode = kAscii;
     char* w = out;

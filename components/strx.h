@@ -253,6 +253,7 @@ enum {
     StrX_Code_Jis = 1,
     StrX_Code_Sjis = 2,
     StrX_Code_Euc = 3,
+    StrX_Code_Utf8 = 4,
 };
 // Returns the encoding the first telling byte of text shows: 1 JIS (ESC $ @ /
 // ESC $ B), 2 Shift_JIS, 3 EUC-JP (also for ESC ( I and for a first non-ASCII
@@ -278,6 +279,26 @@ char* StrX_JisToSjis(char* out, const char* text);
 // character or an escape ends the output there. out needs strlen(text) + 1
 // bytes. Returns out.
 char* StrX_EucToSjis(char* out, const char* text);
+// Removes a lead byte that ends text without its trail byte (what a byte-wise
+// cut leaves behind). Returns text.
+char* StrX_TrimBrokenChar(char* text);
+// Returns the encoding of a charset name as pages declare it, ASCII case
+// ignored: Shift_JIS, shift-jis, x-sjis, sjis, windows-31j, cp932, ms_kanji,
+// csshiftjis -> 2; EUC-JP, x-euc-jp, eucjp, cseucpkdfmtjapanese -> 3;
+// ISO-2022-JP, csiso2022jp -> 1; UTF-8, utf8 -> 4; any other name (or none)
+// -> 0, meaning "not known: detect".
+int StrX_CharsetCode(const char* name);
+// Returns StrX_Code_Utf8 when text is valid UTF-8 holding a character beyond
+// ASCII, otherwise StrX_DetectCode(text).
+int StrX_DetectCodeUtf8(const char* text);
+// Converts text in the given encoding (StrX_Code_*) to Shift_JIS into
+// out[0, size), cut at whole characters to size - 1 bytes: JIS and EUC by
+// StrX_JisToSjis / StrX_EucToSjis, UTF-8 with every character that has no
+// CP932 form (and every invalid byte) as the geta mark 〓; Shift_JIS and
+// ASCII are copied unchanged. out must not overlap text. Takes no heap memory
+// (the UTF-8 converter sits in platform/codepage, kept open once opened).
+// Returns out.
+char* StrX_ToSjisFrom(char* out, int size, const char* text, int code);
 // Returns 4 for ESC $ @ / ESC $ B at position, 5 for ESC ( H/B/J/I, else 0.
 int StrX_JisEscapeKind(const char* position);
 // Returns the Shift_JIS code (lead << 8 | trail) of the JIS X 0208 code

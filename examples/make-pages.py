@@ -1,16 +1,20 @@
-# Writes the sample page collection in its several encodings (run once; the
-# pages are committed as bytes).
+# Writes the sample page collection in its several encodings. The pages are
+# committed as bytes; run this from examples/ only to remake them.
 import os
 root = "pages"
-def page(rel, enc, title, keywords, body, decl=None, extra_head=""):
+def page(rel, enc, title, keywords, body, decl=None, extra_head="", bom=False):
     path = os.path.join(root, rel)
     os.makedirs(os.path.dirname(path) or root, exist_ok=True)
-    charset = decl if decl is not None else {"cp932": "Shift_JIS", "euc_jp": "EUC-JP", "iso2022_jp": "ISO-2022-JP"}[enc]
+    charset = decl if decl is not None else {"cp932": "Shift_JIS", "euc_jp": "EUC-JP", "iso2022_jp": "ISO-2022-JP", "utf-8": "UTF-8"}[enc]
     meta = f'<meta http-equiv="Content-Type" content="text/html; charset={charset}">\n' if charset else ""
+    if enc == "utf-8" and decl == "html5":
+        meta = '<meta charset="utf-8">\n'
     kw = f'<meta name="keywords" content="{keywords}">\n' if keywords is not None else ""
     text = (f"<html>\n<head>\n{meta}<title>{title}</title>\n{kw}{extra_head}</head>\n"
             f"<body>\n<h1>{title}</h1>\n<p>{body}</p>\n</body>\n</html>\n")
     with open(path, "wb") as f:
+        if bom:
+            f.write(b"\xef\xbb\xbf")
         f.write(text.replace("\n", "\r\n").encode(enc))
 
 page("index.htm", "cp932", "わたしのホームページ", "ホーム; 目次; index",
@@ -31,6 +35,13 @@ page("music/piano.htm", "iso2022_jp", "音楽の部屋", "音楽; ピアノ; バ
      "バッハの平均律を練習中です。")
 page("日記/表紙.htm", "cp932", "日記の表紙", "日記; 表紙",
      "毎日の記録です。")
+# Pages of today, in UTF-8: with a byte-order mark and an HTML5 declaration,
+# and with only the older http-equiv declaration. The emoji has no Shift_JIS
+# form and is stored as the geta mark.
+page("blog/cafe.html", "utf-8", "京都のカフェ巡り", "カフェ; 珈琲; 京都",
+     "町家を改装したカフェで珈琲を飲みました。", decl="html5", bom=True)
+page("blog/autumn.htm", "utf-8", "旅の記録 〜秋〜", "旅行; 紅葉; 🍁",
+     "紅葉の写真を載せました。")
 with open(os.path.join(root, "books/notes.txt"), "wb") as f:
     f.write("本のメモ（ページではありません）\r\n".encode("cp932"))
 with open(os.path.join(root, "music/cover.htm"), "wb") as f:

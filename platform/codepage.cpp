@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -145,4 +146,118 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size) {
     memcpy(out, s.data(), n);
     out[n] = '\0';
     return exact && n == s.size();
+}
+
+namespace {
+
+// Characters whose usual Unicode form CP932 maps from a neighbouring code
+// point instead (the JIS forms of these marks).
+struct Alias {
+    unsigned codePoint;
+    unsigned char sjis[2];
+};
+constexpr Alias kAliases[] = {
+    {0x301C, {0x81, 0x60}},  // WAVE DASH -> ～
+    {0x2016, {0x81, 0x61}},  // DOUBLE VERTICAL LINE -> ∥
+    {0x2212, {0x81, 0x7C}},  // MINUS SIGN -> －
+    {0x2014, {0x81, 0x5C}},  // EM DASH -> ―
+    {0x00A2, {0x81, 0x91}},  // CENT SIGN -> ￠
+    {0x00A3, {0x81, 0x92}},  // POUND SIGN -> ￡
+    {0x00AC, {0x81, 0xCA}},  // NOT SIGN -> ￢
+};
+constexpr unsigned char kGeta[2] = {0x81, 0xAC};
+
+// Length of the valid UTF-8 sequence at p (left bytes available) and its code
+// point; 0 when the bytes there are not a valid sequence, -1 when a valid
+// beginning is cut off by the end.
+int utf8Sequence(const unsigned char* p, size_t left, unsigned* cp) {
+    unsigned c = p[0];
+    int n;
+    unsigned min;
+    if (c < 0x80) {
+        *cp = c;
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, min = 0x80, *cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, min = 0x800, *cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, min = 0x10000, *cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < n; i++) {
+        if (static_cast<size_t>(i) >= left) return -1;
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        *cp = (*cp << 6) | (p[i] & 0x3F);
+    }
+    if (*cp < min || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+std::mutex g_getaMutex;
+iconv_t g_getaCd = (iconv_t)-1;
+
+}  // namespace
+
+bool CodePage_IsUtf8(const char* text, bool* multiByte) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    size_t left = strlen(text);
+    bool multi = false;
+    while (left > 0) {
+        unsigned cp;
+        int n = utf8Sequence(p, left, &cp);
+        if (n <= 0) {
+            if (multiByte) *multiByte = multi;
+            return false;
+        }
+        if (n > 1) multi = true;
+        p += n;
+        left -= n;
+    }
+    if (multiByte) *multiByte = multi;
+    return true;
+}
+
+size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size) {
+    if (size == 0) return 0;
+    std::lock_guard<std::mutex> lock(g_getaMutex);
+    if (g_getaCd == (iconv_t)-1) g_getaCd = iconv_open("CP932", "UTF-8");
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8);
+    size_t left = strlen(utf8);
+    size_t n = 0;
+    const size_t room = size - 1;
+    while (left > 0) {
+        unsigned cp;
+        int len = utf8Sequence(p, left, &cp);
+        if (len < 0) break;  // cut off by the end of the text
+        char conv[4];
+        size_t convLen = 0;
+        if (len == 0) {
+            memcpy(conv, kGeta, 2), convLen = 2;
+            len = 1;
+        } else if (len == 1) {
+            conv[0] = static_cast<char>(cp), convLen = 1;
+        } else {
+            for (const Alias& a : kAliases)
+                if (a.codePoint == cp) memcpy(conv, a.sjis, 2), convLen = 2;
+            if (convLen == 0 && g_getaCd != (iconv_t)-1) {
+                char* src = const_cast<char*>(reinterpret_cast<const char*>(p));
+                size_t srcLeft = static_cast<size_t>(len);
+                char* dst = conv;
+                size_t dstLeft = sizeof conv;
+                if (iconv(g_getaCd, &src, &srcLeft, &dst, &dstLeft) != (size_t)-1 && srcLeft == 0)
+                    convLen = sizeof conv - dstLeft;
+                iconv(g_getaCd, nullptr, nullptr, nullptr, nullptr);
+            }
+            if (convLen == 0) memcpy(conv, kGeta, 2), convLen = 2;
+        }
+        if (n + convLen > room) break;
+        memcpy(out + n, conv, convLen);
+        n += convLen;
+        p += len;
+        left -= len;
+    }
+    out[n] = '\0';
+    return n;
 }

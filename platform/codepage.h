@@ -32,3 +32,19 @@ std::string CodePage_Utf8ToSjis(std::string_view utf8, bool* exact = nullptr);
 // a NUL (nothing when size is 0), never cutting a double-byte character.
 // Returns false when the text was cut or was not exact.
 bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size);
+
+// Converts NUL-terminated UTF-8 text to CP932 into out[0, size): a character
+// without a CP932 form, and each byte that is not part of valid UTF-8, becomes
+// the geta mark "〓" (0x81 0xAC), so the rest of the text stays usable; a
+// sequence cut off by the end of the text is dropped. Characters that CP932
+// has under a neighbouring code point (WAVE DASH U+301C as ～, and the like)
+// are taken as that character. Writes whole characters only, at most size - 1
+// bytes, and a NUL (nothing when size is 0). Returns the bytes written.
+// Takes no heap memory once the
+// converter has been opened (on the first call, kept for the process).
+size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size);
+
+// True when text is valid UTF-8 (no overlong forms, no surrogates, nothing
+// above U+10FFFF); *multiByte (when given) tells whether it holds a character
+// beyond ASCII.
+bool CodePage_IsUtf8(const char* text, bool* multiByte = nullptr);

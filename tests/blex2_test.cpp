@@ -245,6 +245,12 @@ TEST_F(BLex2Test, ReadWordCases) {
         {"'a b'", 10, " >", "'a", ' ', "b'"},
         {"abc ", 1, " >", "", 'a', "bc "},
         {"a\tb c", 10, " >", "a\tb", ' ', "c"},
+        // ISO-2022-JP two-byte text is taken whole: ア is 0x25 0x22 ('%' '"'),
+        // and the pair 0x3E 0x20 holds '>' and a blank.
+        {"\"\x1b$B%\"\x1b(B\" x", 16, " >", "\x1b$B%\"\x1b(B", ' ', "x"},
+        {"\x1b$B> \x1b(B>x", 16, " >", "\x1b$B> \x1b(B", '>', "x"},
+        // Back in ASCII after ESC ( B, the quote ends the word again.
+        {"\"\x1b$B%\"\x1b(B\"\"", 16, " >", "\x1b$B%\"\x1b(B", '"', ""},
     };
     for (const auto& c : cases) {
         Open(c.text);

@@ -405,4 +405,25 @@ TEST_F(CliTest, BuildThenSearchFindsAJapaneseKeyword) {
               r.out);
 }
 
+TEST_F(CliTest, Utf8PageIsFoundByAUtf8Query) {
+    TempDir pages;
+    pages.Write("cafe.html", "\xEF\xBB\xBF<html><head><meta charset=\"utf-8\"><title>" +
+                                 U8(u8"京都のカフェ") +
+                                 "</title><meta name=\"keywords\" content=\"" + U8(u8"珈琲; 抹茶") +
+                                 "\"></head></html>");
+    const std::string db = tmp_.path() + "/u.kwf";
+    CliRun r = Cli({"build", pages.path(), db});
+    ASSERT_EQ(0, r.status) << r.err;
+    const std::string href = "file://" + pages.path() + "/cafe.html";
+    const std::string out = tmp_.path() + "/r.htm";
+    // By a keyword: the entry and the title, both back in UTF-8.
+    r = Cli({"search", db, U8(u8"抹茶"), "--out", out});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(U8(u8"抹茶[京都のカフェ]\t") + href + "\n" + U8(u8"1 件みつかりました\n"), r.out);
+    // By a word of the title alone.
+    r = Cli({"search", db, U8(u8"カフェ"), "--out", out});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(U8(u8"[京都のカフェ]\t") + href + "\n" + U8(u8"1 件みつかりました\n"), r.out);
+}
+
 }  // namespace

@@ -20,6 +20,7 @@
 #include "components/bigstack.h"
 #include "components/filex.h"
 #include "components/inifile.h"
+#include "components/strx.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
 #include "support/testsupport.h"
@@ -339,9 +340,9 @@ TEST_F(CreKeyTest, JapaneseTitlesAreStoredInShiftJis) {
          "<title>\xc6\xfc\xcb\xdc\xb8\xec\xa4\xce\xa5\xda\xa1\xbc\xa5\xb8</title>"
          "<meta name=keywords content=k>",
          "A = " + nihongo + ", k, p.htm"},
-        // Keywords are stored as the page has them, not converted.
-        {"EUC-JP keywords stay EUC-JP", "<meta name=keywords content=\"\xb5\xfe\xc5\xd4\">",
-         "A = (no title), \xb5\xfe\xc5\xd4, p.htm"},
+        // Keywords are converted like the title.
+        {"EUC-JP keywords", "<meta name=keywords content=\"\xb5\xfe\xc5\xd4\">",
+         "A = (no title), " + kyoto + ", p.htm"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.link, LinkOf(c.page)) << c.what;
 }
@@ -829,6 +830,117 @@ TEST_F(CreKeyTest, BuildCostGrowsOnlyByListingAndOpeningPerPage) {
     EXPECT_EQ(oneAllocs + (listFifty - listOne) + 49 * pageCost, fiftyAllocs)
         << "one page " << oneAllocs << ", fifty " << fiftyAllocs << ", per page " << pageCost
         << ", listing " << listOne << " / " << listFifty;
+}
+
+// ---- Encodings: byte-order mark, declared charsets, UTF-8 -------------------------
+
+// UTF-8 text of a literal, as a page holds it.
+std::string Utf8Bytes(const char8_t* text) {
+    return reinterpret_cast<const char*>(text);
+}
+
+TEST_F(CreKeyTest, Utf8PagesAreStoredInShiftJis) {
+    const std::string title = Utf8Bytes(u8"京都の旅"), keywords = Utf8Bytes(u8"京都; 寺");
+    const std::string stored = "A = " + Sjis(u8"京都の旅") + ", " + Sjis(u8"京都; 寺") + ", p.htm";
+    const std::string head =
+        "<title>" + title + "</title><meta name=keywords content=\"" + keywords + "\">";
+    struct Case {
+        const char* what;
+        std::string page;
+    } cases[] = {
+        {"no declaration", head},
+        {"byte-order mark", "\xEF\xBB\xBF" + head},
+        {"meta charset", "<meta charset=\"utf-8\">" + head},
+        {"meta charset unquoted, capitals", "<META CHARSET=UTF-8>" + head},
+        {"http-equiv",
+         "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">" + head},
+        {"http-equiv in capitals",
+         "<meta http-equiv=CONTENT-TYPE content=\"text/html;charset=utf8\">" + head},
+        {"an unknown charset falls back to detection", "<meta charset=\"iso-8859-1\">" + head},
+    };
+    for (const Case& c : cases) EXPECT_EQ(stored, LinkOf(c.page)) << c.what;
+}
+
+TEST_F(CreKeyTest, DeclaredShiftJisWinsOverBytesThatAreValidUtf8) {
+    // The half-width kana ﾃｽ are 0xC3 0xBD in Shift_JIS, which is also the
+    // UTF-8 of U+00FD: the declaration decides.
+    const std::string kana = "\xC3\xBD";
+    EXPECT_EQ("A = " + kana + ", " + kana + ", p.htm",
+              LinkOf("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">"
+                     "<title>" +
+                     kana + "</title><meta name=keywords content=" + kana + ">"));
+    for (const char* name : {"x-sjis", "windows-31j", "cp932", "SHIFT-JIS"})
+        EXPECT_EQ("A = " + kana + ", , p.htm",
+                  LinkOf(std::string("<meta charset=") + name + "><title>" + kana + "</title>"))
+            << name;
+    // Undeclared, the same bytes read as UTF-8: ý has no Shift_JIS form.
+    EXPECT_EQ("A = " + Sjis(u8"〓") + ", , p.htm", LinkOf("<title>" + kana + "</title>"));
+}
+
+TEST_F(CreKeyTest, WrongDeclarationWins) {
+    // A UTF-8 page that declares EUC-JP is taken at its word: its bytes go
+    // through the EUC-JP conversion (the page is wrong, not the reader).
+    const std::string utf8 = Utf8Bytes(u8"京都");
+    char expected[16];
+    StrX_ToSjisFrom(expected, sizeof expected, utf8.c_str(), StrX_Code_Euc);
+    ASSERT_NE(Sjis(u8"京都"), expected);
+    EXPECT_EQ(std::string("A = ") + expected + ", , p.htm",
+              LinkOf("<meta charset=euc-jp><title>" + utf8 + "</title>"));
+}
+
+TEST_F(CreKeyTest, DeclarationCountsForWhatFollowsIt) {
+    // The title comes before the declaration, so the page's own bytes decide
+    // for it (UTF-8); the keywords come after it and are taken as EUC-JP.
+    const std::string utf8 = Utf8Bytes(u8"京都");
+    char asEuc[16];
+    StrX_ToSjisFrom(asEuc, sizeof asEuc, utf8.c_str(), StrX_Code_Euc);
+    EXPECT_EQ("A = " + Sjis(u8"京都") + ", " + asEuc + ", p.htm",
+              LinkOf("<title>" + utf8 +
+                     "</title><meta charset=EUC-JP><meta name=keywords content=" + utf8 + ">"));
+}
+
+TEST_F(CreKeyTest, CharactersOutsideShiftJisBecomeGeta) {
+    const std::string geta = Sjis(u8"〓");
+    // An emoji and a rare kanji (𠮷) have no CP932 form; the wave dash 〜 is
+    // CP932's ～. One mark per character, the rest of the words intact.
+    // (Texts outside CP932 stay out of the assertion macros, which would
+    // spell them in the test's own CP932 literals.)
+    const std::string title = Utf8Bytes(u8"旅😀と𠮷野家〜");
+    const std::string keywords = Utf8Bytes(u8"京都; 🍣");
+    const std::string expected = "A = " + Sjis(u8"旅") + geta + Sjis(u8"と") + geta +
+                                 Sjis(u8"野家～") + ", " + Sjis(u8"京都; ") + geta + ", p.htm";
+    const std::string page = "<meta charset=utf-8><title>" + title +
+                             "</title><meta name=keywords content=\"" + keywords + "\">";
+    EXPECT_EQ(expected, LinkOf(page));
+}
+
+TEST_F(CreKeyTest, JisKeywordsAreConvertedWhole) {
+    // ピアノ in ISO-2022-JP holds the byte '"' (ア is 0x25 0x22) and 鍵 holds
+    // '>' (0x38 0x30 ... 0x3E in other characters): inside two-byte text they
+    // end neither the quoted value nor the tag.
+    const std::string piano = "\x1b$B%T%\"%N\x1b(B";
+    const std::string hyo = "\x1b$BI=\x1b(B";  // 表
+    EXPECT_EQ("A = (no title), " + Sjis(u8"音楽; ピアノ; 表") + ", p.htm",
+              LinkOf("<meta name=keywords content=\"\x1b$B2;3Z\x1b(B; " + piano + "; " + hyo +
+                     "\"><title></title x>"));
+    // The sample pages' JIS and EUC-JP keywords come out in Shift_JIS.
+    EXPECT_EQ("A = " + Sjis(u8"音楽の部屋") + ", " + Sjis(u8"音楽; ピアノ") + ", p.htm",
+              LinkOf("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=ISO-2022-JP\">"
+                     "<title>\x1b$B2;3Z$NIt20\x1b(B</title>"
+                     "<meta name=\"keywords\" content=\"\x1b$B2;3Z\x1b(B; " +
+                     piano + "\">"));
+}
+
+TEST_F(CreKeyTest, Utf8PageIsFoundByItsTitleAndKeywords) {
+    Page("blog.html", "\xEF\xBB\xBF<html><head><meta charset=\"utf-8\"><title>" +
+                          Utf8Bytes(u8"カフェ日記") + "</title><meta name=\"keywords\" content=\"" +
+                          Utf8Bytes(u8"珈琲; 京都") + "\"></head>");
+    ASSERT_EQ(0, Build());
+    const std::string href = "file://" + pages_.path() + "/blog.html";
+    EXPECT_EQ((std::vector<Hit>{{Sjis(u8"カフェ日記"), Sjis(u8"珈琲"), href}}),
+              Search(Db(), Sjis(u8"珈琲")));
+    EXPECT_EQ((std::vector<Hit>{{Sjis(u8"カフェ日記"), "(none)", href}}),
+              Search(Db(), Sjis(u8"日記")));
 }
 
 }  // namespace

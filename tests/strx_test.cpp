@@ -792,6 +792,62 @@ TEST_F(StrXTest, DetectCode) {
     for (const auto& c : cases) EXPECT_EQ(StrX_DetectCode(c.text), c.code) << c.text;
 }
 
+TEST_F(StrXTest, CharsetNamesAndUtf8Detection) {
+    struct {
+        const char* name;
+        int code;
+    } names[] = {
+        {"Shift_JIS", StrX_Code_Sjis},   {"shift-jis", StrX_Code_Sjis},
+        {"X-SJIS", StrX_Code_Sjis},      {"windows-31j", StrX_Code_Sjis},
+        {"CP932", StrX_Code_Sjis},       {"EUC-JP", StrX_Code_Euc},
+        {"x-euc-jp", StrX_Code_Euc},     {"ISO-2022-JP", StrX_Code_Jis},
+        {"utf-8", StrX_Code_Utf8},       {"UTF8", StrX_Code_Utf8},
+        {"iso-8859-1", StrX_Code_Ascii}, {"utf-8 ", StrX_Code_Ascii},
+        {"", StrX_Code_Ascii},
+    };
+    for (const auto& n : names) EXPECT_EQ(StrX_CharsetCode(n.name), n.code) << n.name;
+    EXPECT_EQ(StrX_CharsetCode(nullptr), StrX_Code_Ascii);
+
+    EXPECT_EQ(StrX_DetectCodeUtf8("\xE4\xBA\xAC"), StrX_Code_Utf8);
+    EXPECT_EQ(StrX_DetectCodeUtf8("ascii"), StrX_Code_Ascii);
+    EXPECT_EQ(StrX_DetectCodeUtf8("\x8B\x9E\x93\x73"), StrX_Code_Sjis);  // not UTF-8
+    EXPECT_EQ(StrX_DetectCodeUtf8("\x1b$B5~\x1b(B"), StrX_Code_Jis);     // 7-bit: ASCII to UTF-8
+}
+
+TEST_F(StrXTest, ToSjisFromCutsAtWholeCharacters) {
+    const std::string kyoto = "\x8B\x9E\x93\x73";  // 京都
+    struct {
+        const char* what;
+        std::string text;
+        int code;
+        int size;
+        std::string out;
+    } cases[] = {
+        {"Shift_JIS copied", kyoto, StrX_Code_Sjis, 16, kyoto},
+        {"Shift_JIS cut inside a character", kyoto, StrX_Code_Sjis, 4, "\x8B\x9E"},
+        {"ASCII copied", "abc", StrX_Code_Ascii, 16, "abc"},
+        {"JIS", "\x1b$B5~ET\x1b(B", StrX_Code_Jis, 16, kyoto},
+        {"JIS cut", "\x1b$B5~ET\x1b(B", StrX_Code_Jis, 6, "\x8B\x9E"},
+        {"EUC", "\xB5\xFE\xC5\xD4", StrX_Code_Euc, 16, kyoto},
+        {"EUC cut", "\xB5\xFE\xC5\xD4", StrX_Code_Euc, 4, "\x8B\x9E"},
+        {"UTF-8", "\xE4\xBA\xAC\xE9\x83\xBD", StrX_Code_Utf8, 16, kyoto},
+        {"UTF-8 cut", "\xE4\xBA\xAC\xE9\x83\xBD", StrX_Code_Utf8, 4, "\x8B\x9E"},
+        {"size 1", kyoto, StrX_Code_Utf8, 1, ""},
+    };
+    for (const auto& c : cases) {
+        char out[32];
+        memset(out, 'G', sizeof out);
+        StrX_ToSjisFrom(out, c.size, c.text.c_str(), c.code);
+        EXPECT_EQ(std::string(out), c.out) << c.what;
+        for (int i = c.size; i < static_cast<int>(sizeof out); i++)
+            EXPECT_EQ(out[i], 'G') << c.what << " @" << i;
+    }
+    char hyo[] = "a\x95\x5C\x95";
+    EXPECT_STREQ(StrX_TrimBrokenChar(hyo), "a\x95\x5C");
+    char whole[] = "a\x95\x5C";
+    EXPECT_STREQ(StrX_TrimBrokenChar(whole), "a\x95\x5C");
+}
+
 TEST_F(StrXTest, JisToSjisCodeArithmetic) {
     EXPECT_EQ(StrX_JisToSjisCode(0x2121), 0x8140u);  // ideographic space
     EXPECT_EQ(StrX_JisToSjisCode(0x3021), 0x889Fu);  // 亜
