@@ -23,9 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // UTF-8 bytes of a u8 literal (plain literals are CP932 in this build).
-std::string U8(const char8_t* text) {
-    return reinterpret_cast<const char*>(text);
-}
 
 std::string CliPath() {
     if (const char* env = getenv("TESSALY_CLI"); env && *env) return env;

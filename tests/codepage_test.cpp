@@ -9,10 +9,6 @@
 
 namespace {
 
-const char* U8(const char8_t* s) {
-    return reinterpret_cast<const char*>(s);
-}
-
 // Converts with CodePage_Utf8ToSjisGeta into size bytes followed by guard
 // bytes, and checks the guard.
 std::string Geta(const std::string& utf8, size_t size) {
@@ -83,8 +79,9 @@ TEST(CodePageTest, IsUtf8) {
 TEST(CodePageTest, ConvertingTakesNoHeapOnceOpen) {
     char out[64];
     CodePage_Utf8ToSjisGeta("\xE4\xBA\xAC", out, sizeof out);  // opens the converter
+    const std::string text = U8(u8"京都の旅と野家");
     AllocCounter count;
-    CodePage_Utf8ToSjisGeta(U8(u8"京都の旅と野家"), out, sizeof out);
+    CodePage_Utf8ToSjisGeta(text.c_str(), out, sizeof out);
     EXPECT_EQ(count.Count(), 0);
 }
 

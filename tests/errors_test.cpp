@@ -21,10 +21,6 @@ int keepingHook(int, int, const char* text) {
     return 0;
 }
 
-const char* U8(const char8_t* s) {
-    return reinterpret_cast<const char*>(s);
-}
-
 class ErrorsTest : public LibraryTest {
    protected:
     void SetUp() override {

@@ -44,10 +44,6 @@ bool Find(const std::string& insideFolder, const std::string& name, Fs_FindData*
     return found;
 }
 
-std::string U8(const char8_t* s) {
-    return reinterpret_cast<const char*>(s);
-}
-
 // Restores the current folder at the end of a test.
 struct CwdKeeper {
     char saved[4096];

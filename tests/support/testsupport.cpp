@@ -66,6 +66,31 @@ std::string Utf8(const std::string& sjis) {
     return CodePage_SjisToUtf8(sjis);
 }
 
+std::string U8(const char8_t* utf8) {
+    return reinterpret_cast<const char*>(utf8);
+}
+
+std::string ReadFile(const std::string& native) {
+    std::ifstream in(native, std::ios::binary);
+    if (!in) return "(missing)";
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> BoxTexts(const MsgBox_Recorder& recorder, const char* title) {
+    std::vector<std::string> texts;
+    for (const MsgBox_Recorder::Box& b : recorder.boxes)
+        if (!title || b.title == title) texts.push_back(b.text);
+    return texts;
+}
+
+std::string PtrText(const void* p) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%p", p);
+    return buf;
+}
+
 // ---- Allocation counter -------------------------------------------------
 
 namespace {

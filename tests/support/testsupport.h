@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "components/errors.h"
 #include "components/except3.h"
@@ -44,6 +45,15 @@ MsgBox_Recorder* SetUpLibraryForDeath();
 std::string Sjis(const char8_t* utf8);
 // CP932 bytes to UTF-8, for readable failure messages.
 std::string Utf8(const std::string& sjis);
+// The bytes of a u8"" literal as a plain string (UTF-8 as a page or a
+// terminal holds it).
+std::string U8(const char8_t* utf8);
+// The whole file at a native path; "(missing)" when it cannot be read.
+std::string ReadFile(const std::string& native);
+// The texts of the boxes a recorder saw, in order; with a title, only those.
+std::vector<std::string> BoxTexts(const MsgBox_Recorder& recorder, const char* title = nullptr);
+// A pointer as "%p" prints it, for expected dump lines.
+std::string PtrText(const void* p);
 
 // Counts heap allocations (malloc, calloc, realloc, operator new) made by the
 // current thread between Begin and End.
