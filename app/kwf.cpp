@@ -239,45 +239,32 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
     constexpr int kLineSize = 8192;
     constexpr int kValueSize = 4096;
     constexpr int kBaseSize = 260;
-    IniReader reader{};
-    BigStack* stack = BigStack_Sys();
-    BigStack_Push(stack);
-    EXCEPT3_TRY(
-        [&] {
-            char* line = scratch(kLineSize);
-            char* title = scratch(kValueSize);
-            char* keywords = scratch(kValueSize);
-            char* path = scratch(kValueSize);
-            char* base = scratch(kBaseSize);
+    withReader(databasePath, kLineSize, [&](IniReader* reader) {
+        char* title = scratch(kValueSize);
+        char* keywords = scratch(kValueSize);
+        char* path = scratch(kValueSize);
+        char* base = scratch(kBaseSize);
 
-            Kwf_ReadBase(databasePath, base, kBaseSize);
-            StrX_CopyN(path, databasePath, kValueSize);
-            StrX_CutFileName(path);
-            StrX_AbsPath(base, kBaseSize, path);
+        Kwf_ReadBase(databasePath, base, kBaseSize);
+        StrX_CopyN(path, databasePath, kValueSize);
+        StrX_CutFileName(path);
+        StrX_AbsPath(base, kBaseSize, path);
 
-            IniFile_OpenRead(&reader, databasePath, line, kLineSize);
-            IniFile_SetValueLimit(&reader, kValueSize);
-            IniFile_FindSection(&reader, kLinks, false);
-            const int pages = IniFile_CountAttr(&reader, kPage);
-            int hits = 0;
-            for (int i = 0; i < pages; i++) {
-                IniFile_ReadAttr(&reader, kPage, "sss", title, keywords, path);
-                const char* entry = nullptr;
-                if (char* match = StrX_FindStrI(keywords, query)) entry = cutEntry(keywords, match);
-                if (!entry && !StrX_FindStrI(title, query)) continue;
-                makeLink(path, base);
-                sink->onHit(sink->context, title, entry, path);
-                hits++;
-            }
-            sink->onEnd(sink->context, hits);
-        },
-        [&] {
-            IniFile_CloseRead(&reader);
-            BigStack_Pop(stack);
-            raiseAgain();
-        });
-    IniFile_CloseRead(&reader);
-    BigStack_Pop(stack);
+        IniFile_SetValueLimit(reader, kValueSize);
+        IniFile_FindSection(reader, kLinks, false);
+        const int pages = IniFile_CountAttr(reader, kPage);
+        int hits = 0;
+        for (int i = 0; i < pages; i++) {
+            IniFile_ReadAttr(reader, kPage, "sss", title, keywords, path);
+            const char* entry = nullptr;
+            if (char* match = StrX_FindStrI(keywords, query)) entry = cutEntry(keywords, match);
+            if (!entry && !StrX_FindStrI(title, query)) continue;
+            makeLink(path, base);
+            sink->onHit(sink->context, title, entry, path);
+            hits++;
+        }
+        sink->onEnd(sink->context, hits);
+    });
 }
 
 // ---- Result page ------------------------------------------------------------

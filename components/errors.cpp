@@ -69,6 +69,13 @@ bool formatCut(char* buf, size_t bufSize, size_t keep, const char* format, va_li
     return true;
 }
 
+// Formats a box text into a kLineSize buffer, cut to 1020 characters and
+// "..." when it does not fit (the cut calls Errors_BreakHook).
+void formatBoxText(char* text, const char* format, va_list ap) {
+    if (formatCut(text, kLineSize, kLineSize - 1, format, ap))
+        Errors_BreakHook(0xEEEEEEEE, 0, __FILE_NAME__, __LINE__);
+}
+
 // Copies text into out[0, size) cut at a character boundary.
 void copyCut(char* out, size_t size, const char* text) {
     size_t n = 0, len = strlen(text);
@@ -174,9 +181,8 @@ int Errors_Printf(const char* format, ...) {
     char text[kLineSize];
     va_list ap;
     va_start(ap, format);
-    bool cut = formatCut(text, sizeof text, kLineSize - 1, format, ap);
+    formatBoxText(text, format, ap);
     va_end(ap);
-    if (cut) Errors_BreakHook(0xEEEEEEEE, 0, __FILE_NAME__, __LINE__);
     showError(text);
     return 0;
 }
@@ -204,9 +210,8 @@ char* Errors_LogPrintf(const char* format, ...) {
     char text[kLineSize];
     va_list ap;
     va_start(ap, format);
-    bool cut = formatCut(text, sizeof text, kLineSize - 1, format, ap);
+    formatBoxText(text, format, ap);
     va_end(ap);
-    if (cut) Errors_BreakHook(0xEEEEEEEE, 0, __FILE_NAME__, __LINE__);
     Errors_Printf("%s", text);
     char* before = g_logPos;
     if (g_logPos - g_logBuf < kLogAppendBelow) {
@@ -223,9 +228,8 @@ char* Errors_LogPrintf(const char* format, ...) {
 char* Errors_PrintfKeep(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    bool cut = formatCut(g_keep, sizeof g_keep, kLineSize - 1, format, ap);
+    formatBoxText(g_keep, format, ap);
     va_end(ap);
-    if (cut) Errors_BreakHook(0xEEEEEEEE, 0, __FILE_NAME__, __LINE__);
     Errors_Printf("%s", g_keep);
     return g_keep;
 }

@@ -21,6 +21,17 @@ int g_secondErrorCount = 0;
     Except3_Error(Except3_Code_Fatal, Except3_Msgs[textIndex], __FILE_NAME__, line);
 }
 
+// Marks the raise (again from a catch block, or a new one) and resumes the
+// innermost frame; with none open, the fatal error.
+[[noreturn]] void resumeInnermost(Except3_Sys* sys, int line) {
+    if (sys->nTry <= 0) fatal(line);
+    if (sys->bCatch)
+        sys->bAgain = 1;
+    else
+        sys->bExcept = 1;
+    throw Except3_Resume{sys->nTry - 1};
+}
+
 // Propagates a pending exception out of a removed frame.
 void propagate(Except3_Sys* sys, unsigned char removedNoJump) {
     if (removedNoJump) return;  // stays pending for the enclosing no-jump region
@@ -90,12 +101,7 @@ void Except3_Throw(Except3_Sys* sys, Errors_Msg* msg) {
         sys->bExcept = 1;
         return;
     }
-    if (sys->nTry <= 0) fatal(__LINE__);
-    if (sys->bCatch)
-        sys->bAgain = 1;
-    else
-        sys->bExcept = 1;
-    throw Except3_Resume{sys->nTry - 1};
+    resumeInnermost(sys, __LINE__);
 }
 
 void Except3_BeginNoJump(Except3_Sys* sys) {
@@ -105,12 +111,7 @@ void Except3_BeginNoJump(Except3_Sys* sys) {
 void Except3_EndNoJump(Except3_Sys* sys) {
     sys->bNoJump = 0;
     if (!sys->bExcept) return;
-    if (sys->nTry <= 0) fatal(__LINE__);
-    if (sys->bCatch)
-        sys->bAgain = 1;
-    else
-        sys->bExcept = 1;
-    throw Except3_Resume{sys->nTry - 1};
+    resumeInnermost(sys, __LINE__);
 }
 
 bool Except3_IsNoJump(Except3_Sys* sys) {

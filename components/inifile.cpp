@@ -594,20 +594,32 @@ long IniFile_ReadAttrAt(IniReader* reader, long position, const char* format, ..
     return at;
 }
 
-bool IniFile_ReadOptAttr(IniReader* reader, const char* name, const char* format, void* dest, ...) {
+namespace {
+
+// The optional reader of one letter: reads the attribute when it is the next
+// line, else stores the default that follows dest in the caller's arguments.
+bool readOptional(IniReader* reader, StrX_Mem* pool, const char* name, const char* format,
+                  void* dest, va_list* defaults) {
     char letter[2] = {format[0], '\0'};
     if (peekAttr(reader, name)) {
         if (char* text = seekAttr(reader, name)) {
             Dests d{nullptr, dest, 0};
-            storeValues(reader, text, letter, &d, nullptr);
+            storeValues(reader, text, letter, &d, pool);
         }
         return true;
     }
+    storeDefault(reader, letter[0], dest, defaults, pool);
+    return false;
+}
+
+}  // namespace
+
+bool IniFile_ReadOptAttr(IniReader* reader, const char* name, const char* format, void* dest, ...) {
     va_list ap;
     va_start(ap, dest);
-    storeDefault(reader, letter[0], dest, &ap, nullptr);
+    bool found = readOptional(reader, nullptr, name, format, dest, &ap);
     va_end(ap);
-    return false;
+    return found;
 }
 
 // ---- Pooled reading --------------------------------------------------------------
@@ -643,19 +655,11 @@ PtrRange* IniFile_ReadStringList(IniReader* reader, StrX_Mem* pool, const char* 
 
 bool IniFile_ReadOptAttrPooled(IniReader* reader, StrX_Mem* pool, const char* name,
                                const char* format, void* dest, ...) {
-    char letter[2] = {format[0], '\0'};
-    if (peekAttr(reader, name)) {
-        if (char* text = seekAttr(reader, name)) {
-            Dests d{nullptr, dest, 0};
-            storeValues(reader, text, letter, &d, pool);
-        }
-        return true;
-    }
     va_list ap;
     va_start(ap, dest);
-    storeDefault(reader, letter[0], dest, &ap, pool);
+    bool found = readOptional(reader, pool, name, format, dest, &ap);
     va_end(ap);
-    return false;
+    return found;
 }
 
 namespace {

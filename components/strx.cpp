@@ -45,6 +45,9 @@ inline bool isAsciiDigit(int c) {
 inline int foldCase(int c) {
     return isAsciiUpper(c) ? c - 'A' + 'a' : c;
 }
+inline unsigned char foldByte(unsigned char c) {
+    return static_cast<unsigned char>(foldCase(c));
+}
 
 // The length of the longest prefix of text[0, len) that is at most maxLen bytes
 // and does not end inside a double-byte character.
@@ -1421,18 +1424,6 @@ void StrX_PrintArgs(int count, const char* const* args) {
 
 namespace {
 
-bool isSep(unsigned char c) {
-    return c == '\\' || c == '/';
-}
-
-bool isLead(unsigned char c) {
-    return CodePage_IsLead(c);
-}
-
-unsigned char foldAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 bool hasDrive(const char* p) {
     return p[0] != '\0' && p[1] == ':';
 }
@@ -1442,7 +1433,7 @@ char* findLastSep(char* text) {
     char* found = nullptr;
     for (char* p = text; *p != '\0'; p++) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (isLead(c)) {
+        if (CodePage_IsLead(c)) {
             if (p[1] == '\0') break;
             p++;
         } else if (isSep(c)) {
@@ -1457,7 +1448,7 @@ const char* lastCharPos(const char* text) {
     const char* last = nullptr;
     for (const char* p = text; *p != '\0'; p++) {
         last = p;
-        if (isLead(static_cast<unsigned char>(*p)) && p[1] != '\0') p++;
+        if (CodePage_IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') p++;
     }
     return last;
 }
@@ -1473,7 +1464,8 @@ bool endsWithSep(const char* text) {
 size_t copyCut(char* out, const char* text, size_t size) {
     size_t n = 0;
     while (text[n] != '\0') {
-        size_t w = (isLead(static_cast<unsigned char>(text[n])) && text[n + 1] != '\0') ? 2 : 1;
+        size_t w =
+            (CodePage_IsLead(static_cast<unsigned char>(text[n])) && text[n + 1] != '\0') ? 2 : 1;
         if (n + w > size - 1) break;
         n += w;
     }
@@ -1566,14 +1558,14 @@ char* formatTm(const struct tm* tmv, const char* format, char* out, int size) {
 const char* afterPrefixI(const char* text, const char* prefix) {
     while (*prefix != '\0') {
         unsigned char c = static_cast<unsigned char>(*prefix);
-        if (isLead(c) && prefix[1] != '\0') {
+        if (CodePage_IsLead(c) && prefix[1] != '\0') {
             if (text[0] != prefix[0] || text[1] != prefix[1]) return nullptr;
             text += 2;
             prefix += 2;
             continue;
         }
-        if (*text == '\0' || isLead(static_cast<unsigned char>(*text)) ||
-            foldAscii(static_cast<unsigned char>(*text)) != foldAscii(c)) {
+        if (*text == '\0' || CodePage_IsLead(static_cast<unsigned char>(*text)) ||
+            foldByte(static_cast<unsigned char>(*text)) != foldByte(c)) {
             return nullptr;
         }
         text++;
@@ -1700,7 +1692,7 @@ char* StrX_RelPath(char* path, int limit, const char* base) {
 
     // Drive letters.
     if (hasDrive(W) && hasDrive(base)) {
-        if (foldAscii(W[0]) != foldAscii(base[0]) && lim >= 3) {
+        if (foldByte(W[0]) != foldByte(base[0]) && lim >= 3) {
             path[o++] = W[0];
             path[o++] = ':';
         }
@@ -1721,7 +1713,7 @@ char* StrX_RelPath(char* path, int limit, const char* base) {
     while (*w != '\0' && *b != '\0') {
         unsigned char cw = static_cast<unsigned char>(*w);
         unsigned char cb = static_cast<unsigned char>(*b);
-        if (isLead(cw) && w[1] != '\0') {
+        if (CodePage_IsLead(cw) && w[1] != '\0') {
             if (cw != cb || w[1] != b[1]) break;
             w += 2;
             b += 2;
@@ -1730,7 +1722,7 @@ char* StrX_RelPath(char* path, int limit, const char* base) {
         if (isSep(cw) && isSep(cb)) {
             sepW = w;
             sepB = b;
-        } else if (isLead(cb) || foldAscii(cw) != foldAscii(cb)) {
+        } else if (CodePage_IsLead(cb) || foldByte(cw) != foldByte(cb)) {
             break;
         }
         w++;
@@ -1765,7 +1757,7 @@ char* StrX_RelPath(char* path, int limit, const char* base) {
         if (from != nullptr) {
             for (const char* p = from; *p != '\0'; p++) {
                 unsigned char c = static_cast<unsigned char>(*p);
-                if (isLead(c) && p[1] != '\0') {
+                if (CodePage_IsLead(c) && p[1] != '\0') {
                     p++;
                     continue;
                 }
@@ -1819,7 +1811,7 @@ char* StrX_GetFileNamePtr(const char* path) {
         // Ends in a backslash: the element before it.
         const char* from = path;
         for (const char* p = path; p < last; p++) {
-            if (isLead(static_cast<unsigned char>(*p)) && p + 1 < last) {
+            if (CodePage_IsLead(static_cast<unsigned char>(*p)) && p + 1 < last) {
                 p++;
             } else if (*p == '\\') {
                 from = p + 1;
@@ -1890,7 +1882,7 @@ char* StrX_LongPath(char* out, const char* path) {
     // The leading part, up to the first separator.
     const char* p = src;
     while (*p != '\0' && !isSep(static_cast<unsigned char>(*p))) {
-        p += (isLead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+        p += (CodePage_IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
     }
     size_t n = p - src;
     memcpy(res, src, n);
@@ -1899,7 +1891,7 @@ char* StrX_LongPath(char* out, const char* path) {
         char sep = *p++;
         const char* elem = p;
         while (*p != '\0' && !isSep(static_cast<unsigned char>(*p))) {
-            p += (isLead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
+            p += (CodePage_IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') ? 2 : 1;
         }
         size_t len = p - elem;
         if (n + 1 + len > 259) break;
@@ -2068,16 +2060,24 @@ int StrX_MakeTime(time_t* t, int year, int month, int day, int hour, int minute,
     return 0;
 }
 
-char* StrX_FormatTime(time_t t, const char* format, char* out, int size) {
+namespace {
+
+// Sets out to "" and *local to the local time of t. False when out has no
+// room or t has no local time. localtime_r: no hidden shared buffer (the
+// build runs on a worker thread) and no heap, where plain localtime may
+// allocate.
+bool startTimeText(time_t t, char* out, int size, struct tm* local) {
     StrX_InitLocale();
-    if (size <= 0) return out;
+    if (size <= 0) return false;
     out[0] = '\0';
-    struct tm ltBuf;
-    // localtime_r: no hidden shared buffer (the build runs on a worker thread)
-    // and no heap, where plain localtime may allocate.
-    const struct tm* lt = localtime_r(&t, &ltBuf);
-    if (lt == nullptr) return out;
-    struct tm tmv = *lt;
+    return localtime_r(&t, local) != nullptr;
+}
+
+}  // namespace
+
+char* StrX_FormatTime(time_t t, const char* format, char* out, int size) {
+    struct tm tmv;
+    if (!startTimeText(t, out, size, &tmv)) return out;
     copyCut(g_timeFormat, format, sizeof g_timeFormat);
     StrX_ReplaceStr(g_timeFormat, sizeof g_timeFormat, "%n", kMonths[tmv.tm_mon]);
     return formatTm(&tmv, g_timeFormat, out, size);
@@ -2145,15 +2145,8 @@ time_t* StrX_ClearTime(time_t* t) {
 }
 
 char* StrX_TimeText(time_t t, char* out, int size) {
-    StrX_InitLocale();
-    if (size <= 0) return out;
-    out[0] = '\0';
-    struct tm ltBuf;
-    // localtime_r: no hidden shared buffer (the build runs on a worker thread)
-    // and no heap, where plain localtime may allocate.
-    const struct tm* lt = localtime_r(&t, &ltBuf);
-    if (lt == nullptr) return out;
-    struct tm tmv = *lt;
+    struct tm tmv;
+    if (!startTimeText(t, out, size, &tmv)) return out;
     return formatTm(&tmv, "%c", out, size);
 }
 
@@ -2162,15 +2155,8 @@ const char* StrX_NowText() {
 }
 
 const char* StrX_NowFormat(const char* format) {
-    StrX_InitLocale();
-    g_nowFormat[0] = '\0';
-    time_t now = time(nullptr);
-    struct tm ltBuf;
-    // localtime_r: no hidden shared buffer (the build runs on a worker thread)
-    // and no heap, where plain localtime may allocate.
-    const struct tm* lt = localtime_r(&now, &ltBuf);
-    if (lt == nullptr) return g_nowFormat;
-    struct tm tmv = *lt;
+    struct tm tmv;
+    if (!startTimeText(time(nullptr), g_nowFormat, sizeof g_nowFormat, &tmv)) return g_nowFormat;
     return formatTm(&tmv, format, g_nowFormat, sizeof g_nowFormat);
 }
 
