@@ -271,11 +271,23 @@ void OnInterrupt(int) {
 struct BuildRun {
     bool tty;        // standard error is a terminal: draw the progress bar
     size_t baseLen;  // bytes of the base folder, left out of the shown path
+    long long lastDrawMs;
 };
 
+// Milliseconds of a monotonic clock.
+long long NowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
 int OnProgress(void* context, const CreKey_Progress* p) {
-    const BuildRun* run = static_cast<const BuildRun*>(context);
+    BuildRun* run = static_cast<BuildRun*>(context);
     if (!run->tty) return 0;
+    // Redraw ten times a second at most: a fast build would flood the terminal.
+    const long long now = NowMs();
+    if (p->count > 1 && now - run->lastDrawMs < 100) return 0;
+    run->lastDrawMs = now;
     constexpr int kBar = 24;
     double fraction = p->total > 0 ? static_cast<double>(p->position) / p->total : 0;
     if (fraction > 1) fraction = 1;
@@ -309,7 +321,7 @@ int RunBuild(const Args& args) {
             return UsageError("cannot name the database in %s", args.words[0]);
     }
 
-    BuildRun run{isatty(2) != 0, strlen(base)};
+    BuildRun run{isatty(2) != 0, strlen(base), 0};
     signal(SIGINT, OnInterrupt);
     CreKey_Stats stats{};
     CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats);
