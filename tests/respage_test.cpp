@@ -8,7 +8,6 @@
 #include "app/kwf.h"
 #include "components/bigstack.h"
 #include "components/inifile.h"
-#include "components/strx.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -44,6 +43,22 @@ std::string Head(const std::string& query, const std::string& backLine) {
            "<UL>\r\n";
 }
 
+// The back-link line to url (escaped already).
+std::string Back(const std::string& url) {
+    return "[<A href=\"" + url + "\" target=_top>" MODORU "</A>]";
+}
+
+// The end of a page with count hits.
+std::string Count(int count) {
+    return "</UL>\r\n\r\n<P>" + std::to_string(count) + " " MITSUKARIMASHITA "</P>\r\n";
+}
+
+std::string Repeat(const std::string& piece, int times) {
+    std::string s;
+    for (int i = 0; i < times; i++) s += piece;
+    return s;
+}
+
 class ResPageTest : public LibraryTest {
    protected:
     // Opens the page in the temporary folder, runs fn on it, closes it and
@@ -60,10 +75,32 @@ class ResPageTest : public LibraryTest {
         return tmp_.Read("out.htm");
     }
     // The bytes of one item line written with the given target.
-    std::string Item(const char* target, const char* title, const char* entry, const char* href) {
+    std::string Item(const std::string& target, const std::string& title, const char* entry,
+                     const std::string& href) {
         return Write([&](ResPage* p) {
-            ResPage_SetTarget(p, target);
-            ResPage_WriteItem(p, title, entry, href);
+            ResPage_SetTarget(p, target.c_str());
+            ResPage_WriteItem(p, title.c_str(), entry, href.c_str());
+        });
+    }
+    // The page of a search for query over a database of the given links
+    // (title, keywords, path), with Base C:\pages.
+    std::string SearchPage(const std::vector<std::vector<const char*>>& links, const char* query,
+                           const char* back) {
+        const std::string db = tmp_.inside() + "\\vark.kwf";
+        EXPECT_EQ(0, CaughtCode([&] {
+                      IniWriter w{};
+                      IniFile_OpenWrite(&w, db.c_str());
+                      CreKey_WriteHeader(&w, "C:\\pages", "main");
+                      for (const auto& l : links) CreKey_WriteLink(&w, l[0], l[1], l[2]);
+                      IniFile_CloseWrite(&w);
+                  }));
+        // The main window's order: open, target, head, sink, search, foot, close.
+        return Write([&](ResPage* p) {
+            ResPage_SetTarget(p, "main");
+            ResPage_WriteHead(p, query, back);
+            Kwf_HitSink sink = ResPage_MakeSink(p);
+            Kwf_Search(db.c_str(), query, &sink);
+            ResPage_WriteFoot(p);
         });
     }
 
@@ -71,77 +108,44 @@ class ResPageTest : public LibraryTest {
 };
 
 TEST_F(ResPageTest, KyotoSearchWritesTheExamplePage) {
-    const std::string db = tmp_.inside() + "\\vark.kwf";
-    ASSERT_EQ(0, CaughtCode([&] {
-                  IniWriter w{};
-                  IniFile_OpenWrite(&w, db.c_str());
-                  CreKey_WriteHeader(&w, "C:\\pages", "main");
-                  CreKey_WriteLink(&w, "京都旅行", "旅行; 京都; 寺", "travel\\kyoto.htm");
-                  CreKey_WriteLink(&w, "Notes, misc", "", "notes.htm");
-                  IniFile_CloseWrite(&w);
-              }));
-    // The main window's order: open, target, head, sink, search, foot, close.
-    const std::string page = Write([&](ResPage* p) {
-        ResPage_SetTarget(p, "main");
-        ResPage_WriteHead(p, "京都", "file:///C|/home.htm");
-        Kwf_HitSink sink = ResPage_MakeSink(p);
-        Kwf_Search(db.c_str(), "京都", &sink);
-        ResPage_WriteFoot(p);
-    });
+    const std::string page = SearchPage(
+        {{"京都旅行", "旅行; 京都; 寺", "travel\\kyoto.htm"}, {"Notes, misc", "", "notes.htm"}},
+        "京都", "file:///C|/home.htm");
     const std::string kyoto = "\x8B\x9E\x93\x73";
-    const std::string expected =
-        Head(kyoto, "[<A href=\"file:///C|/home.htm\" target=_top>" MODORU "</A>]") +
-        "<LI><A href=\"file:///C|/pages/travel/kyoto.htm\" target=\"main\">" + kyoto + "[" + kyoto +
-        "\x97\xB7\x8D\x73]</A>\r\n" +
-        "</UL>\r\n"
-        "\r\n"
-        "<P>1 " MITSUKARIMASHITA
-        "</P>\r\n"
-        "</BODY></HTML>\r\n";
-    EXPECT_EQ(expected, page) << Utf8(page);
-}
-
-TEST_F(ResPageTest, HeadEscapesTheQueryAndTheBackUrl) {
-    const std::string page =
-        Write([](ResPage* p) { ResPage_WriteHead(p, "<b>&\"x\" 表", "http://h/?a=1&b=<2>\"3\""); });
-    EXPECT_EQ(
-        Head("&lt;b&gt;&amp;\"x\" 表",
-             "[<A href=\"http://h/?a=1&amp;b=&lt;2&gt;&quot;3&quot;\" target=_top>" MODORU "</A>]"),
-        page)
+    EXPECT_EQ(Head(kyoto, Back("file:///C|/home.htm")) +
+                  "<LI><A href=\"file:///C|/pages/travel/kyoto.htm\" target=\"main\">" + kyoto +
+                  "[" + kyoto + "\x97\xB7\x8D\x73]</A>\r\n" + Count(1) + "</BODY></HTML>\r\n",
+              page)
         << Utf8(page);
 }
 
-TEST_F(ResPageTest, HeadWithoutBackUrlWritesAnEmptyLine) {
-    for (const char* back : {"", static_cast<const char*>(nullptr)}) {
-        const std::string page = Write([&](ResPage* p) { ResPage_WriteHead(p, "q", back); });
-        EXPECT_EQ(Head("q", ""), page) << (back ? "empty" : "null");
-    }
+TEST_F(ResPageTest, EmptyQueryPageHoldsAnEmptyList) {
+    EXPECT_EQ(Head("", "") + Count(0) + "</BODY></HTML>\r\n",
+              SearchPage({{"t", "k", "a.htm"}}, "", ""));
 }
 
-TEST_F(ResPageTest, LongQueryIsEscapedWhole) {
-    std::string query;
-    for (int i = 0; i < 700; i++) query += "表&";  // 2100 bytes, 4200 escaped
-    std::string escaped;
-    for (int i = 0; i < 700; i++) escaped += "表&amp;";
-    const std::string page =
-        Write([&](ResPage* p) { ResPage_WriteHead(p, query.c_str(), query.c_str()); });
-    std::string back;
-    for (int i = 0; i < 700; i++) back += "表&amp;";
-    EXPECT_EQ(Head(escaped, "[<A href=\"" + back + "\" target=_top>" MODORU "</A>]"), page);
+TEST_F(ResPageTest, HeadEscapesTheQueryAndTheBackUrl) {
+    EXPECT_EQ(Head("&lt;b&gt;&amp;\"x\" 表", Back("http://h/?a=1&amp;b=&lt;2&gt;&quot;3&quot;")),
+              Write([](ResPage* p) {
+                  ResPage_WriteHead(p, "<b>&\"x\" 表", "http://h/?a=1&b=<2>\"3\"");
+              }));
+    for (const char* back : {"", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(Head("q", ""), Write([&](ResPage* p) { ResPage_WriteHead(p, "q", back); }))
+            << (back ? "empty" : "null");
+    // 2100 bytes, 4200 escaped: written whole.
+    const std::string query = Repeat("表&", 700), escaped = Repeat("表&amp;", 700);
+    EXPECT_EQ(Head(escaped, Back(escaped)),
+              Write([&](ResPage* p) { ResPage_WriteHead(p, query.c_str(), query.c_str()); }));
 }
 
 TEST_F(ResPageTest, ItemForms) {
-    struct Case {
-        const char* target;
-        const char* title;
+    struct {
+        std::string target, title;
         const char* entry;
-        const char* href;
-        const char* line;
+        std::string href, line;
     } cases[] = {
         {"", "京都旅行", "京都", "file:///C|/a.htm",
          "<LI><A href=\"file:///C|/a.htm\">京都[京都旅行]</A>\r\n"},
-        {"main", "京都旅行", "京都", "file:///C|/a.htm",
-         "<LI><A href=\"file:///C|/a.htm\" target=\"main\">京都[京都旅行]</A>\r\n"},
         {"main", "title only", nullptr, "a.htm",
          "<LI><A href=\"a.htm\" target=\"main\">[title only]</A>\r\n"},
         {"", "<b>&", "x<y", "a.htm", "<LI><A href=\"a.htm\">x&lt;y[&lt;b&gt;&amp;]</A>\r\n"},
@@ -150,129 +154,51 @@ TEST_F(ResPageTest, ItemForms) {
          "<LI><A href=\"file:///C|/a &quot;b&quot;&amp;c&lt;d&gt;.htm\">k[quote\"kept]</A>\r\n"},
         {"f\"r&me", "t", "k", "a.htm",
          "<LI><A href=\"a.htm\" target=\"f&quot;r&amp;me\">k[t]</A>\r\n"},
-    };
-    for (const Case& c : cases) {
+        {std::string(300, 'n'), "t", "k", "h",  // the target is cut to 255 bytes
+         "<LI><A href=\"h\" target=\"" + std::string(255, 'n') + "\">k[t]</A>\r\n"}};
+    for (const auto& c : cases)
         EXPECT_EQ(c.line, Item(c.target, c.title, c.entry, c.href)) << Utf8(c.title);
-    }
+    uint8_t* sp = BigStack_Sys()->sp;
+    Item("main", "t", "k", "h");
+    EXPECT_EQ(sp, BigStack_Sys()->sp) << "the scratch buffers are released";
 }
 
 TEST_F(ResPageTest, ItemCutsEscapedTextsAt1023Bytes) {
-    struct Case {
-        std::string text;
-        std::string escaped;
-    } cases[] = {
+    // 204 "&amp;" make 1020 bytes and the next one does not fit; a double-byte
+    // character never splits.
+    const std::pair<std::string, std::string> cases[] = {
         {std::string(2000, 'a'), std::string(1023, 'a')},
         {std::string(1023, 'a'), std::string(1023, 'a')},
-        {std::string(300, '&'),
-         [] {
-             std::string s;
-             for (int i = 0; i < 204; i++) s += "&amp;";  // 1020 bytes; the next one does not fit
-             return s;
-         }()},
-        {[] {
-             std::string s = "a";
-             for (int i = 0; i < 600; i++) s += "表";
-             return s;
-         }(),
-         [] {
-             std::string s = "a";
-             for (int i = 0; i < 511; i++) s += "表";  // 1023 bytes exactly
-             return s;
-         }()},
-        {[] {
-             std::string s = "aa";
-             for (int i = 0; i < 600; i++) s += "表";
-             return s;
-         }(),
-         [] {
-             std::string s = "aa";
-             for (int i = 0; i < 510; i++) s += "表";  // a character never splits
-             return s;
-         }()},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ("<LI><A href=\"h\">[" + c.escaped + "]</A>\r\n",
-                  Item("", c.text.c_str(), nullptr, "h"))
-            << c.text.size();
-        EXPECT_EQ("<LI><A href=\"h\">" + c.escaped + "[t]</A>\r\n",
-                  Item("", "t", c.text.c_str(), "h"))
-            << c.text.size();
+        {std::string(300, '&'), Repeat("&amp;", 204)},
+        {"a" + Repeat("表", 600), "a" + Repeat("表", 511)},
+        {"aa" + Repeat("表", 600), "aa" + Repeat("表", 510)}};
+    for (const auto& [text, escaped] : cases) {
+        EXPECT_EQ("<LI><A href=\"h\">[" + escaped + "]</A>\r\n", Item("", text, nullptr, "h"))
+            << text.size();
+        EXPECT_EQ("<LI><A href=\"h\">" + escaped + "[t]</A>\r\n", Item("", "t", text.c_str(), "h"))
+            << text.size();
     }
 }
 
-TEST_F(ResPageTest, ItemReleasesItsScratchBuffers) {
-    uint8_t* sp = BigStack_Sys()->sp;
-    Item("main", "t", "k", "h");
-    EXPECT_EQ(sp, BigStack_Sys()->sp);
-}
-
-TEST_F(ResPageTest, SetTargetCutsTo255Bytes) {
-    const std::string name(300, 'n');
-    const std::string line = Item(name.c_str(), "t", "k", "h");
-    EXPECT_EQ("<LI><A href=\"h\" target=\"" + std::string(255, 'n') + "\">k[t]</A>\r\n", line);
-}
-
-TEST_F(ResPageTest, OpenEmptiesTheTarget) {
+TEST_F(ResPageTest, OpenEmptiesTheTargetAndReportsWhatCannotBeCreated) {
     ResPage page{};
     strcpy(page.target, "left over");
-    const std::string line = Write([](ResPage* p) { ResPage_WriteItem(p, "t", "k", "h"); });
-    EXPECT_EQ("<LI><A href=\"h\">k[t]</A>\r\n", line);
     ASSERT_EQ(0, CaughtCode([&] {
                   ResPage_Open(&page, (tmp_.inside() + "\\o2.htm").c_str());
                   ResPage_Close(&page);
               }));
     EXPECT_STREQ("", page.target);
-}
-
-TEST_F(ResPageTest, CountAndFoot) {
-    struct Case {
-        int count;
-        std::string text;
-    } cases[] = {{0, "0"}, {1, "1"}, {123456, "123456"}};
-    for (const Case& c : cases) {
-        const std::string page = Write([&](ResPage* p) {
-            ResPage_WriteCount(p, c.count);
-            ResPage_WriteFoot(p);
-        });
-        EXPECT_EQ("</UL>\r\n\r\n<P>" + c.text + " " MITSUKARIMASHITA "</P>\r\n</BODY></HTML>\r\n",
-                  page);
-    }
-}
-
-TEST_F(ResPageTest, SinkWritesToItsPage) {
-    const std::string page = Write([](ResPage* p) {
-        Kwf_HitSink sink = ResPage_MakeSink(p);
-        EXPECT_EQ(p, sink.context);
-        sink.onHit(sink.context, "t", nullptr, "h");
-        sink.onEnd(sink.context, 1);
-    });
-    EXPECT_EQ("<LI><A href=\"h\">[t]</A>\r\n</UL>\r\n\r\n<P>1 " MITSUKARIMASHITA "</P>\r\n", page);
-}
-
-TEST_F(ResPageTest, EmptyQueryPageHoldsAnEmptyList) {
-    const std::string dbPath = tmp_.inside() + "\\v.kwf";
-    ASSERT_EQ(0, CaughtCode([&] {
-                  IniWriter w{};
-                  IniFile_OpenWrite(&w, dbPath.c_str());
-                  CreKey_WriteHeader(&w, "C:\\pages", "main");
-                  CreKey_WriteLink(&w, "t", "k", "a.htm");
-                  IniFile_CloseWrite(&w);
-              }));
-    const std::string page = Write([&](ResPage* p) {
-        ResPage_WriteHead(p, "", "");
-        Kwf_HitSink sink = ResPage_MakeSink(p);
-        Kwf_Search(dbPath.c_str(), "", &sink);
-        ResPage_WriteFoot(p);
-    });
-    EXPECT_EQ(Head("", "") + "</UL>\r\n\r\n<P>0 " MITSUKARIMASHITA "</P>\r\n</BODY></HTML>\r\n",
-              page);
-}
-
-TEST_F(ResPageTest, OpenReportsAFileThatCannotBeCreated) {
-    ResPage page{};
     const std::string path = tmp_.inside() + "\\no such folder\\out.htm";
     EXPECT_EQ(362, CaughtCode([&] { ResPage_Open(&page, path.c_str()); }));
     EXPECT_NE(std::string::npos, LastText().find("no such folder"));
+}
+
+TEST_F(ResPageTest, CountAndFoot) {
+    for (int count : {0, 123456})
+        EXPECT_EQ(Count(count) + "</BODY></HTML>\r\n", Write([&](ResPage* p) {
+                      ResPage_WriteCount(p, count);
+                      ResPage_WriteFoot(p);
+                  }));
 }
 
 }  // namespace
