@@ -300,7 +300,8 @@ TEST_F(ErrorsTest, DebugDumpLines) {
 }
 
 TEST_F(ErrorsTest, WatchReportsChangedSteps) {
-    static char text[16] = "watched";
+    static char text[16];
+    strcpy(text, "watched");
     Errors_WatchStart(text, "t", true, 0, "w.cpp", 1);
     Errors_WatchCheck("here", 2);
     text[0] = 'W';
