@@ -533,14 +533,26 @@ int IniFile_CountLines(IniReader* reader) {
 
 // ---- Attributes --------------------------------------------------------------------
 
+namespace {
+
+// Reads the attribute name with format into the caller's destinations (strings
+// into pool when one is given); returns the position before the line.
+long readAttr(IniReader* reader, StrX_Mem* pool, const char* name, const char* format,
+              va_list* ap) {
+    long pos = tell(reader);
+    if (char* text = seekAttr(reader, name)) {
+        Dests d{ap, nullptr, 0};
+        storeValues(reader, text, format, &d, pool);
+    }
+    return pos;
+}
+
+}  // namespace
+
 long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    long pos = tell(reader);
-    if (char* text = seekAttr(reader, name)) {
-        Dests d{&ap, nullptr, 0};
-        storeValues(reader, text, format, &d, nullptr);
-    }
+    long pos = readAttr(reader, nullptr, name, format, &ap);
     va_end(ap);
     return pos;
 }
@@ -628,11 +640,7 @@ long IniFile_ReadAttrPooled(IniReader* reader, StrX_Mem* pool, const char* name,
                             ...) {
     va_list ap;
     va_start(ap, format);
-    long pos = tell(reader);
-    if (char* text = seekAttr(reader, name)) {
-        Dests d{&ap, nullptr, 0};
-        storeValues(reader, text, format, &d, pool);
-    }
+    long pos = readAttr(reader, pool, name, format, &ap);
     va_end(ap);
     return pos;
 }
