@@ -8,59 +8,16 @@
 
 namespace {
 
-// Lead bytes of code page 932, one bit per byte value.
-constexpr bool kLead[256] = {
-#define R16(v) v, v, v, v, v, v, v, v, v, v, v, v, v, v, v, v
-    R16(false),
-    R16(false),
-    R16(false),
-    R16(false),
-    R16(false),
-    R16(false),
-    R16(false),
-    R16(false),
-    // 0x80: 0x80 is not a lead byte, 0x81..0x8F are
-    false,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    R16(true),  // 0x90..0x9F
-    R16(false),
-    R16(false),
-    R16(false),
-    R16(false),  // 0xA0..0xDF
-    R16(true),   // 0xE0..0xEF
-    // 0xF0..0xFC lead, 0xFD..0xFF not
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    true,
-    false,
-    false,
-    false,
-#undef R16
+// Lead bytes of code page 932 (0x81..0x9F and 0xE0..0xFC), one entry per
+// byte value, fixed at compile time: never the process locale.
+struct LeadTable {
+    bool lead[256];
+    constexpr LeadTable() : lead() {
+        for (unsigned b = 0; b < 256; b++)
+            lead[b] = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    }
 };
+constexpr LeadTable kLead;
 
 // Converts with iconv, replacing each unconvertible unit of the input by '?'.
 // unitOf returns how many input bytes make up the unit that starts at p.
@@ -121,7 +78,7 @@ size_t utf8Unit(const unsigned char* p, size_t left) {
 }  // namespace
 
 bool CodePage_IsLead(unsigned char byte) {
-    return kLead[byte];
+    return kLead.lead[byte];
 }
 
 std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact) {

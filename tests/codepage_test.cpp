@@ -38,6 +38,13 @@ TEST(CodePageTest, Utf8ToSjisGetaMarksWhatHasNoFormAndCutsWhole) {
     }
 }
 
+TEST(CodePageTest, LeadBytesAtTheirEdges) {
+    for (int b : {0x00, 0x5C, 0x7F, 0x80, 0xA0, 0xA1, 0xDF, 0xFD, 0xFF})
+        EXPECT_FALSE(CodePage_IsLead(static_cast<unsigned char>(b))) << b;
+    for (int b : {0x81, 0x95, 0x9F, 0xE0, 0xEA, 0xFC})
+        EXPECT_TRUE(CodePage_IsLead(static_cast<unsigned char>(b))) << b;
+}
+
 TEST(CodePageTest, IsUtf8) {
     // Rows: text, valid, holds a character beyond ASCII.
     const std::tuple<const char*, bool, bool> cases[] = {
