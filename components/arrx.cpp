@@ -155,14 +155,7 @@ void* findBytes(const void* first, const void* last, size_t elemSize, size_t ofs
 // character) into out[256], for dumps.
 const char* shownText(char* out, const char* s) {
     if (!s) return "(null)";
-    size_t n = 0;
-    while (s[n] != '\0') {
-        size_t step = CodePage_IsLead(static_cast<unsigned char>(s[n])) && s[n + 1] != '\0' ? 2 : 1;
-        if (n + step > 255) break;
-        n += step;
-    }
-    memcpy(out, s, n);
-    out[n] = '\0';
+    CodePage_CopyCut(out, 256, s);
     return out;
 }
 

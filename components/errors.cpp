@@ -76,18 +76,6 @@ void formatBoxText(char* text, const char* format, va_list ap) {
         Errors_BreakHook(0xEEEEEEEE, 0, __FILE_NAME__, __LINE__);
 }
 
-// Copies text into out[0, size) cut at a character boundary.
-void copyCut(char* out, size_t size, const char* text) {
-    size_t n = 0, len = strlen(text);
-    while (n < len) {
-        size_t unit = (CodePage_IsLead(static_cast<unsigned char>(text[n])) && n + 1 < len) ? 2 : 1;
-        if (n + unit > size - 1) break;
-        n += unit;
-    }
-    memcpy(out, text, n);
-    out[n] = '\0';
-}
-
 void showError(const char* text) {
     if (MsgBox_Show(kErrorTitle, text, MsgBox_OKCancel, MsgBox_IconError) == MsgBox_IDCANCEL)
         Errors_Exit(__FILE_NAME__, __LINE__);
@@ -137,7 +125,7 @@ void appendLogBuf(const char* text) {
     char* const end = g_logBuf + kLogBufSize;
     size_t room = end - g_logPos;
     if (room == 0) return;
-    copyCut(g_logPos, room, text);
+    CodePage_CopyCut(g_logPos, room, text);
     g_logPos += strlen(g_logPos);
 }
 
@@ -246,14 +234,14 @@ void Errors_Msg_Set(Errors_Msg* msg, int id, int code, const char* file, int lin
                     const char* format, ...) {
     msg->id = id;
     msg->code = code;
-    copyCut(msg->file, sizeof msg->file, file ? file : "");
+    CodePage_CopyCut(msg->file, sizeof msg->file, file ? file : "");
     msg->line = line;
     char text[kLineSize + 16];
     va_list ap;
     va_start(ap, format);
     vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
-    copyCut(msg->text, sizeof msg->text, text);
+    CodePage_CopyCut(msg->text, sizeof msg->text, text);
     if (g_repeat > 0) {
         size_t len = strlen(msg->text);
         snprintf(msg->text + len, sizeof msg->text - len, "(COUNT=%d)", g_repeat);

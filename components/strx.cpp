@@ -49,19 +49,6 @@ inline unsigned char foldByte(unsigned char c) {
     return static_cast<unsigned char>(foldCase(c));
 }
 
-// The length of the longest prefix of text[0, len) that is at most maxLen bytes
-// and does not end inside a double-byte character.
-size_t charCut(const char* text, size_t len, size_t maxLen) {
-    if (len <= maxLen) return len;
-    size_t i = 0;
-    while (i < maxLen) {
-        size_t step = (CodePage_IsLead(byteAt(text + i)) && i + 1 < len) ? 2 : 1;
-        if (i + step > maxLen) break;
-        i += step;
-    }
-    return i;
-}
-
 // True when value must be quoted to read back whole.
 bool needsQuote(const char* value, size_t len) {
     if (len == 0) return false;
@@ -120,7 +107,9 @@ const char* splitField(char* out, size_t cap, const char* text, size_t* fullLen 
     }
     if (fullLen) *fullLen = full;
     if (!out) return next;
-    if (cut) w = charCut(out, w + 1, w);  // drop a lead byte whose trail was cut off
+    if (cut)
+        w = CodePage_CharCut(std::string_view(out, w + 1),
+                             w);  // drop a lead byte whose trail was cut off
     out[w] = 0;
     return next;
 }
@@ -135,7 +124,7 @@ char* StrX_QuoteField(char* out, const char* value, int size) {
     size_t len = strlen(value);
     if (!needsQuote(value, len)) {
         // Cut unquoted; blanks the cut leaves at the end go too, as a reader drops them.
-        size_t n = charCut(value, len, room);
+        size_t n = CodePage_CharCut(std::string_view(value, len), room);
         if (n < len) {
             while (n > 0 && value[n - 1] == ' ') n--;
         }
@@ -388,7 +377,7 @@ char* StrX_AbsPath(char* path, int size, const char* folder) {
     len = strlen(work);
     size_t limit = size > 0 ? static_cast<size_t>(size) - 1 : 0;
     if (limit > sizeof work - 1) limit = sizeof work - 1;
-    len = charCut(work, len, limit);
+    len = CodePage_CharCut(std::string_view(work, len), limit);
     work[len] = 0;
     if (len >= 2 && work[len - 1] == '.') {
         // A final separator and dot loses the dot; the separator must not be a trail byte.
@@ -1331,7 +1320,8 @@ const char* StrX_GetToken(const char* text, char* out, int size) {
     const char* e = tokenEnd(p);
     if (!e) return nullptr;
     if (size > 0) {
-        size_t n = charCut(p, static_cast<size_t>(e - p), static_cast<size_t>(size) - 1);
+        size_t n = CodePage_CharCut(std::string_view(p, static_cast<size_t>(e - p)),
+                                    static_cast<size_t>(size) - 1);
         memmove(out, p, n);
         out[n] = 0;
     }
@@ -1457,21 +1447,6 @@ const char* lastCharPos(const char* text) {
 bool endsWithSep(const char* text) {
     const char* last = lastCharPos(text);
     return last != nullptr && last[1] == '\0' && isSep(static_cast<unsigned char>(*last));
-}
-
-// Copies text into out[0, size) at a character boundary: at most size - 1
-// bytes and a NUL; size must be at least 1. Returns the bytes copied.
-size_t copyCut(char* out, const char* text, size_t size) {
-    size_t n = 0;
-    while (text[n] != '\0') {
-        size_t w =
-            (CodePage_IsLead(static_cast<unsigned char>(text[n])) && text[n + 1] != '\0') ? 2 : 1;
-        if (n + w > size - 1) break;
-        n += w;
-    }
-    memmove(out, text, n);
-    out[n] = '\0';
-    return n;
 }
 
 char g_relWork[512];     // StrX_RelPath's work buffer
@@ -1683,7 +1658,7 @@ char* StrX_RelPath(char* path, int limit, const char* base) {
     const bool endedWithSep = endsWithSep(path);
     const char lastCh = path[strlen(path) - 1];
     char* W = g_relWork;
-    copyCut(W, path, sizeof g_relWork);
+    CodePage_CopyCut(W, sizeof g_relWork, path);
 
     const size_t lim = static_cast<size_t>(limit);
     size_t o = 0;  // output length
@@ -1775,7 +1750,7 @@ char* StrX_RelPath(char* path, int limit, const char* base) {
     }
 
     // The remainder, cut to leave room for the NUL.
-    o += copyCut(path + o, rest, lim - o);
+    o += CodePage_CopyCut(path + o, lim - o, rest);
 
     if (o == 0) {
         if (lim >= 2) path[o++] = '.';
@@ -1877,7 +1852,7 @@ char* StrX_LongPath(char* out, const char* path) {
     char* raw = scratchTake(sizeof(Fs_FindData) + 4);
     Fs_FindData* found =
         reinterpret_cast<Fs_FindData*>(raw + (reinterpret_cast<uintptr_t>(raw) & 4));
-    copyCut(src, path, 260);
+    CodePage_CopyCut(src, 260, path);
     char* res = prefix;  // the result is built in prefix, which is also the search path
     // The leading part, up to the first separator.
     const char* p = src;
@@ -1922,7 +1897,7 @@ char* StrX_LongPath(char* out, const char* path) {
 
 char* StrX_RelPathToFile(char* path, int limit, const char* baseFile) {
     char* folder = scratchTake(260);
-    copyCut(folder, baseFile, 260);
+    CodePage_CopyCut(folder, 260, baseFile);
     StrX_CutFileName(folder);
     StrX_RelPath(path, limit, folder);
     scratchDrop();
@@ -1940,7 +1915,7 @@ char* StrX_RelLink(char* link, int limit, const char* baseFile) {
             return link;
         }
     }
-    copyCut(g_linkWork, baseFile, sizeof g_linkWork);
+    CodePage_CopyCut(g_linkWork, sizeof g_linkWork, baseFile);
     StrX_CutFileName(g_linkWork);
     return StrX_RelPath(link, limit, g_linkWork);
 }
@@ -2001,7 +1976,7 @@ char* StrX_ReplaceBase(const char* path, const char* oldFolder, const char* newF
         rest++;
     }
     size_t lim = static_cast<size_t>(size);
-    size_t n = copyCut(out, newFolder, lim);
+    size_t n = CodePage_CopyCut(out, lim, newFolder);
     bool fits = (n == strlen(newFolder));
     if (fits && !(endsWithSep(out) && out[n - 1] == '\\')) {
         if (n + 1 < lim) {
@@ -2012,7 +1987,7 @@ char* StrX_ReplaceBase(const char* path, const char* oldFolder, const char* newF
         }
     }
     if (fits) {
-        size_t m = copyCut(out + n, rest, lim - n);
+        size_t m = CodePage_CopyCut(out + n, lim - n, rest);
         fits = (m == strlen(rest));
     }
     if (!fits) ERRORS_REPORT(Errors_Unofficial, "error");
@@ -2078,7 +2053,7 @@ bool startTimeText(time_t t, char* out, int size, struct tm* local) {
 char* StrX_FormatTime(time_t t, const char* format, char* out, int size) {
     struct tm tmv;
     if (!startTimeText(t, out, size, &tmv)) return out;
-    copyCut(g_timeFormat, format, sizeof g_timeFormat);
+    CodePage_CopyCut(g_timeFormat, sizeof g_timeFormat, format);
     StrX_ReplaceStr(g_timeFormat, sizeof g_timeFormat, "%n", kMonths[tmv.tm_mon]);
     return formatTm(&tmv, g_timeFormat, out, size);
 }

@@ -81,6 +81,26 @@ bool CodePage_IsLead(unsigned char byte) {
     return kLead.lead[byte];
 }
 
+size_t CodePage_CharCut(std::string_view text, size_t maxLen) {
+    if (text.size() <= maxLen) return text.size();
+    size_t n = 0;
+    while (n < maxLen) {
+        size_t unit =
+            (CodePage_IsLead(static_cast<unsigned char>(text[n])) && n + 1 < text.size()) ? 2 : 1;
+        if (n + unit > maxLen) break;
+        n += unit;
+    }
+    return n;
+}
+
+size_t CodePage_CopyCut(char* out, size_t size, std::string_view text) {
+    if (size == 0) return 0;
+    size_t n = CodePage_CharCut(text, size - 1);
+    memmove(out, text.data(), n);
+    out[n] = '\0';
+    return n;
+}
+
 std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact) {
     return convert("UTF-8", "CP932", sjis, exact, sjisUnit);
 }
@@ -93,16 +113,7 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size) {
     if (size == 0) return false;
     bool exact = true;
     std::string s = CodePage_Utf8ToSjis(utf8, &exact);
-    size_t n = 0;
-    while (n < s.size()) {
-        size_t unit =
-            (CodePage_IsLead(static_cast<unsigned char>(s[n])) && n + 1 < s.size()) ? 2 : 1;
-        if (n + unit > size - 1) break;
-        n += unit;
-    }
-    memcpy(out, s.data(), n);
-    out[n] = '\0';
-    return exact && n == s.size();
+    return CodePage_CopyCut(out, size, s) == s.size() && exact;
 }
 
 namespace {

@@ -20,6 +20,16 @@
 // (0x81 to 0x9F and 0xE0 to 0xFC).
 bool CodePage_IsLead(unsigned char byte);
 
+// Returns the length of the longest prefix of text that has at most maxLen
+// bytes and does not end inside a double-byte character (a lead byte that
+// ends text counts as one byte).
+size_t CodePage_CharCut(std::string_view text, size_t maxLen);
+
+// Copies text into out[0, size), cut before a double-byte character that
+// would not fit whole: at most size - 1 bytes and a NUL (nothing at all when
+// size is 0). out may overlap text. Returns the bytes copied.
+size_t CodePage_CopyCut(char* out, size_t size, std::string_view text);
+
 // Returns the UTF-8 form of CP932 text. *exact (when given) is set false when a
 // byte sequence had no Unicode counterpart (it became '?').
 std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact = nullptr);

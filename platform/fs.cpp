@@ -185,13 +185,11 @@ bool Fs_IsLink(const char* insidePath) {
     return !native.empty() && lstat(native.c_str(), &sb) == 0 && S_ISLNK(sb.st_mode);
 }
 
-static void copyCut(std::string_view text, char* out, size_t size);
-
 // Copies a whole inside text into out[0, size); false (out empty) when it
 // does not fit or is not exact.
 static bool copyWhole(const std::string& text, bool exact, char* out, size_t size) {
     if (!exact || text.empty() || text.size() + 1 > size) {
-        copyCut("", out, size);
+        CodePage_CopyCut(out, size, "");
         return false;
     }
     memcpy(out, text.c_str(), text.size() + 1);
@@ -227,32 +225,17 @@ int Fs_RmDir(const char* insidePath) {
 
 // ---- Process paths ----
 
-// Copies an inside text into out[0, size), cutting before a double-byte
-// character that would not fit whole.
-static void copyCut(std::string_view text, char* out, size_t size) {
-    if (size == 0) return;
-    size_t n = 0;
-    while (n < text.size()) {
-        size_t w =
-            (CodePage_IsLead(static_cast<unsigned char>(text[n])) && n + 1 < text.size()) ? 2 : 1;
-        if (n + w > size - 1) break;
-        n += w;
-    }
-    memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
-
 void Fs_GetCwd(char* out, size_t size) {
     std::string buf(4096, '\0');
     for (;;) {
         if (getcwd(buf.data(), buf.size())) break;
         if (errno != ERANGE || buf.size() > (1u << 20)) {
-            copyCut("", out, size);
+            CodePage_CopyCut(out, size, "");
             return;
         }
         buf.resize(buf.size() * 2);
     }
-    copyCut(Fs_FromNative(buf.c_str()), out, size);
+    CodePage_CopyCut(out, size, Fs_FromNative(buf.c_str()));
 }
 
 bool Fs_SetCwd(const char* inside) {
@@ -266,7 +249,7 @@ void Fs_GetExePath(char* out, size_t size) {
     for (;;) {
         ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
         if (n < 0) {
-            copyCut("", out, size);
+            CodePage_CopyCut(out, size, "");
             return;
         }
         if (static_cast<size_t>(n) < buf.size()) {
@@ -275,7 +258,7 @@ void Fs_GetExePath(char* out, size_t size) {
         }
         buf.resize(buf.size() * 2);
     }
-    copyCut(Fs_FromNative(buf), out, size);
+    CodePage_CopyCut(out, size, Fs_FromNative(buf));
 }
 
 bool Fs_HomeDir(char* out, size_t size) {
@@ -303,7 +286,7 @@ static bool isWritableDir(const std::string& native) {
 }
 
 bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size) {
-    copyCut("", out, size);
+    CodePage_CopyCut(out, size, "");
     std::string dir;
     for (const char* env : {"TMP", "TMPDIR"}) {
         const char* v = getenv(env);
@@ -332,7 +315,7 @@ bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size)
         bool exact = true;
         std::string inside = Fs_FromNative(name, &exact);
         if (!exact || inside.size() + 1 > size) return false;
-        copyCut(inside, out, size);
+        CodePage_CopyCut(out, size, inside);
         return true;
     }
     return false;
