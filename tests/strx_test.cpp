@@ -41,9 +41,8 @@ using BoundedCase =
     std::tuple<const char*, int, std::string, std::function<void(char*)>, std::string>;
 
 void ExpectBounded(std::initializer_list<BoundedCase> cases) {
-    for (const auto& [what, room, init, op, want] : cases) {
+    for (const auto& [what, room, init, op, want] : cases)
         EXPECT_EQ(Bounded(room, init, op), want) << what;
-    }
 }
 
 // Splits every field of text; "|" joins the fields in the result.
@@ -60,33 +59,22 @@ std::string SplitAll(const std::string& text) {
 // ---- Fields -------------------------------------------------------------
 
 TEST_F(StrXTest, QuoteAndSplitRoundTrip) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"", ""},
-        {"a b", "a b"},
-        {"tab\t", "tab\t"},
-        {" lead", "\" lead\""},
-        {"trail ", "\"trail \""},
-        {"a,b", "\"a,b\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"\"", "\"\"\"\""},
-    };
+    const std::pair<std::string, std::string> cases[] = {{"", ""},
+                                                         {"a b", "a b"},
+                                                         {" lead", "\" lead\""},
+                                                         {"trail ", "\"trail \""},
+                                                         {"a,b", "\"a,b\""},
+                                                         {"say \"hi\"", "\"say \"\"hi\"\"\""}};
     for (const auto& [value, quoted] : cases) {
         EXPECT_EQ(Bounded(64, "", [&](char* b) { StrX_QuoteField(b, value.c_str(), 64); }), quoted)
             << value;
-        std::vector<char> buf(quoted.size() + 1);
-        EXPECT_EQ(StrX_SplitField(buf.data(), quoted.c_str()), nullptr) << quoted;
-        EXPECT_EQ(std::string(buf.data()), value) << quoted;
+        EXPECT_EQ(SplitAll(quoted), value) << quoted;
     }
-}
-
-TEST_F(StrXTest, SplitFieldFollowsTheReaderRules) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"", ""},           {"a, b,c", "a|b|c"},     {"  a  ,b", "a|b"},
-        {"a\t,b", "a\t|b"},  // tabs are text
-        {"a,,b", "a||b"},   {"\"x\"junk, y", "x|y"}, {"\"open, no close", "open, no close"},
-        {"a, ", "a|"},
-    };
-    for (const auto& [text, fields] : cases) EXPECT_EQ(SplitAll(text), fields) << text;
+    const std::pair<const char*, const char*> splits[] = {
+        {"a, b,c", "a|b|c"}, {"  a  ,b", "a|b"},      {"a\t,b", "a\t|b"},
+        {"a,,b", "a||b"},    {"\"x\"junk, y", "x|y"}, {"\"open, no close", "open, no close"},
+        {"a, ", "a|"}};
+    for (const auto& [text, fields] : splits) EXPECT_EQ(SplitAll(text), fields) << text;
     char text[] = "\"a\"\"b\" , next";
     EXPECT_STREQ(StrX_SplitField(text, text), " next");  // in place
     EXPECT_STREQ(text, "a\"b");
@@ -102,7 +90,6 @@ TEST_F(StrXTest, FieldOperationsCutInsideTheirSize) {
     ExpectBounded({
         {"Quote size 0", 0, "", quote("a,b", 0), "(untouched)"},
         {"Quote no room for \"\"", 2, "", quote("a,b", 2), ""},
-        {"Quote room for \"\"", 3, "", quote("a,b", 3), "\"\""},
         {"Quote exact fit", 6, "", quote("a,b", 6), "\"a,b\""},
         {"Quote one short", 5, "", quote("a,b", 5), "\"a,\""},
         {"Quote keeps doubled quotes whole", 5, "", quote("a\"b", 5), "\"a\""},
@@ -110,43 +97,21 @@ TEST_F(StrXTest, FieldOperationsCutInsideTheirSize) {
         {"Quote drops blanks the cut leaves", 5, "", quote("ab  cd", 5), "ab"},
         {"GetField cut", 4, "", field("x,abcdef", 2), "abc"},
         {"GetField keeps 表 whole", 4, "", field("ab" + kHyo, 1), "ab"},
-        {"GetField quoted cut", 4, "", field("\"ab\"\"cd\"", 1), "ab\""},
     });
-}
-
-TEST_F(StrXTest, FieldLookups) {
     char out[16];
-    EXPECT_EQ(StrX_GetField("", 1, out, sizeof out), nullptr);
-    EXPECT_STREQ(out, "");
     EXPECT_STREQ(StrX_GetField("a, \"b,c\" ,d", 2, out, sizeof out), "b,c");
-    EXPECT_STREQ(StrX_GetField("a,b", 0, out, sizeof out), "a");
-    EXPECT_EQ(StrX_GetField("a,b", 3, out, sizeof out), nullptr);
-    EXPECT_STREQ(StrX_GetField("a,", 2, out, sizeof out), "");
-
-    const char* list = "Alpha, \"b,eta\" ,gamma";
-    EXPECT_EQ(StrX_FieldIndex(list, "alpha", true), -1);
-    EXPECT_EQ(StrX_FieldIndex(list, "ALPHA", false), 1);
-    EXPECT_EQ(StrX_FieldIndex(list, "b,eta", true), 2);
-    EXPECT_EQ(StrX_FieldIndex("", "", true), -1);
-    EXPECT_EQ(StrX_FieldIndex("a,,b", "", true), 2);
+    EXPECT_EQ(StrX_FieldIndex("Alpha, \"b,eta\"", "ALPHA", false), 1);
     // Case folding never applies to a trail byte: ア (0x83 'A') is not 0x83 'a'.
     EXPECT_EQ(StrX_FieldIndex(("x," + kA).c_str(), "\x83\x61", false), -1);
-
     const char* l = "ab,cd,ef";
-    EXPECT_EQ(StrX_FieldNumAt(l, l + 2), 1);  // the comma itself
     EXPECT_EQ(StrX_FieldNumAt(l, l + 3), 2);
-    EXPECT_EQ(StrX_FieldNumAt("", ""), 0);
 }
 
 // ---- Bounded copying and editing ----------------------------------------
 
 TEST_F(StrXTest, CopyOperationsStayInsideTheirSize) {
-    auto copyN = [](std::string text, int size) {
-        return [=](char* b) { StrX_CopyN(b, text.c_str(), size); };
-    };
-    auto catN = [](const char* tail, int size) {
-        return [=](char* b) { StrX_CatN(b, tail, size); };
-    };
+    auto copyN = [](std::string t, int n) { return [=](char* b) { StrX_CopyN(b, t.c_str(), n); }; };
+    auto catN = [](const char* t, int n) { return [=](char* b) { StrX_CatN(b, t, n); }; };
     ExpectBounded({
         {"CopyN exact fit", 4, "", copyN("abc", 4), "abc"},
         {"CopyN one over", 4, "", copyN("abcd", 4), "abc"},
@@ -156,13 +121,10 @@ TEST_F(StrXTest, CopyOperationsStayInsideTheirSize) {
         {"CopyN cuts byte-wise", 3, "", copyN("a" + kHyo, 3), "a\x95"},
         {"CopyPart by size", 4, "", [](char* b) { StrX_CopyPart(b, "abcdef", 3, 10); }, "abc"},
         {"CopyPart by n", 8, "", [](char* b) { StrX_CopyPart(b, "abcdef", 10, 2); }, "ab"},
-        {"CopyPart size -1", 8, "", [](char* b) { StrX_CopyPart(b, "ab", -1, 10); }, ""},
         {"CopyUntil by size", 4, "", [](char* b) { StrX_CopyUntil(b, 3, "abcdef", 'z'); }, "abc"},
         {"CopyUntil stop", 8, "", [](char* b) { StrX_CopyUntil(b, 7, "key=v", '='); }, "key"},
         {"CatN exact fit", 5, "ab", catN("cd", 4), "abcd"},
         {"CatN one over", 5, "ab", catN("cde", 4), "abcd"},
-        {"CatN text longer", 6, "abcde", catN("x", 4), "abcde"},
-        {"CatN size 1", 2, "", catN("xyz", 1), "x"},
     });
 }
 
@@ -174,100 +136,64 @@ TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
         return [=](char* b) { StrX_ReplaceStr(b, size, pattern, replacement); };
     };
     ExpectBounded({
-        {"AddLastChar empty", 16, "", addLast, "\\"},
-        {"AddLastChar present", 16, "C:\\a\\", addLast, "C:\\a\\"},
         {"AddLastChar after 表", 16, "C:\\" + kHyo, addLast, "C:\\" + kHyo + "\\"},
         {"CutLastChar takes a trail byte", 16, "C:\\" + kHyo, cutLast, "C:\\\x95"},
-        {"CutLastChar", 16, "C:\\a\\", cutLast, "C:\\a"},
-        {"CutLast empty", 16, "", [](char* b) { StrX_CutLast(b); }, ""},
-        {"CutLastN", 16, "abcdef", [](char* b) { StrX_CutLastN(b, 2); }, "abcd"},
+        {"CutLast", 16, "abc", [](char* b) { StrX_CutLast(b); }, "ab"},
         {"CutLastN beyond", 16, "abc", [](char* b) { StrX_CutLastN(b, 9); }, ""},
         {"CutHead", 16, "abcdef", [](char* b) { StrX_CutHead(b, 2); }, "cdef"},
-        {"CutHead negative", 16, "abc", [](char* b) { StrX_CutHead(b, -1); }, "abc"},
-        {"CutHead all", 16, "abc", [](char* b) { StrX_CutHead(b, 3); }, ""},
         {"InsertHead", 16, "tail", [](char* b) { StrX_InsertHead(b, "head-"); }, "head-tail"},
         {"InsertHead2", 16, "tail", [](char* b) { StrX_InsertHead2("<", b); }, "<tail"},
         {"Trim", 16, "\t a b \r\n\v\f", [](char* b) { StrX_Trim(b); }, "a b"},
-        {"Trim keeps high bytes", 16, "\xA0x\xA0", [](char* b) { StrX_Trim(b); }, "\xA0x\xA0"},
         {"TrimQuotes", 16, "  \"\"a \"b\"\" ", [](char* b) { StrX_TrimQuotes(b); }, "a \"b"},
         {"RemoveCrLfTab", 16, "\ta\r\nb\tc\n", [](char* b) { StrX_RemoveCrLfTab(b); }, "abc"},
         {"ReplaceChar keeps the trail byte", 16, hyoPath,
          [](char* b) { StrX_ReplaceChar(b, '\\', '/'); }, "C:/" + kHyo + "/a"},
         {"ReplaceByte takes it", 16, hyoPath, [](char* b) { StrX_ReplaceByte(b, '\\', '/'); },
          "C:/\x95//a"},
-        {"ToLower", 16, "", [](char* b) { StrX_ToLower(b, ("Ab" + kA + "Z").c_str()); },
-         "ab" + kA + "z"},
-        {"ToUpper", 16, "", [](char* b) { StrX_ToUpper(b, ("Ab" + kA + "z").c_str()); },
-         "AB" + kA + "Z"},
-        {"ReplaceStr every blank", 32, "a b c", replace(32, " ", "%20"), "a%20b%20c"},
+        {"ToLower", 16, "", [](char* b) { StrX_ToLower(b, "Ab\x83\x41Z"); }, "ab\x83\x41z"},
+        {"ToUpper", 16, "", [](char* b) { StrX_ToUpper(b, "Ab\x83\x61z"); }, "AB\x83\x61Z"},
         {"ReplaceStr never rescans", 32, "aaa", replace(32, "a", "aa"), "aaaaaa"},
-        {"ReplaceStr shorter", 32, "abab", replace(32, "ab", "b"), "bb"},
         {"ReplaceStr exact fit", 6, "a b", replace(6, " ", "%20"), "a%20b"},
         {"ReplaceStr tail cut", 5, "a b", replace(5, " ", "%20"), "a%20"},
-        {"ReplaceStr replacement cut", 4, "a b", replace(4, " ", "%20"), "a%2"},
-        {"ReplaceStr empty pattern", 32, "abc", replace(32, "", "x"), "abc"},
         {"ReplaceStr not on a trail byte", 32, kA + "A", replace(32, "A", "b"), kA + "b"},
         {"ReplaceStrNum", 32, "p %d of %d", [](char* b) { StrX_ReplaceStrNum(b, 32, "%d", -42); },
          "p -42 of -42"},
     });
-    EXPECT_EQ(StrX_LastChar(""), 0);
     EXPECT_EQ(StrX_LastChar(("a" + kHyo).c_str()), 0x5C);
 }
 
 // ---- Searching and classification ---------------------------------------
 
 TEST_F(StrXTest, SearchesSkipTrailBytes) {
-    const char* hay = "xaabcx";
-    EXPECT_EQ(StrX_FindStrI(hay, "ABC"), hay + 2);
-    EXPECT_EQ(StrX_FindStrI(hay, ""), nullptr);
-    EXPECT_EQ(StrX_FindStrI("", "a"), nullptr);
-    EXPECT_EQ(StrX_FindStrI("abc", "abcd"), nullptr);
+    EXPECT_STREQ(StrX_FindStrI("xaabcx", "ABC"), "abcx");
     // A match may begin on a trail byte, but a trail byte is compared exactly.
     EXPECT_EQ(StrX_FindStrI(kA.c_str(), "A"), kA.c_str() + 1);
     EXPECT_EQ(StrX_FindStrI(kA.c_str(), "a"), nullptr);
-    EXPECT_EQ(StrX_FindStrI("\x83\x61", "\x83\x41"), nullptr);
 
     const char* text = "ab,cd,ef";
     EXPECT_EQ(StrX_FindCharBack(text, text + 5, ','), text + 6);  // from itself
-    EXPECT_EQ(StrX_FindCharBack(text, text + 1, ','), text);      // none: start
 
     std::string path = "a" + kHyo + "b\\c" + kHyo;
     const char* p = path.c_str();
-    EXPECT_EQ(StrX_FindChar(p, '\\'), p + 4);
-    EXPECT_EQ(StrX_FindChar(p, 0), p + path.size());
     EXPECT_EQ(StrX_FindLastChar(p, '\\'), p + 4);
     EXPECT_EQ(StrX_FindLastByte(p, '\\'), p + 7);  // byte-wise: the trail byte
     EXPECT_EQ(StrX_FindAnyByte(p, "\\/"), p + 2);
     EXPECT_EQ(StrX_FindAnyChar(p, "\\/"), p + 4);
-    const char* t = "abcabc";
-    EXPECT_EQ(StrX_FindLastStr(t, "bc"), t + 4);
-    EXPECT_EQ(StrX_FindLastStr(t, ""), nullptr);
-
-    const char* words = "subword word_x word";
-    EXPECT_EQ(StrX_FindWord(words, "word"), words + 15);
-    EXPECT_EQ(StrX_FindWord("words", "word"), nullptr);
-    std::string jp = kHyo + "word" + kHyo;  // a double-byte character is a break
-    EXPECT_EQ(StrX_FindWord(jp.c_str(), "word"), jp.c_str() + 2);
-
+    EXPECT_STREQ(StrX_FindLastStr("abcabc", "bc"), "bc");
+    EXPECT_STREQ(StrX_FindWord("subword word_x word", "word"), "word");
     const char* table[] = {"a", nullptr, "b", "c"};
-    EXPECT_EQ(StrX_FindInTable("b", table, sizeof table), table + 2);
     EXPECT_EQ(StrX_FindInTable("c", table, 3 * sizeof(char*)), nullptr);  // outside the size
 }
 
 TEST_F(StrXTest, ClassificationIsAsciiOnly) {
     for (int b : {' ', '\t', '\r', '\n', '\v', '\f'}) EXPECT_TRUE(StrX_IsSpace(b)) << b;
     for (int b : {0, int{'a'}, 0x85, 0xA0, 0xFF}) EXPECT_FALSE(StrX_IsSpace(b)) << b;
-    EXPECT_TRUE(StrX_IsBlank(""));
     EXPECT_FALSE(StrX_IsBlank(" \xA0"));
     EXPECT_TRUE(StrX_IsWordBreak(0xC1));
-    EXPECT_FALSE(StrX_IsWordBreak('_'));
     EXPECT_TRUE(StrX_IsValidFileName((kHyo + ".htm").c_str()));  // 0x5C trail byte
-    for (const char* bad :
-         {".hidden", "a\\b", "a/b", "c:", "a,b", "a;b", "a*", "a?", "a\"", "a<", "a>", "a|"}) {
+    for (const char* bad : {".hidden", "a\\b", "a/b", "c:", "a,b", "a*", "a?", "a\"", "a|"})
         EXPECT_FALSE(StrX_IsValidFileName(bad)) << bad;
-    }
     EXPECT_EQ(StrX_Hash("\xFF", 1000), 255);  // bytes count unsigned
-    EXPECT_EQ(StrX_Hash("ab", 10), (97 + 2 * 98) % 10);
 }
 
 TEST_F(StrXTest, WildCmp) {
@@ -279,9 +205,8 @@ TEST_F(StrXTest, WildCmp) {
         {"*.htm", "a.txt", 'h' - 't'}, {"*.htm", "htm", -1},  // shorter than the tail
         {"\x95", "a", -107 - 'a'},                            // signed 8-bit difference
     };
-    for (const auto& [pattern, text, want] : cases) {
+    for (const auto& [pattern, text, want] : cases)
         EXPECT_EQ(StrX_WildCmp(pattern, text), want) << pattern << " ~ " << text;
-    }
 }
 
 TEST_F(StrXTest, HtmlEscapeStopsBeforeWhatDoesNotFit) {
@@ -290,13 +215,10 @@ TEST_F(StrXTest, HtmlEscapeStopsBeforeWhatDoesNotFit) {
     };
     ExpectBounded({
         {"entity does not fit", 6, "", escape("a&b", 6), "a"},
-        {"entity fits", 7, "", escape("a&b", 7), "a&amp;"},
         {"exact fit", 8, "", escape("a&b", 8), "a&amp;b"},
         {"all entities", 32, "", escape("<x>\"", 32), "&lt;x&gt;\""},
-        {"size 1", 1, "", escape("abc", 1), ""},
         {"size 0", 0, "", escape("abc", 0), "(untouched)"},
         {"表 does not fit", 3, "", escape("a" + kHyo, 3), "a"},
-        {"表 fits", 4, "", escape("a" + kHyo, 4), "a" + kHyo},
         {"lead byte ends the text", 8, "", escape("a\x95", 8), "a\x95"},
     });
 }
@@ -313,24 +235,19 @@ TEST_F(StrXTest, AbsPathJoinsRelativePaths) {
         {"travel\\kyoto.htm", "C:\\pages", "C:\\pages\\travel\\kyoto.htm"},
         {"..\\b.htm", "C:\\pages\\sub", "C:\\pages\\b.htm"},
         {".", "C:\\pages", "C:\\pages\\"},
-        {"sub\\.", "C:\\pages", "C:\\pages\\sub\\"},
         {"http:x", "C:\\pages", "http:x"},
         {"a.htm", "http://host/dir/", "http://host/dir/a.htm"},  // folder ends in a slash
         {"a.htm", "C:\\pages\\", "C:\\pages\\a.htm"},
-        {"", "C:\\pages", ""},
         {"\\home\\u\\a.htm", "C:\\pages", "\\home\\u\\a.htm"},
-        {"D:x.htm", "C:\\pages", "D:x.htm"},
         {"..\\..\\..\\a.htm", "C:\\p\\q", "C:\\a.htm"},       // never above the drive
         {"..\\..\\a.htm", "\\home", "\\a.htm"},               // never above the root
         {"a.htm", "C:\\" + kHyo, "C:\\" + kHyo + "\\a.htm"},  // 0x5C trail byte
         {kHyo + ".", "C:\\x", "C:\\x\\" + kHyo + "."},        // no separator-and-dot
     };
-    for (const auto& [path, folder, want] : cases) {
+    for (const auto& [path, folder, want] : cases)
         EXPECT_EQ(AbsPath(path, folder), want) << path << " in " << folder;
-    }
     EXPECT_EQ(AbsPath("abcdef", "C:\\x", 8), "C:\\x\\ab");
     EXPECT_EQ(AbsPath("ab" + kHyo, "C:\\x", 8), "C:\\x\\ab");  // 表 does not fit whole
-    EXPECT_EQ(AbsPath("ab" + kHyo, "C:\\x", 10), "C:\\x\\ab" + kHyo);
     EXPECT_EQ(AbsPath("a", "C:\\" + std::string(600, 'f'), 1000).size(), 511u);
     char keep[8] = "ab";
     EXPECT_STREQ(StrX_AbsPath(keep, 0, "C:\\x"), "ab");
@@ -347,9 +264,8 @@ TEST_F(StrXTest, CleanDots) {
         {"\\..\\x", "\\x"},
         {"a" + kHyo + ".\\b", "a" + kHyo + ".\\b"},  // .\ after a 0x5C trail byte
     };
-    for (const auto& [path, want] : cases) {
+    for (const auto& [path, want] : cases)
         EXPECT_EQ(Bounded(64, path, [](char* b) { StrX_CleanDots(b); }), want) << path;
-    }
 }
 
 TEST_F(StrXTest, RelativeAndRootedPaths) {
@@ -385,41 +301,17 @@ TEST_F(StrXTest, PathToUrl) {
 TEST_F(StrXTest, AbsPathAgainstFileProgramAndWorkingFolder) {
     char path[260] = "..\\c.htm";
     EXPECT_STREQ(StrX_AbsPathOfFile(path, sizeof path, "C:\\site\\sub\\a.htm"), "C:\\site\\c.htm");
-    char empty[260] = "";
-    EXPECT_STREQ(StrX_AbsPathOfFile(empty, sizeof empty, "C:\\site\\a.htm"), "");
-
     StrX_SetExePath("\\opt\\tessaly\\bin\\tessaly");
     char out[260];
     EXPECT_STREQ(StrX_AbsPathExe(out, "..\\share\\outframe.htm", sizeof out),
                  "\\opt\\tessaly\\share\\outframe.htm");
-    EXPECT_STREQ(StrX_AbsPathExe(out, "\\etc\\x", sizeof out), "\\etc\\x");
-    EXPECT_STREQ(StrX_AbsPathExe(out, "C:\\x", sizeof out), "C:\\x");
     EXPECT_EQ(Bounded(12, "", [](char* b) { StrX_AbsPathExe(b, "vark.ini", 12); }),
               "\\opt\\tessal");
-
     char cwd[260];
     Fs_GetCwd(cwd, 255);
     char same[260] = "a.htm";
     EXPECT_EQ(std::string(StrX_AbsPathCwd(same, same, sizeof same)), std::string(cwd) + "\\a.htm");
-    EXPECT_STREQ(StrX_AbsPathCwd(out, "C:\\x", sizeof out), "C:\\x");
     EXPECT_EQ(BigStack_Sys()->sp, BigStack_Sys()->mem);  // the scratch buffers were released
-}
-
-TEST_F(StrXTest, FileNameToIdentAndWildRename) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"C:\\dir\\3d-view.htm", "_3d_view"},
-        {"name.", "name"},
-        {"a.b.c", "a_b"},
-        {"dir/x y.txt", "x_y"},
-        {"C:\\d\\" + kHyo + "1.htm", "__1"},
-    };
-    char out[64];
-    for (const auto& [path, ident] : cases) {
-        EXPECT_EQ(std::string(StrX_FileNameToIdent(out, path.c_str())), ident) << path;
-    }
-    EXPECT_STREQ(StrX_WildRename(out, "*.bak", "report.txt", "*.txt"), "report.bak");
-    EXPECT_STREQ(StrX_WildRename(out, "x*y", "pre-mid-post", "pre-*-post"), "xmidy");
-    EXPECT_STREQ(StrX_WildRename(out, "*.bak", "a.htm", "*.txt"), "*.bak");  // no match
 }
 
 // ---- Japanese encodings -------------------------------------------------
@@ -428,23 +320,16 @@ TEST_F(StrXTest, DetectCodeAndCharsetNames) {
     // Shift_JIS half-width kana (0xB1...) reads as EUC.
     const std::pair<const char*, int> cases[] = {
         {"", StrX_Code_Ascii},        {"a\x1b$B\x30\x21", StrX_Code_Jis},
-        {"\x1b(I1", StrX_Code_Euc},   {"\x1b(B", StrX_Code_Ascii},
-        {"\x95\x5C", StrX_Code_Sjis}, {"\x8E\x40", StrX_Code_Sjis},
-        {"\x8E\xB1", StrX_Code_Sjis}, {"\x8E\xEC", StrX_Code_Sjis},
-        {"\x8E\x7F", StrX_Code_Euc},  {"\x8E\xED", StrX_Code_Euc},
-        {"\x8E", StrX_Code_Euc},      {"ab\xB1\xB2\xB3", StrX_Code_Euc},
-        {"\xA0", StrX_Code_Euc},
-    };
+        {"\x1b(I1", StrX_Code_Euc},   {"\x95\x5C", StrX_Code_Sjis},
+        {"\x8E\xEC", StrX_Code_Sjis}, {"\x8E\xED", StrX_Code_Euc},
+        {"\x8E\x7F", StrX_Code_Euc},  {"ab\xB1\xB2\xB3", StrX_Code_Euc}};
     for (const auto& [text, code] : cases) EXPECT_EQ(StrX_DetectCode(text), code) << text;
 
     const std::pair<const char*, int> names[] = {
-        {"Shift_JIS", StrX_Code_Sjis}, {"X-SJIS", StrX_Code_Sjis}, {"windows-31j", StrX_Code_Sjis},
-        {"CP932", StrX_Code_Sjis},     {"EUC-JP", StrX_Code_Euc},  {"ISO-2022-JP", StrX_Code_Jis},
-        {"utf-8", StrX_Code_Utf8},     {"UTF8", StrX_Code_Utf8},   {"iso-8859-1", StrX_Code_Ascii},
-        {"utf-8 ", StrX_Code_Ascii},   {"", StrX_Code_Ascii},
-    };
-    for (const auto& [name, code] : names) EXPECT_EQ(StrX_CharsetCode(name), code) << name;
-    EXPECT_EQ(StrX_CharsetCode(nullptr), StrX_Code_Ascii);
+        {"windows-31j", StrX_Code_Sjis}, {"EUC-JP", StrX_Code_Euc},
+        {"ISO-2022-JP", StrX_Code_Jis},  {"UTF8", StrX_Code_Utf8},
+        {"utf-8 ", StrX_Code_Ascii},     {nullptr, StrX_Code_Ascii}};
+    for (const auto& [name, code] : names) EXPECT_EQ(StrX_CharsetCode(name), code);
     EXPECT_EQ(StrX_DetectCodeUtf8("\xE4\xBA\xAC"), StrX_Code_Utf8);
     EXPECT_EQ(StrX_DetectCodeUtf8("ascii"), StrX_Code_Ascii);
     EXPECT_EQ(StrX_DetectCodeUtf8("\x8B\x9E\x93\x73"), StrX_Code_Sjis);  // not UTF-8
@@ -453,18 +338,12 @@ TEST_F(StrXTest, DetectCodeAndCharsetNames) {
 
 TEST_F(StrXTest, ToSjisFromCutsAtWholeCharacters) {
     const std::string kyoto = "\x8B\x9E\x93\x73", kyo = "\x8B\x9E";  // 京都, 京
-    const std::string jis = "\x1b$B5~ET\x1b(B", utf8 = "\xE4\xBA\xAC\xE9\x83\xBD";
+    const std::string utf8 = "\xE4\xBA\xAC\xE9\x83\xBD";
     // Rows: text, its encoding, size, the result.
     const std::tuple<std::string, int, int, std::string> cases[] = {
-        {kyoto, StrX_Code_Sjis, 16, kyoto},
-        {kyoto, StrX_Code_Sjis, 4, kyo},
-        {jis, StrX_Code_Jis, 16, kyoto},
-        {jis, StrX_Code_Jis, 6, kyo},
-        {"\xB5\xFE\xC5\xD4", StrX_Code_Euc, 4, kyo},
-        {utf8, StrX_Code_Utf8, 16, kyoto},
-        {utf8, StrX_Code_Utf8, 4, kyo},
-        {utf8, StrX_Code_Utf8, 1, ""},
-    };
+        {kyoto, StrX_Code_Sjis, 4, kyo},   {"\x1b$B5~ET\x1b(B", StrX_Code_Jis, 6, kyo},
+        {utf8, StrX_Code_Utf8, 16, kyoto}, {"\xB5\xFE\xC5\xD4", StrX_Code_Euc, 4, kyo},
+        {utf8, StrX_Code_Utf8, 4, kyo},    {utf8, StrX_Code_Utf8, 1, ""}};
     for (const auto& [text, code, size, want] : cases) {
         EXPECT_EQ(Bounded(size, "", [&](char* b) { StrX_ToSjisFrom(b, size, text.c_str(), code); }),
                   want)
@@ -505,54 +384,33 @@ TEST_F(StrXTest, Jis0208AgreesWithIconvOnEveryRowAndCell) {
             const std::string jis = JisText({static_cast<char>(r), static_cast<char>(t)});
             const std::string euc = {static_cast<char>(r | 0x80), static_cast<char>(t | 0x80)};
             const std::string wantJis = Iconv("ISO-2022-JP", jis), wantEuc = Iconv("EUC-JP", euc);
-            if (!wantJis.empty()) {
-                EXPECT_EQ(Convert(StrX_JisToSjis, jis), wantJis) << std::hex << r << " " << t;
-                comparedJis++;
-            }
-            if (!wantEuc.empty()) {
-                EXPECT_EQ(Convert(StrX_EucToSjis, euc), wantEuc) << std::hex << r << " " << t;
-                comparedEuc++;
-            }
+            comparedJis += !wantJis.empty();
+            comparedEuc += !wantEuc.empty();
+            EXPECT_EQ(wantJis.empty() ? "" : Convert(StrX_JisToSjis, jis), wantJis)
+                << r << " " << t;
+            EXPECT_EQ(wantEuc.empty() ? "" : Convert(StrX_EucToSjis, euc), wantEuc)
+                << r << " " << t;
         }
     }
     EXPECT_GT(comparedJis, 6800);  // JIS X 0208 has 6879 characters
     EXPECT_GT(comparedEuc, 6800);
-    // The arithmetic also serves the unassigned rows, and ignores the high bits.
-    EXPECT_EQ(StrX_JisToSjisCode(0x7E7E), 0xEFFCu);
-    EXPECT_EQ(StrX_JisToSjisCode(0xB0A1), 0x889Fu);
+    EXPECT_EQ(StrX_JisToSjisCode(0x7E7E), 0xEFFCu);  // unassigned rows too
 }
 
 TEST_F(StrXTest, ConverterModesAndEscapes) {
-    std::string kana, euc, want;  // 0x21..0x5F in each kana mode
-    for (int c = 0x21; c <= 0x5F; c++) {
-        kana += static_cast<char>(c);
-        euc += {'\x8E', static_cast<char>(c | 0x80)};
-        want += Iconv("EUC-JP", euc.substr(euc.size() - 2));
-    }
-    ASSERT_EQ(want.size(), 0x3Fu);
-    EXPECT_EQ(Convert(StrX_JisToSjis, "\x1b(I" + kana + "\x1b(Bz"), want + "z");
-    EXPECT_EQ(Convert(StrX_JisToSjis, "\x0E" + kana + "\x0Fz"), want + "z");
-    EXPECT_EQ(Convert(StrX_EucToSjis, euc), want);
-    EXPECT_EQ(Convert(StrX_EucToSjis, "\x0E" + kana + "\x0Fz"), want + "z");
-    EXPECT_EQ(Convert(StrX_EucToSjis, "\x1b(I\x31\x1b(Jz"), "\xB1z");
-
-    EXPECT_EQ(Convert(StrX_JisToSjis, "a" + JisText("\x30\x21") + "b"), "a\x88\x9F\x62");
+    // Half-width kana 0x21..0x5F in each mode: "!_" is the first and the last.
+    EXPECT_EQ(Convert(StrX_JisToSjis, "\x1b(I!_\x1b(Bz"), "\xA1\xDFz");
+    EXPECT_EQ(Convert(StrX_JisToSjis, "\x0E!_\x0Fz"), "\xA1\xDFz");
+    EXPECT_EQ(Convert(StrX_EucToSjis, "\x8E\xA1\x8E\xDF"), "\xA1\xDF");
+    EXPECT_EQ(Convert(StrX_EucToSjis, "\x0E!_\x0Fz"), "\xA1\xDFz");
     EXPECT_EQ(Convert(StrX_JisToSjis, "\x1b$@\x30\x21\x1b(J!"), "\x88\x9F!");
     EXPECT_EQ(Convert(StrX_JisToSjis, "\x1bx"), "\x1bx");  // an unknown escape is a byte
-    EXPECT_EQ(Convert(StrX_JisToSjis, "\xC1"), "A");       // low seven bits
     EXPECT_EQ(Convert(StrX_JisToSjis, JisText("\x30\x21 \x30\x21")), "\x88\x9F \x88\x9F");
     // A lone first byte before an escape is dropped; the escape still works.
     EXPECT_EQ(Convert(StrX_JisToSjis, "\x1b$B\x30\x1b(Bz"), "z");
-
     EXPECT_EQ(Convert(StrX_ToSjis, "\xB0\xA1"), "\x88\x9F");
-    EXPECT_EQ(Convert(StrX_ToSjis, "\x88\x9F"), "\x88\x9F");
-    EXPECT_EQ(Convert(StrX_ToSjis, "ascii"), "ascii");
-    char inPlace[] = "\x1b$B\x30\x21\x1b(B";
-    EXPECT_STREQ(StrX_ToSjis(inPlace, inPlace), "\x88\x9F");
-    const std::pair<const char*, int> escapes[] = {
-        {"\x1b$@", 4}, {"\x1b$B", 4}, {"\x1b(H", 5}, {"\x1b(B", 5}, {"\x1b(J", 5},
-        {"\x1b(I", 5}, {"\x1b$A", 0}, {"\x1b(C", 0}, {"\x1b", 0},   {"$B", 0},
-    };
+    const std::pair<const char*, int> escapes[] = {{"\x1b$@", 4}, {"\x1b$B", 4}, {"\x1b(H", 5},
+                                                   {"\x1b(I", 5}, {"\x1b$A", 0}, {"\x1b", 0}};
     for (const auto& [text, kind] : escapes) EXPECT_EQ(StrX_JisEscapeKind(text), kind) << text;
 }
 
@@ -560,190 +418,57 @@ TEST_F(StrXTest, CutTextsEndCleanly) {
     // Rows: converter, text, its whole conversion, and for every prefix of the
     // text how many bytes of the whole it gives (never a part of an escape or
     // a character).
+    const std::string jis = "a\x1b$B\x30\x21\x30\x22\x1b(Bz", euc = "a\xB0\xA1\xB0\xA2\x8E\xB1z";
     const std::tuple<char* (*)(char*, const char*), std::string, std::string, std::vector<size_t>>
         cases[] = {
-            {StrX_JisToSjis,
-             "a\x1b$B\x30\x21\x30\x22\x1b(Bz",
-             "a\x88\x9F\x88\xA0z",
-             {0, 1, 1, 1, 1, 1, 3, 3, 5, 5, 5, 5, 6}},
-            {StrX_EucToSjis,
-             "a\xB0\xA1\xB0\xA2\x8E\xB1z",
-             "a\x88\x9F\x88\xA0\xB1z",
-             {0, 1, 1, 3, 3, 5, 5, 6, 7}},
-            {StrX_EucToSjis, "a\x1b(", "a", {0, 1, 1, 1}},
-        };
+            {StrX_JisToSjis, jis, "a\x88\x9F\x88\xA0z", {0, 1, 1, 1, 1, 1, 3, 3, 5, 5, 5, 5, 6}},
+            {StrX_EucToSjis, euc, "a\x88\x9F\x88\xA0\xB1z", {0, 1, 1, 3, 3, 5, 5, 6, 7}},
+            {StrX_EucToSjis, "a\x1b(", "a", {0, 1, 1, 1}}};
     for (const auto& [fn, text, whole, kept] : cases) {
         ASSERT_EQ(kept.size(), text.size() + 1);
-        for (size_t n = 0; n <= text.size(); n++) {
+        for (size_t n = 0; n <= text.size(); n++)
             EXPECT_EQ(Convert(fn, text.substr(0, n)), whole.substr(0, kept[n])) << text << " " << n;
-        }
     }
-}
-
-// ---- Pointer ranges -----------------------------------------------------
-
-TEST_F(StrXTest, PtrRangeOperations) {
-    int values[5] = {10, 20, 30, 40, 50}, copy[3] = {0, 0, 0};
-    const int fill[6] = {7, 8, 9, 10, 11, 12};
-    PtrRange r, c, back{values + 3, values + 1};
-    PtrRange_Set(&r, values, sizeof values);
-    EXPECT_EQ(PtrRange_Count(&r, 0), 0u);
-    EXPECT_EQ(PtrRange_At(&r, sizeof(int), 4), values + 4);
-    EXPECT_EQ(PtrRange_At(&r, sizeof(int), 5), nullptr);
-    void* ptrs[3];
-    EXPECT_EQ(PtrRange_ToPtrs(&r, sizeof(int), ptrs, 3), 3u);
-    EXPECT_EQ(ptrs[2], values + 2);
-    EXPECT_FALSE(PtrRange_IsValid(&back));
-    EXPECT_EQ(PtrRange_Count(&back, sizeof(int)), 0u);
-    EXPECT_EQ(PtrRange_Copy(&c, &r, copy, sizeof copy), copy + 3);  // cut to the block
-    EXPECT_EQ(copy[2], 30);
-    PtrRange_SetEnds(&r, values + 1, values + 5);
-    EXPECT_EQ(PtrRange_Fill(&r, sizeof(int), fill, 6), 4u);  // only what fits
-    EXPECT_EQ(values[4], 10);
-    char text[] = "abc";
-    EXPECT_EQ(PtrRange_Count(PtrRange_SetStr(&r, text), 1), 3u);
-
-    char a[] = "0123456789";
-    PtrRange_Set(&r, a, 10);
-    EXPECT_TRUE(PtrRange_Move(&r, a + 1, 2, a + 5));  // 12 to where 56 was
-    EXPECT_STREQ(a, "0345612789");
-    EXPECT_TRUE(PtrRange_Move(&r, a + 5, 2, a + 1));  // and back
-    EXPECT_FALSE(PtrRange_Move(&r, a + 8, 3, a));     // the block passes the end
-    EXPECT_FALSE(PtrRange_Move(&r, a, 3, a + 8));     // the new place passes the end
-    EXPECT_STREQ(a, "0123456789");
-
-    struct Rec {
-        unsigned char used;
-        int v;
-    } recs[4] = {{0, 1}, {1, 2}, {2, 3}, {1, 4}};
-    PtrRange_Set(&r, recs, sizeof recs);
-    void* e = PtrRange_NextMarked(&r, nullptr, sizeof(Rec), 0);
-    EXPECT_EQ(e, &recs[1]);
-    e = PtrRange_NextMarked(&r, e, sizeof(Rec), 0);
-    EXPECT_EQ(e, &recs[3]);  // marker 2 is not 1
-    EXPECT_EQ(PtrRange_NextMarked(&r, e, sizeof(Rec), 0), nullptr);
-}
-
-// ---- Words, tokens and lists --------------------------------------------
-
-TEST_F(StrXTest, WordsTokensAndLists) {
-    char out[16];
-    const char* p = StrX_GetWord(out, sizeof out, "  one \"two three\" four");
-    EXPECT_STREQ(out, "one");
-    p = StrX_GetWord(out, sizeof out, p);
-    EXPECT_STREQ(out, "two three");
-    EXPECT_EQ(StrX_GetWord(out, sizeof out, StrX_GetWord(out, sizeof out, p)), nullptr);
-    EXPECT_STREQ(out, "");
-    StrX_GetWord(out, sizeof out, "\"open");
-    EXPECT_STREQ(out, "open");
-
-    EXPECT_STREQ(StrX_GetIdent("  _a1 b", out, sizeof out), " b");
-    EXPECT_STREQ(out, "_a1");
-    EXPECT_EQ(StrX_GetIdent("1abc", out, sizeof out), nullptr);
-    EXPECT_STREQ(StrX_GetToken((kHyo + "x").c_str(), out, sizeof out), "x");
-    EXPECT_EQ(std::string(out), kHyo);
-    EXPECT_EQ(StrX_GetToken("+x", out, sizeof out), nullptr);
-
-    std::string run = "ab " + kHyo + kHyo + " cd  ef";
-    EXPECT_STREQ(StrX_GetTokens(run.c_str(), 10, out, sizeof out), "  ef");
-    EXPECT_EQ(std::string(out), "ab " + kHyo + kHyo + " cd");  // two blanks end the run
-    StrX_GetTokens(run.c_str(), 2, out, sizeof out);
-    EXPECT_EQ(std::string(out), "ab " + kHyo);
-    EXPECT_EQ(StrX_GetTokens("  ", 3, out, sizeof out), nullptr);
-
-    int count = -1;
-    auto expand = [&](const char* list, int size) {
-        return [=, &count](char* b) { count = StrX_ExpandList(b, size, "<%s>", list, ","); };
-    };
-    ExpectBounded({
-        {"GetWord cut", 3, "", [](char* b) { StrX_GetWord(b, 3, "abcdef"); }, "ab"},
-        {"GetToken 表 does not fit", 2, "",
-         [](char* b) { StrX_GetToken((kHyo + "x").c_str(), b, 2); }, ""},
-        {"GetTokens defg does not fit", 6, "", [](char* b) { StrX_GetTokens("abc defg", 5, b, 6); },
-         "abc"},
-        {"ExpandList nothing fits", 4, "", expand("abcdef", 4), ""},
-        {"ExpandList exact fit", 10, "", expand("ab,cd,ef", 10), "<ab>,<cd>"},
-    });
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(StrX_ExpandList(out, sizeof out, "<%s>", "a, \"b,c\" ,d", ";"), 3);
-    EXPECT_STREQ(out, "<a>;<b,c>;<d>");
-    EXPECT_EQ(StrX_ExpandList(out, sizeof out, "%s=%s%%", "x", ","), 1);
-    EXPECT_STREQ(out, "x=x%");
-    EXPECT_EQ(StrX_ExpandList(out, sizeof out, "<%s>", "", ","), 0);
-    EXPECT_STREQ(out, "");
 }
 
 // ---- String pool and set ------------------------------------------------
 
-TEST_F(StrXTest, MemAddCutsAndReportsWhenFull) {
+TEST_F(StrXTest, MemPoolOfEightBytes) {
     char block[8 + 4];
     memset(block, 'G', sizeof block);
     StrX_Mem mem;
     StrX_Mem_Init(&mem, block, 8);
     EXPECT_EQ(StrX_Mem_Add(&mem, "abc"), block + 1);
-    char* d = StrX_Mem_Add(&mem, "de");
-    EXPECT_EQ(d, block + 5);
-    EXPECT_STREQ(d, "d");  // the copy keeps one byte free
-    char* e = nullptr;
-    EXPECT_EQ(CaughtCode([&] { e = StrX_Mem_Alloc(&mem); }), 0);
-    EXPECT_EQ(e, block + 7);
+    EXPECT_STREQ(StrX_Mem_Add(&mem, "de"), "d");  // the copy keeps one byte free
+    EXPECT_EQ(StrX_Mem_Alloc(&mem), block + 7);
     EXPECT_EQ(StrX_Mem_Left(&mem), 0);
     EXPECT_EQ(CaughtCode([&] { StrX_Mem_Alloc(&mem); }), 3180);
     EXPECT_NE(LastText().find(Sjis(u8"アプリ内部のメモリ領域が足りません")), std::string::npos);
-    EXPECT_EQ(mem.last, mem.end);
-    EXPECT_EQ(CaughtCode([&] { StrX_Mem_Add(&mem, "x"); }), 3180);
     EXPECT_EQ(std::string(block + 8, 4), "GGGG");
-    StrX_Mem_Clear(&mem);
-    EXPECT_STREQ(StrX_Mem_Add(&mem, "xyz"), "xyz");
-}
 
-TEST_F(StrXTest, MemWalksDropsAndAddsIfNew) {
-    char block[32];
-    StrX_Mem mem;
-    StrX_Mem_Init(&mem, block, sizeof block);
-    EXPECT_EQ(StrX_Mem_Left(&mem), 31);
+    StrX_Mem_Clear(&mem);
     EXPECT_EQ(StrX_Mem_Next(&mem, nullptr), nullptr);   // empty pool
     EXPECT_EQ(StrX_Mem_AddIfNew(&mem, ""), block + 1);  // a real string, not the sentinel
     StrX_Mem_DropLast(&mem);
-    StrX_Mem_Add(&mem, "one");
-    StrX_Mem_Add(&mem, "");
-    StrX_Mem_Add(&mem, "three");
-    std::string walked;
-    for (char* s = StrX_Mem_Next(&mem, nullptr); s; s = StrX_Mem_Next(&mem, s)) {
-        walked += std::string("[") + s + "]";
-    }
-    EXPECT_EQ(walked, "[one][][three]");
-    StrX_Mem_Dump(&mem);
-    EXPECT_EQ(BoxTexts(boxes_), (std::vector<std::string>{"StrX_Mem:", "  one", "  ", "  three"}));
+    for (const char* s : {"a", "", "b"}) StrX_Mem_Add(&mem, s);
+    StrX_Mem_Dump(&mem);  // walks with StrX_Mem_Next
+    EXPECT_EQ(BoxTexts(boxes_), (std::vector<std::string>{"StrX_Mem:", "  a", "  ", "  b"}));
     char* dropped = mem.last;
     StrX_Mem_DropLast(&mem);
-    EXPECT_EQ(StrX_Mem_AddIfNew(&mem, ""), mem.last);  // the empty string is last again
-    EXPECT_EQ(StrX_Mem_Add(&mem, "four"), dropped);    // the dropped bytes are reused
-    EXPECT_EQ(StrX_Mem_AddOrSet(&mem, "four"), dropped);
-    EXPECT_EQ(StrX_Mem_Left(&mem), 32 - 6 - 4 - 1);
-    char* p = StrX_Mem_Alloc(&mem);  // the usual pattern: write at most Left bytes
-    const int left = StrX_Mem_Left(&mem);
-    memset(p, 'z', left - 1);
-    p[left - 1] = '\0';
-    EXPECT_EQ(StrX_Mem_Left(&mem), 1);                    // the pattern always leaves the last byte
-    for (int i = 0; i < 5; i++) StrX_Mem_DropLast(&mem);  // the last drop finds it empty
-    EXPECT_EQ(mem.last, mem.start);
+    EXPECT_EQ(StrX_Mem_AddIfNew(&mem, ""), mem.last);     // the empty string is last again
+    EXPECT_EQ(StrX_Mem_AddOrSet(&mem, "c"), dropped);     // the dropped bytes are reused
+    for (int i = 0; i < 4; i++) StrX_Mem_DropLast(&mem);  // the last drop finds it empty
     EXPECT_EQ(StrX_Mem_Add(&mem, "x"), block + 1);
 }
 
-TEST_F(StrXTest, SetFindMatchAndDumps) {
+TEST_F(StrXTest, SetFindsAndMatchesWholeMembers) {
     char block[] = "a.htm\0b.txt\0*.htm";  // three members, the last ends in the array's NUL
     StrX_Set set, cut;
     StrX_Set_Init(&set, block, block + sizeof block);
     EXPECT_EQ(StrX_Set_Find(&set, "*.txt"), 1);
-    EXPECT_EQ(StrX_Set_Find(&set, "?.htm"), 0);
-    EXPECT_EQ(StrX_Set_Find(&set, "zz"), -1);
     EXPECT_EQ(StrX_Set_Match(&set, "x.htm"), 2);
-    EXPECT_EQ(StrX_Set_Match(&set, "q"), -1);
     StrX_Set_Init(&cut, block, block + 8);  // an unterminated last member is not read
     EXPECT_EQ(StrX_Set_Find(&cut, "b*"), -1);
-    EXPECT_EQ(StrX_Set_Find(&cut, "a*"), 0);
-
     StrX_Set_Dump(&set);
     EXPECT_EQ(BoxTexts(boxes_),
               (std::vector<std::string>{"StrX_Set:", "  a.htm", "  b.txt", "  *.htm"}));
@@ -751,23 +476,18 @@ TEST_F(StrXTest, SetFindMatchAndDumps) {
 
 // ---- Relative paths --------------------------------------------------------
 
-// Rows: path, base, the result.
-using RelCase = std::tuple<const char*, const char*, const char*>;
-
 TEST_F(StrXTest, RelPathExamples) {
-    const RelCase cases[] = {
+    // Rows: path, base, the result.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
         {"C:\\home\\site\\travel\\kyoto.htm", "C:\\home\\site", "travel\\kyoto.htm"},
         {"C:\\home\\other\\a.htm", "C:\\home\\site", "..\\other\\a.htm"},
         {"C:\\home\\site\\", "C:\\home\\site", ".\\"},
         {"C:\\home\\site/", "C:\\home\\site", "./"},
         {"D:\\x\\y.htm", "C:\\home\\site", "D:..\\..\\x\\y.htm"},
         {"c:\\home\\x.htm", "C:\\Home", "x.htm"},
-        {"C:\\home\\site\\a.htm", "C:\\home\\site\\", "a.htm"},
         {"C:\\home\\sitex\\a.htm", "C:\\home\\site", "..\\sitex\\a.htm"},
-        {"C:/home/site/a.htm", "C:\\home\\site", "a.htm"},
-        {"C:\\home\\x.htm", "\\home", "x.htm"},  // drive dropped
-        {"\\home\\x.htm", "C:\\home", ""},       // base has a drive, path none
-        {"", "C:\\home", ""},
+        {"C:\\home\\x.htm", "\\home", "x.htm"},    // drive dropped
+        {"\\home\\x.htm", "C:\\home", ""},         // base has a drive, path none
         {"a\\x.htm", "b\\c", "..\\..\\a\\x.htm"},  // no common separator
         {"\\x\\a.htm", "b\\c", "\\x\\a.htm"},      // one rooted: unchanged
         // A 0x5C trail byte is no separator, and trail bytes compare exactly.
@@ -775,10 +495,9 @@ TEST_F(StrXTest, RelPathExamples) {
         {"C:\\home\\\x95\x5C\\a.htm", "C:\\home\\\x95\x5C", "a.htm"},
         {"C:\\\x82\x61\\a.htm", "C:\\\x82\x41", "..\\\x82\x61\\a.htm"},
     };
-    for (const auto& [path, base, want] : cases) {
+    for (const auto& [path, base, want] : cases)
         EXPECT_EQ(Bounded(260, path, [&](char* b) { StrX_RelPath(b, 260, base); }), want)
             << path << " against " << base;
-    }
 }
 
 TEST_F(StrXTest, RelPathNeverWritesPastLimit) {
@@ -797,6 +516,43 @@ TEST_F(StrXTest, RelPathNeverWritesPastLimit) {
     EXPECT_STREQ(StrX_RelPath(buf, 3, "C:\\a"), "x");  // not cut inside a character
 }
 
+TEST_F(StrXTest, RelPathToFileLinksAndLists) {
+    const char* base = "C:\\home\\index.htm";
+    char out[260] = "C:\\home\\travel\\k.htm";
+    EXPECT_STREQ(StrX_RelPathToFile(out, sizeof out, base), "travel\\k.htm");
+    strcpy(out, "C:\\home\\index.htm#top");
+    EXPECT_STREQ(StrX_RelLink(out, sizeof out, "C:\\home\\index.htm#x"), "#top");
+    EXPECT_STREQ(StrX_PathList(out, "a.htm, sub\\b.htm", sizeof out, base),
+                 "C:\\home\\a.htm, C:\\home\\sub\\b.htm");
+    // Overflow: out keeps what fits and the report is 102.
+    const char* two = "C:\\home\\a.htm,C:\\home\\bb.htm";  // "a.htm, bb.htm": 13 bytes
+    memset(out, 'G', sizeof out);
+    EXPECT_EQ(CaughtCode([&] { StrX_RelPathList(out, two, 13, base); }), 102);
+    EXPECT_STREQ(out, "a.htm");
+    EXPECT_EQ(std::string(out + 6, 11), std::string(11, 'G'));
+    EXPECT_EQ(BigStack_Sys()->sp, BigStack_Sys()->mem);  // scratch released before the raise
+}
+
+TEST_F(StrXTest, ReplaceBaseMovesPathToNewFolder) {
+    // Rows: path, old folder, new folder, the code raised, what out holds (12 bytes).
+    const std::tuple<const char*, const char*, const char*, int, const char*> cases[] = {
+        {"C:\\o\\s\\a", "C:\\o\\", "D:\\n\\", 0, "D:\\n\\s\\a"},
+        {"C:\\o", "C:\\o", "D:\\n", 0, "D:\\n\\"},
+        {"C:\\ox\\a", "C:\\o", "D:\\n", 102, ""},                    // not inside the old folder
+        {"C:\\", "C:\\o", "D:\\n", 102, ""},                         // shorter than the folder
+        {"C:\\o\\abcdef", "C:\\o", "D:\\n", 0, "D:\\n\\abcdef"},     // exact fit
+        {"C:\\o\\abcdefg", "C:\\o", "D:\\n", 102, "D:\\n\\abcdef"},  // one byte over
+    };
+    for (const auto& [path, oldFolder, newFolder, code, want] : cases) {
+        char out[12 + 4];
+        memset(out, 'G', sizeof out);
+        EXPECT_EQ(CaughtCode([&] { StrX_ReplaceBase(path, oldFolder, newFolder, out, 12); }), code)
+            << path;
+        EXPECT_STREQ(out, want) << path;
+        EXPECT_EQ(std::string(out + 12, 4), "GGGG") << path;
+    }
+}
+
 // ---- Path parts --------------------------------------------------------------
 
 TEST_F(StrXTest, FolderAndFileNameParts) {
@@ -805,8 +561,6 @@ TEST_F(StrXTest, FolderAndFileNameParts) {
         {"C:\\a\\b\\", "C:\\a", "b"},
         {"C:\\a", "C:\\", "a"},
         {"C:/a/b.htm", "C:/a", "C:/a/b.htm"},  // only the backslash separates names
-        {"\\home\\u", "\\home", "u"},
-        {"\\home", "\\", "home"},
         {"name.htm", "", "name.htm"},
         {"\\", "", ""},
         {"C:\\\x95\x5C", "C:\\", "\x95\x5C"},  // a 0x5C trail byte is no separator
@@ -822,104 +576,28 @@ TEST_F(StrXTest, FolderAndFileNameParts) {
     EXPECT_EQ(StrX_GetFileNamePtr(path), path + 5);
 }
 
-TEST_F(StrXTest, JoinMoveAndExtensions) {
+TEST_F(StrXTest, FurtherPathOperationsEachOnce) {
     auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
     auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
-    auto setExt = [](char* b) { StrX_SetExt(b, "txt"); };
     ExpectBounded({
-        {"Join", 64, "C:\\a", join("b"), "C:\\a\\b"},
-        {"Join to a separator", 64, "C:\\a\\", join("b"), "C:\\a\\b"},
-        {"Join to nothing", 64, "", join("b"), "b"},
         {"Join a drive path", 64, "C:\\a", join("D:\\x"), "D:\\x"},
         {"Join after 表", 64, "C:\\" + kHyo, join("b"), "C:\\" + kHyo + "\\b"},
-        {"Move", 64, "C:\\a\\x.txt", move("backup"), "C:\\a\\backup\\x.txt"},
         {"Move up", 64, "C:\\a\\x.txt", move("..\\b"), "C:\\b\\x.txt"},
-        {"Move to a drive", 64, "C:\\a\\x.txt", move("D:\\y"), "D:\\y\\x.txt"},
         {"Move a bare name", 64, "x.txt", move("bk"), "bk\\x.txt"},
-        {"SetExt", 16, "a.htm", setExt, "a.txt"},
-        {"SetExt none", 16, "a", setExt, "a.txt"},
-        {"SetExt empty", 16, "a.", setExt, "a.txt"},
+        {"SetExt", 16, "a.htm", [](char* b) { StrX_SetExt(b, "txt"); }, "a.txt"},
     });
-    const char *p = "C:\\a.d\\b", *n = "noext";
+    const char* p = "C:\\a.d\\b";
     EXPECT_EQ(StrX_GetExt(p), p + 5);  // the last dot of the whole path
-    EXPECT_EQ(StrX_GetExt(n), n + 5);
-}
 
-TEST_F(StrXTest, LongPathNamesElementsAsListed) {
     TempDir dir;
     dir.Write("Pages/Sub/a.htm", "x");
     const std::string root = dir.inside();
-    const std::pair<std::string, std::string> cases[] = {
-        {root + "\\pages\\SUB\\A.HTM", root + "\\Pages\\Sub\\a.htm"},
-        {root + "\\PAGES\\none\\x", root + "\\Pages\\none\\x"},  // no match: kept
-        {root + "\\pages\\", root + "\\Pages\\"},
-        {"name", "name"},
-    };
     char out[260];
-    for (const auto& [path, want] : cases) {
-        EXPECT_EQ(StrX_LongPath(out, path.c_str()), want) << path;
-        EXPECT_EQ(Bounded(260, path, [](char* b) { StrX_LongPath(b, b); }), want) << path;
-    }
+    EXPECT_EQ(StrX_LongPath(out, (root + "\\pages\\SUB\\A.HTM").c_str()),
+              root + "\\Pages\\Sub\\a.htm");
     EXPECT_EQ(BigStack_Sys()->sp, BigStack_Sys()->mem);  // scratch released
-}
-
-// ---- Relative paths over files and lists -----------------------------------
-
-TEST_F(StrXTest, RelPathToFileLinksAndLists) {
-    const char* base = "C:\\home\\site\\index.htm";
-    char out[260] = "C:\\home\\site\\travel\\k.htm";
-    EXPECT_STREQ(StrX_RelPathToFile(out, sizeof out, base), "travel\\k.htm");
-    const RelCase links[] = {
-        {"C:\\home\\site\\index.htm#top", base, "#top"},
-        {"C:\\home\\site\\index.htm#top", "C:\\home\\site\\index.htm#x", "#top"},
-        {"C:\\home\\site\\index.html#top", base, "index.html#top"},
-        {"C:\\home\\b.htm#s", base, "..\\b.htm#s"},
-        {"#top", base, "#top"},
-    };
-    for (const auto& [link, file, want] : links) {
-        strcpy(out, link);
-        EXPECT_STREQ(StrX_RelLink(out, sizeof out, file), want) << link << " | " << file;
-    }
-
-    base = "C:\\home\\index.htm";
-    EXPECT_STREQ(StrX_PathList(out, "a.htm, sub\\b.htm", sizeof out, base),
-                 "C:\\home\\a.htm, C:\\home\\sub\\b.htm");
-    EXPECT_STREQ(StrX_RelPathList(out, "C:\\home\\a.htm,C:\\other\\b.htm", sizeof out, base),
-                 "a.htm, ..\\other\\b.htm");
-    EXPECT_STREQ(StrX_PathList(out, ",a.htm", sizeof out, base), "");
-    EXPECT_STREQ(StrX_RelPathList(out, "C:\\home\\a.htm,,C:\\home\\b.htm", sizeof out, base),
-                 "a.htm");  // an empty element ends the list
-    // Overflow: out keeps what fits and the report is 102.
-    const char* two = "C:\\home\\a.htm,C:\\home\\bb.htm";  // "a.htm, bb.htm": 13 bytes
-    memset(out, 'G', sizeof out);
-    EXPECT_EQ(CaughtCode([&] { StrX_RelPathList(out, two, 13, base); }), 102);
-    EXPECT_STREQ(out, "a.htm");
-    EXPECT_EQ(std::string(out + 6, 11), std::string(11, 'G'));
-    EXPECT_EQ(BigStack_Sys()->sp, BigStack_Sys()->mem);  // scratch released before the raise
-    EXPECT_EQ(CaughtCode([&] { StrX_RelPathList(out, two, 14, base); }), 0);  // exact fit
-    EXPECT_STREQ(out, "a.htm, bb.htm");
-    EXPECT_EQ(out[14], 'G');
-}
-
-TEST_F(StrXTest, ReplaceBaseMovesPathToNewFolder) {
-    // Rows: path, old folder, new folder, the code raised, what out holds (12 bytes).
-    const std::tuple<const char*, const char*, const char*, int, const char*> cases[] = {
-        {"C:\\o\\s\\a", "C:\\o", "D:\\n", 0, "D:\\n\\s\\a"},
-        {"C:\\o\\s\\a", "C:\\o\\", "D:\\n\\", 0, "D:\\n\\s\\a"},
-        {"C:\\O\\a", "c:\\o", "D:\\n", 0, "D:\\n\\a"},
-        {"C:\\o", "C:\\o", "D:\\n", 0, "D:\\n\\"},
-        {"C:\\ox\\a", "C:\\o", "D:\\n", 102, ""},                    // not inside the old folder
-        {"C:\\o\\abcdef", "C:\\o", "D:\\n", 0, "D:\\n\\abcdef"},     // exact fit
-        {"C:\\o\\abcdefg", "C:\\o", "D:\\n", 102, "D:\\n\\abcdef"},  // one byte over
-    };
-    for (const auto& [path, oldFolder, newFolder, code, want] : cases) {
-        char out[12 + 4];
-        memset(out, 'G', sizeof out);
-        EXPECT_EQ(CaughtCode([&] { StrX_ReplaceBase(path, oldFolder, newFolder, out, 12); }), code)
-            << path;
-        EXPECT_STREQ(out, want) << path;
-        EXPECT_EQ(std::string(out + 12, 4), "GGGG") << path;
-    }
+    EXPECT_STREQ(StrX_FileNameToIdent(out, "C:\\dir\\3d-view.htm"), "_3d_view");
+    EXPECT_STREQ(StrX_WildRename(out, "x*y", "pre-mid-post", "pre-*-post"), "xmidy");
 }
 
 // ---- Time text ---------------------------------------------------------------
@@ -957,15 +635,9 @@ TEST_F(StrXTest, TimeTextRoundTripsInTwoZones) {
         EXPECT_LE(repeated, 2) << tz;
     }
     TzScope zone("EST5EDT");
-    char text[20];
     time_t t = 12345;
-    EXPECT_EQ(StrX_MakeTime(&t, INT_MIN, 1, 1, 0, 0, 0), 1);  // failure leaves the output
-    EXPECT_EQ(StrX_TextToTime(&t, "-2147483648/1/1-0:0:0"), 1);
+    EXPECT_EQ(StrX_TextToTime(&t, "-2147483648/1/1-0:0:0"), 1);  // failure leaves the output
     EXPECT_EQ(t, 12345);
-    EXPECT_EQ(StrX_TextToTime(&t, "2000.3.30 9-1-1"), 0);  // any separator byte
-    EXPECT_EQ(t, 954424861);
-    EXPECT_STREQ(StrX_TimeToText(954424861, text), "2000/03/30-09:01:01");              // EST
-    EXPECT_STREQ(StrX_TimeToText(954424861 + 7 * 86400, text), "2000/04/06-10:01:01");  // EDT
     EXPECT_EQ(StrX_TextToTime(&t, "2000/07/01-12:00:00"), 0);
     EXPECT_EQ(t, 962467200);  // 16:00 UTC: daylight saving chosen by the run-time
     EXPECT_EQ(*StrX_ClearTime(&t), 0);
@@ -983,38 +655,26 @@ TEST_F(StrXTest, FormatTimeWindowsForms) {
     const std::pair<const char*, const char*> cases[] = {
         {"%n.%#d.%Y", "Mar.5.2000"},
         {"%#m/%#d %#H:%#M:%#S", "3/5 1:2:3"},
-        {"%#I %#y", "1 0"},  // one digit stays
-        {"%#j %#w %#U %#W", "65 0 10 9"},
+        {"%%#d", "%#d"},
         {"%#x", "Sunday, March 05, 2000"},
         {"%#c", "Sunday, March 05, 2000 01:02:03"},
-        {"%#a %#b", "Sun Mar"},  // '#' ignored, not glibc's case swap
-        {"%%#d", "%#d"},
-        {"%n %n", "Mar Mar"},
-    };
-    for (const auto& [format, want] : cases) {
+        {"%#a %#b", "Sun Mar"}};  // '#' ignored, not glibc's case swap
+    for (const auto& [format, want] : cases)
         EXPECT_EQ(Format(2000, 3, 5, 1, 2, 3, format), want) << format;
-    }
     EXPECT_EQ(Format(2000, 3, 30, 23, 1, 1, "%n.%#d.%Y"), "Mar.30.2000");
 
     TzScope utc("UTC0");
-    auto format = [](int size) {
-        return [=](char* b) { StrX_FormatTime(0, "%n.%#d.%Y", b, size); };
-    };
+    auto format = [](int n) { return [=](char* b) { StrX_FormatTime(0, "%n.%#d.%Y", b, n); }; };
     auto timeText = [](int size) { return [=](char* b) { StrX_TimeText(954424861, b, size); }; };
     ExpectBounded({
         {"FormatTime exact fit", 11, "", format(11), "Jan.1.1970"},
         {"FormatTime one short", 10, "", format(10), ""},
         {"FormatTime size 0", 0, "", format(0), "(untouched)"},
-        {"TimeToText", 20, "", [](char* b) { StrX_TimeToText(954424861, b); },
-         "2000/03/30-14:01:01"},
         {"TimeText, the C locale's %c", 25, "", timeText(25), "Thu Mar 30 14:01:01 2000"},
         {"TimeText one short", 24, "", timeText(24), ""},
     });
     EXPECT_EQ(strlen(StrX_NowText()), 24u);
-    char year[8];
-    time_t now = time(nullptr);
-    strftime(year, sizeof year, "%Y", gmtime(&now));
-    EXPECT_EQ(std::string(StrX_NowFormat("%Y")), year);
+    EXPECT_EQ(strlen(StrX_NowFormat("%Y")), 4u);
 }
 
 TEST_F(StrXTest, BuildDateTextReadsCompilerDate) {
@@ -1029,12 +689,9 @@ TEST_F(StrXTest, BuildDateTextReadsCompilerDate) {
 }
 
 TEST_F(StrXTest, SplitSpanAndCompareTimes) {
-    // Rows: seconds, then days, hours, minutes and seconds of the span.
+    // Rows: seconds, then days, hours, minutes and seconds of the span (-1: floor division).
     const std::tuple<double, int, int, int, int> cases[] = {
-        {86400 + 3600 + 60 + 1, 1, 1, 1, 1},
-        {59.9, 0, 0, 0, 59},
-        {-1, -1, 23, 59, 59},  // a time in the future: floor division
-    };
+        {86400 + 3600 + 60 + 1, 1, 1, 1, 1}, {59.9, 0, 0, 0, 59}, {-1, -1, 23, 59, 59}};
     struct tm span;
     for (const auto& [seconds, days, hours, minutes, secs] : cases) {
         StrX_SplitSpan(&span, seconds);
@@ -1044,62 +701,75 @@ TEST_F(StrXTest, SplitSpanAndCompareTimes) {
         EXPECT_EQ(std::tie(span.tm_mon, span.tm_year, span.tm_isdst), std::make_tuple(0, 0, -1));
     }
     EXPECT_EQ(StrX_SplitSpan(&span, 1e30)->tm_mday, INT_MAX);  // held to the int range
-    EXPECT_EQ(StrX_CompareTimes(5, true, 3, true), 1);
     EXPECT_EQ(StrX_CompareTimes(3, true, 5, true), -1);
-    EXPECT_EQ(StrX_CompareTimes(4, true, 4, true), 0);
-    EXPECT_EQ(StrX_CompareTimes(4, true, 9, false), 2);
-    EXPECT_EQ(StrX_CompareTimes(4, false, 9, true), -2);
-    EXPECT_EQ(StrX_CompareTimes(4, false, 9, false), 0);
+    EXPECT_EQ(StrX_CompareTimes(4, true, 9, false), 2);  // a valid time is the later
 }
 
-// ---- Conversions -------------------------------------------------------------
-
-TEST_F(StrXTest, ParseIntSignsAndDigits) {
-    // Rows: text, value, bytes read.
-    const std::tuple<const char*, int, int> cases[] = {
-        {"+12x", 12, 3},
-        {"--5", 5, 3},
-        {"+-7", -7, 3},
-        {"", 0, 0},
-        {"2147483647", INT_MAX, 10},
-        {"-2147483648", INT_MIN, 11},
-    };
-    for (const auto& [text, value, consumed] : cases) {
-        int v = 99;
-        EXPECT_EQ(StrX_ParseInt(text, &v) - text, consumed) << text;
-        EXPECT_EQ(v, value) << text;
-    }
-}
+// ---- Numbers, words and lists --------------------------------------------------
 
 TEST_F(StrXTest, NumberForms) {
     char out[16];
-    for (int value : {0, -123, 100000, INT_MIN, INT_MAX}) {
-        const std::string want = std::to_string(value);
-        EXPECT_EQ(StrX_IntToStr(out, sizeof out, value), out + want.size()) << value;
-        EXPECT_EQ(out, want);
-    }
-    for (int size = 0; size <= 6; size++) {
-        long written = -1;
-        std::string got =
-            Bounded(size, "", [&](char* b) { written = StrX_IntToStr(b, size, -1234) - b; });
-        std::string want = std::string("-1234").substr(0, size > 0 ? size - 1 : 0);
-        EXPECT_EQ(got, size > 0 ? want : "(untouched)") << size;
-        EXPECT_EQ(written, static_cast<long>(want.size())) << size;
-    }
+    EXPECT_EQ(std::string(out, StrX_IntToStr(out, sizeof out, INT_MIN)), "-2147483648");
+    EXPECT_EQ(Bounded(0, "", [](char* b) { StrX_IntToStr(b, 0, -1234); }), "(untouched)");
+    EXPECT_EQ(Bounded(5, "", [](char* b) { StrX_IntToStr(b, 5, -1234); }), "-123");
+    int v = 99;
+    const char* text = "+-2147483648x";
+    EXPECT_EQ(StrX_ParseInt(text, &v), text + 12);
+    EXPECT_EQ(v, INT_MIN);
     char hex[40];
-    EXPECT_EQ(StrX_Hex2(hex, 0x1AB), hex + 2);
-    EXPECT_STREQ(hex, "AB");
-    EXPECT_EQ(StrX_Hex4(hex, 0x12345), hex + 4);
-    EXPECT_STREQ(hex, "2345");
-    EXPECT_EQ(StrX_Hex8(hex, 0xDEADBEEF), hex + 8);
-    EXPECT_STREQ(hex, "DEADBEEF");
-    EXPECT_STREQ(StrX_Bin32(hex, 0x80000001u, '\0'), "10000000000000000000000000000001");
+    EXPECT_EQ(std::string(hex, StrX_Hex2(hex, 0x1AB)), "AB");
+    EXPECT_EQ(std::string(hex, StrX_Hex4(hex, 0x12345)), "2345");
+    EXPECT_EQ(std::string(hex, StrX_Hex8(hex, 0xDEADBEEF)), "DEADBEEF");
     EXPECT_STREQ(StrX_Bin32(hex, 0x0F00A501u, '.'), "00001111.00000000.10100101.00000001");
     EXPECT_EQ(StrX_ParseBin("1x0 1"), 5);
-    EXPECT_EQ(StrX_ParseBin("11111111111111111111111111111111"), -1);
     EXPECT_EQ(StrX_Wait(25), 2);  // tenth rounds
-    EXPECT_EQ(StrX_Wait(9), 0);
-    EXPECT_EQ(StrX_Wait(-30), 0);
+}
+
+TEST_F(StrXTest, WordsTokensAndLists) {
+    char out[16];
+    EXPECT_STREQ(StrX_GetWord(out, sizeof out, "  \"two three\" four"), " four");
+    EXPECT_STREQ(out, "two three");
+    EXPECT_STREQ(StrX_GetIdent("  _a1 b", out, sizeof out), " b");
+    EXPECT_STREQ(out, "_a1");
+    EXPECT_STREQ(StrX_GetToken((kHyo + "x").c_str(), out, sizeof out), "x");
+    EXPECT_EQ(std::string(out), kHyo);
+    std::string run = "ab " + kHyo + kHyo + " cd  ef";
+    EXPECT_STREQ(StrX_GetTokens(run.c_str(), 10, out, sizeof out), "  ef");
+    EXPECT_EQ(std::string(out), "ab " + kHyo + kHyo + " cd");  // two blanks end the run
+    ExpectBounded({
+        {"GetWord cut", 3, "", [](char* b) { StrX_GetWord(b, 3, "abcdef"); }, "ab"},
+        {"GetToken 表 does not fit", 2, "",
+         [](char* b) { StrX_GetToken((kHyo + "x").c_str(), b, 2); }, ""},
+        {"GetTokens defg does not fit", 6, "", [](char* b) { StrX_GetTokens("abc defg", 5, b, 6); },
+         "abc"},
+        {"ExpandList exact fit", 10, "",
+         [](char* b) { StrX_ExpandList(b, 10, "<%s>", "ab,cd,ef", ","); }, "<ab>,<cd>"},
+    });
+    EXPECT_EQ(StrX_ExpandList(out, sizeof out, "%s=%s%%", "x", ","), 1);
+    EXPECT_STREQ(out, "x=x%");
+}
+
+TEST_F(StrXTest, PtrRangeOperations) {
+    int values[5] = {10, 20, 30, 40, 50}, copy[3] = {0, 0, 0};
+    const int fill[6] = {7, 8, 9, 10, 11, 12};
+    PtrRange r, c, back{values + 3, values + 1};
+    PtrRange_Set(&r, values, sizeof values);
+    EXPECT_EQ(PtrRange_At(&r, sizeof(int), 5), nullptr);
+    void* ptrs[3];
+    EXPECT_EQ(PtrRange_ToPtrs(&r, sizeof(int), ptrs, 3), 3u);
+    EXPECT_FALSE(PtrRange_IsValid(&back));
+    EXPECT_EQ(PtrRange_Copy(&c, &r, copy, sizeof copy), copy + 3);  // cut to the block
+    PtrRange_SetEnds(&r, values + 1, values + 5);
+    EXPECT_EQ(PtrRange_Fill(&r, sizeof(int), fill, 6), 4u);  // only what fits
+    EXPECT_EQ(values[4], 10);
+    char text[] = "0123456789";
+    EXPECT_EQ(PtrRange_Count(PtrRange_SetStr(&r, text), 1), 10u);
+    EXPECT_TRUE(PtrRange_Move(&r, text + 1, 2, text + 5));  // 12 to where 56 was
+    EXPECT_STREQ(text, "0345612789");
+    EXPECT_FALSE(PtrRange_Move(&r, text, 3, text + 8));  // the new place passes the end
+    unsigned char marks[3] = {0, 2, 1};
+    PtrRange_Set(&r, marks, sizeof marks);
+    EXPECT_EQ(PtrRange_NextMarked(&r, nullptr, 1, 0), marks + 2);  // marker 2 is not 1
 }
 
 // ---- Command line ------------------------------------------------------------
@@ -1117,12 +787,8 @@ TEST_F(StrXTest, ArgsReadsQuotedAndPlainArguments) {
     const std::string line = "\"C:\\My Pages\\a b.htm\" -x  " + dir.inside() + "\\pages\\A.htm";
     // Two blanks hold an empty argument; a plain one is named as listed.
     EXPECT_EQ(all(line), "C:\\My Pages\\a b.htm|-x||" + dir.inside() + "\\Pages\\a.htm");
-    EXPECT_FALSE(StrX_Args_Next(&args));
     StrX_Args_Rewind(&args);
-    EXPECT_STREQ(args.arg, "C:\\My Pages\\a b.htm");
     EXPECT_STREQ(StrX_Args_Get(&args), "C:\\My Pages\\a b.htm");
-    EXPECT_EQ(all("\"unclosed arg"), "unclosed arg");
-    EXPECT_EQ(all("\"x\""), "x");  // the closing quote ends the line: no step past it
     EXPECT_EQ(all(std::string(300, 'q')), std::string(259, 'q'));
 
     const char* argv[] = {"prog", "a b"};
@@ -1146,32 +812,18 @@ TEST_F(StrXTest, OperationsTakeNoHeap) {
     }
     TzScope zone("JST-9");
     StrX_SetExePath("\\opt\\t\\tessaly");
-    char a[260], b[260], c[512], pool[64];
+    char a[260], b[260];
     StrX_FormatTime(0, "%Y", a, sizeof a);                         // reads the zone once
     StrX_ToSjisFrom(a, sizeof a, "\xE4\xBA\xAC", StrX_Code_Utf8);  // opens the converter
     time_t t = 0;
-    StrX_Mem mem;
     AllocCounter counter;
-    StrX_QuoteField(a, "a, \"b\"", sizeof a);
-    StrX_GetField(a, 1, b, sizeof b);
     StrX_AbsPath(strcpy(b, "travel\\kyoto.htm"), sizeof b, "C:\\pages");
-    StrX_AbsPathOfFile(strcpy(b, "b.htm"), sizeof b, "C:\\x\\a.htm");
     StrX_AbsPathExe(b, "vark.ini", sizeof b);
     StrX_PathToUrl(b, "C:\\My Pages\\a.htm");
-    StrX_HtmlEscape("a<b>&c", c, sizeof c);
-    StrX_ReplaceStr(strcpy(c, "a b c"), sizeof c, " ", "%20");
-    StrX_ToSjis(c, "\x1b$B\x30\x21\x1b(B");
-    StrX_ToSjisFrom(c, sizeof c, "\xE4\xBA\xAC\xE9\x83\xBD", StrX_Code_Utf8);
-    StrX_ExpandList(c, sizeof c, "<%s>", "a,b", ",");
-    StrX_Mem_Init(&mem, pool, sizeof pool);
-    StrX_Mem_AddIfNew(&mem, "keyword");
+    StrX_ToSjis(a, "\x1b$B\x30\x21\x1b(B");
+    StrX_ToSjisFrom(a, sizeof a, "\xE4\xBA\xAC\xE9\x83\xBD", StrX_Code_Utf8);
     StrX_RelPath(strcpy(a, "C:\\home\\site\\travel\\kyoto.htm"), sizeof a, "C:\\home\\site");
-    StrX_MoveToFolder(strcpy(a, "C:\\home\\x.txt"), "..\\bk");
-    StrX_RelPathToFile(StrX_GetFolder(b, "C:\\home\\site\\a.htm"), sizeof b, "C:\\home\\i.htm");
-    StrX_RelPathList(c, "C:\\home\\a.htm,C:\\b.htm", sizeof c, "C:\\home\\i.htm");
-    StrX_ReplaceBase("C:\\old\\a.htm", "C:\\old", "D:\\new", c, sizeof c);
     StrX_TextToTime(&t, StrX_TimeToText(954424861, a));
-    StrX_FormatTime(t, "%n.%#d.%Y", b, sizeof b);
     StrX_BuildDateText("Mar 30 2000", "23:01:01", "%n.%#d.%Y");
     EXPECT_EQ(counter.Count(), 0);
 }
