@@ -672,17 +672,9 @@ bool IniFile_ReadOptAttrPooled(IniReader* reader, StrX_Mem* pool, const char* na
 
 namespace {
 
+// The slot size of a letter an array may hold (i, s, t); 0 for any other.
 size_t arrayLetterSize(char c) {
-    switch (c) {
-        case 'i':
-            return sizeof(int);
-        case 's':
-            return sizeof(char*);
-        case 't':
-            return sizeof(time_t);
-        default:
-            return 0;
-    }
+    return (c == 'i' || c == 's' || c == 't') ? itemSize(c) : 0;
 }
 
 // True when every letter of format may fill an array slot; otherwise reports
