@@ -540,11 +540,13 @@ bool serveFrames(Dde_Server* s, Dde_Server::Conn& conn) {
             size_t nul = payload.find('\0');
             std::string svc = payload.substr(0, nul);
             std::string top = nul == std::string::npos ? "" : payload.substr(nul + 1);
-            bool known = false;
-            for (const std::string& t : s->topics) known |= lowerAscii(t) == lowerAscii(top);
-            bool ok =
-                known && lowerAscii(svc) == lowerAscii(s->service) && s->handler->OnConnect(top);
-            if (ok) conn.topic = top;
+            // The handler sees the topic as the service spells it.
+            std::string known;
+            for (const std::string& t : s->topics)
+                if (lowerAscii(t) == lowerAscii(top)) known = t;
+            bool ok = !known.empty() && lowerAscii(svc) == lowerAscii(s->service) &&
+                      s->handler->OnConnect(known);
+            if (ok) conn.topic = known;
             answer = frame(ok ? Kind_Ack : Kind_Nack, id, "");
         } else if (conn.topic.empty()) {
             return false;
