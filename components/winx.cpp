@@ -506,12 +506,16 @@ void WinX_RegistFileType(const char* ext, const char* description, const char* v
         char* key = scratch(stack, kKeySize);
         WINX_KEY(extKey, ".%s", ext);
         // An extension without a (non-empty) type name gets "<ext>file".
-        HKEY h;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extKey, 0, KEY_READ, &h) == ERROR_SUCCESS) {
+        OpenKey extension;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extKey, 0, KEY_READ, &extension.h) == ERROR_SUCCESS) {
             DWORD n = kKeySize, t = REG_NONE;
-            LONG rc = RegQueryValueExA(h, nullptr, nullptr, &t, reinterpret_cast<BYTE*>(type), &n);
+            LONG rc = RegQueryValueExA(extension.h, nullptr, nullptr, &t,
+                                       reinterpret_cast<BYTE*>(type), &n);
+            // A type name too long to read is the user's: refused, not replaced.
+            if (rc == ERROR_MORE_DATA)
+                ERRORS_REPORT(Errors_Unofficial, "key name too long: the type of %s", extKey);
             if (rc != ERROR_SUCCESS || t != REG_SZ) type[0] = '\0';
-            WINX_CHECK(RegCloseKey(h));
+            extension.Close(__LINE__);
         }
         if (!type[0]) {
             WINX_KEY(type, "%sfile", ext);
