@@ -147,7 +147,11 @@ TEST_F(WinXTest, ReplyURLTakesTheFirstQuotedField) {
     };
     for (const auto& c : cases) {
         char out[64];
+        memset(out, ':', sizeof out);
         EXPECT_STREQ(c.want, WinX_ReplyURL(c.reply, out, sizeof out)) << c.reply;
+        size_t tail = strlen(c.want) + 1;
+        EXPECT_EQ(std::string(sizeof out - tail, ':'), std::string(out + tail, sizeof out - tail))
+            << "nothing written past the URL of " << c.reply;
     }
     char small[5];
     EXPECT_STREQ("http", WinX_ReplyURL("\"http://a/\"", small, sizeof small));
