@@ -494,21 +494,44 @@ LONG withStore(Fn&& fn) {
     return rc;
 }
 
-// Resolves a handle to its root and path; false for a stale or null handle.
+// Resolves a handle to its root, path and rights (each out may be null);
+// false for a stale or null handle.
 bool resolve(HKEY key, int* root, std::string* path, REGSAM* sam) {
+    Registry_Key k;
     int r = rootIndex(key);
     if (r >= 0) {
-        *root = r;
-        path->clear();
-        *sam = KEY_ALL_ACCESS;
-        return true;
+        k = {r, "", KEY_ALL_ACCESS};
+    } else {
+        std::lock_guard<std::mutex> lock(g_handlesMutex);
+        if (!key || !g_handles.count(key)) return false;
+        k = *key;
     }
-    std::lock_guard<std::mutex> lock(g_handlesMutex);
-    if (!key || !g_handles.count(key)) return false;
-    *root = key->root;
-    *path = key->path;
-    *sam = key->sam;
+    if (root) *root = k.root;
+    if (path) *path = k.path;
+    if (sam) *sam = k.sam;
     return true;
+}
+
+// A key named by a handle and a sub-key path below it.
+struct Target {
+    int root;
+    std::string base;  // the handle's own path
+    REGSAM baseSam;
+    std::vector<std::string> elements;  // every element from the root down
+    std::string path;                   // the elements joined
+};
+
+// Fills *t for subKey (null or empty: the handle's key itself) below key.
+LONG target(HKEY key, const char* subKey, Target* t) {
+    if (!resolve(key, &t->root, &t->base, &t->baseSam)) return ERROR_INVALID_HANDLE;
+    LONG rc = ERROR_SUCCESS;
+    std::vector<std::string> below;
+    if (subKey && *subKey && !splitPath(subKey, &below, &rc)) return rc;
+    t->elements.clear();
+    if (!t->base.empty()) splitPath(t->base, &t->elements, &rc);
+    t->elements.insert(t->elements.end(), below.begin(), below.end());
+    t->path = joinPath("", t->elements, t->elements.size());
+    return ERROR_SUCCESS;
 }
 
 HKEY newHandle(int root, const std::string& path, REGSAM sam) {
@@ -586,57 +609,42 @@ Store seedStore() {
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM sam, HKEY* result) {
     if (result) *result = nullptr;
-    int root;
-    std::string base;
-    REGSAM baseSam;
     if (!result) return ERROR_INVALID_PARAMETER;
-    if (!resolve(key, &root, &base, &baseSam)) return ERROR_INVALID_HANDLE;
-    std::vector<std::string> elements;
-    LONG rc = ERROR_SUCCESS;
-    bool self = !subKey || !*subKey;
-    if (!self && !splitPath(subKey, &elements, &rc)) return rc;
-    std::string path = joinPath(base, elements, elements.size());
+    Target t;
+    LONG rc = target(key, subKey, &t);
+    if (rc != ERROR_SUCCESS) return rc;
     rc = withStore([&](Store& store, bool*) -> LONG {
-        if (!keyExists(store, root, base)) return ERROR_KEY_DELETED;
-        Key* k = path.empty() ? nullptr : findKey(store, root, path);
-        if (!path.empty() && !k) return ERROR_FILE_NOT_FOUND;
-        if (k) path = k->path;  // the stored spelling
+        if (!keyExists(store, t.root, t.base)) return ERROR_KEY_DELETED;
+        Key* k = t.path.empty() ? nullptr : findKey(store, t.root, t.path);
+        if (!t.path.empty() && !k) return ERROR_FILE_NOT_FOUND;
+        if (k) t.path = k->path;  // the stored spelling
         return ERROR_SUCCESS;
     });
-    if (rc == ERROR_SUCCESS) *result = newHandle(root, path, sam);
+    if (rc == ERROR_SUCCESS) *result = newHandle(t.root, t.path, sam);
     return rc;
 }
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM sam, const void*,
                      HKEY* result, DWORD* disposition) {
     if (result) *result = nullptr;
-    int root;
-    std::string base;
-    REGSAM baseSam;
     if (!result) return ERROR_INVALID_PARAMETER;
-    if (!resolve(key, &root, &base, &baseSam)) return ERROR_INVALID_HANDLE;
-    std::vector<std::string> elements;
-    LONG rc = ERROR_SUCCESS;
-    bool self = !subKey || !*subKey;
-    if (!self && !splitPath(subKey, &elements, &rc)) return rc;
-    std::vector<std::string> all;
-    if (!base.empty()) splitPath(base, &all, &rc);
-    all.insert(all.end(), elements.begin(), elements.end());
-    std::string path = joinPath("", all, all.size());
+    Target t;
+    LONG rc = target(key, subKey, &t);
+    if (rc != ERROR_SUCCESS) return rc;
     DWORD made = REG_OPENED_EXISTING_KEY;
     rc = withStore([&](Store& store, bool* changed) -> LONG {
-        if (!keyExists(store, root, base)) return ERROR_KEY_DELETED;
-        if (!keyExists(store, root, path)) {
-            if (!(baseSam & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-            addKey(store, root, all);
+        if (!keyExists(store, t.root, t.base)) return ERROR_KEY_DELETED;
+        if (!keyExists(store, t.root, t.path)) {
+            if (!(t.baseSam & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+            addKey(store, t.root, t.elements);
             made = REG_CREATED_NEW_KEY;
             *changed = true;
         }
-        if (Key* k = findKey(store, root, path)) path = k->path;
+        if (Key* k = findKey(store, t.root, t.path)) t.path = k->path;
         return ERROR_SUCCESS;
     });
     if (rc != ERROR_SUCCESS) return rc;
-    *result = newHandle(root, path, sam);
+    *result = newHandle(t.root, t.path, sam);
     if (disposition) *disposition = made;
     return ERROR_SUCCESS;
 }
@@ -693,20 +701,16 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* d
 }
 
 LONG RegDeleteKeyA(HKEY key, const char* subKey) {
-    int root;
-    std::string base;
-    REGSAM sam;
-    if (!resolve(key, &root, &base, &sam)) return ERROR_INVALID_HANDLE;
+    if (!resolve(key, nullptr, nullptr, nullptr)) return ERROR_INVALID_HANDLE;
     if (!subKey || !*subKey) return ERROR_ACCESS_DENIED;
-    std::vector<std::string> elements;
-    LONG rc = ERROR_SUCCESS;
-    if (!splitPath(subKey, &elements, &rc)) return rc;
-    std::string path = joinPath(base, elements, elements.size());
+    Target t;
+    LONG rc = target(key, subKey, &t);
+    if (rc != ERROR_SUCCESS) return rc;
     return withStore([&](Store& store, bool* changed) -> LONG {
-        if (!keyExists(store, root, base)) return ERROR_KEY_DELETED;
-        Key* k = findKey(store, root, path);
+        if (!keyExists(store, t.root, t.base)) return ERROR_KEY_DELETED;
+        Key* k = findKey(store, t.root, t.path);
         if (!k) return ERROR_FILE_NOT_FOUND;
-        if (!childrenOf(store, root, k->path).empty()) return ERROR_ACCESS_DENIED;
+        if (!childrenOf(store, t.root, k->path).empty()) return ERROR_ACCESS_DENIED;
         store.keys.erase(store.keys.begin() + (k - store.keys.data()));
         *changed = true;
         return ERROR_SUCCESS;
