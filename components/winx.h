@@ -29,7 +29,8 @@
 //   Errors_Unofficial (102) "WinX: DDE Error : %s in %s:%d" from WinX_DdeError
 //     (the DDE error's name, the calling file and line);
 //   Errors_Unofficial (102) "file not found in ShellNew Folder";
-//   FileX_Err_CannotWriteOpen (362) when the uninstall script cannot be made;
+//   FileX_Err_CannotWriteOpen (362) when the uninstall script cannot be made,
+//     FileX_Err_CannotWrite (365) when it cannot be written whole;
 //   BigStack_Full (281) when the scratch stack has no room.
 #pragma once
 

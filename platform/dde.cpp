@@ -219,7 +219,7 @@ bool launcherExecute(const std::string& text) {
     if (err == 0) return true;
     std::string msg = "xdg-open を起動できませんでした（" + CodePage_Utf8ToSjis(strerror(err)) +
                       "）。\r\n\r\n" + text;
-    MsgBox_Show("エラーメッセージ", msg.c_str(), 0, 1);
+    MsgBox_Show("エラーメッセージ", msg.c_str(), MsgBox_OK, MsgBox_IconError);
     return false;
 }
 
