@@ -234,10 +234,10 @@ TEST_F(ErrorsTest, FurtherOperationsEachOnce) {
     static const char kStr[] = "ab\ncd\x81";
     alignas(16) static unsigned char block[8] = {0, 1, 2, 3, 4};
     char dump[2][120];
-    const unsigned a = static_cast<unsigned>(reinterpret_cast<uintptr_t>(block));
-    snprintf(dump[0], sizeof dump[0], "m(%08X)  %08X : 00 01 02 03 - 04 : z.cpp(6)", a, a);
-    snprintf(dump[1], sizeof dump[1], "d(%08X)  %08X :       02 03 - 04 %33s: w.cpp(8)", a + 2, a,
-             "");
+    const unsigned long long a = reinterpret_cast<uintptr_t>(block);
+    snprintf(dump[0], sizeof dump[0], "m(%08llX)  %08llX : 00 01 02 03 - 04 : z.cpp(6)", a, a);
+    snprintf(dump[1], sizeof dump[1], "d(%08llX)  %08llX :       02 03 - 04 %33s: w.cpp(8)", a + 2,
+             a, "");
     Errors_PrintSize("buf", 3 * 1048576 + 2048);
     Errors_PrintInt("n", reinterpret_cast<void*>(0x10), 65, "x.cpp", 4);
     Errors_PrintStr("s", reinterpret_cast<void*>(0x20), kStr, "y.cpp", 5);
@@ -273,6 +273,38 @@ TEST_F(ErrorsTest, FurtherOperationsEachOnce) {
     EXPECT_NE(
         std::string::npos,
         LastText().find("CheckSum ERROR run_sum = 256(0x00000100), right_sum = 0(0x00000000)"));
+}
+
+TEST_F(ErrorsTest, DumpRowsShowWholeAddressesAndSeparateByAddress) {
+    // A block starting 1 past a 16-byte boundary: " - " follows the bytes at
+    // addresses 3 modulo 4, which are offsets 2, 6, 10 and 14 here.
+    alignas(16) static unsigned char bytes[40];
+    for (int i = 0; i < 40; i++) bytes[i] = static_cast<unsigned char>(i);
+    const unsigned char* block = bytes + 1;
+    const unsigned long long a = reinterpret_cast<uintptr_t>(block);
+    ASSERT_GT(a, 0xFFFFFFFFull) << "the test needs an address beyond 32 bits";
+    char head[160], row1[160], row2[160];
+    snprintf(head, sizeof head, "m(%08llX) : size = 20(0x14) : z.cpp(6)", a);
+    snprintf(row1, sizeof row1,
+             "m  %08llX : 01 02 03 - 04 05 06 07 - 08 09 0A 0B - 0C 0D 0E 0F - 10 ", a);
+    snprintf(row2, sizeof row2, "m  %08llX : 11 12 13 - 14 %36s", a + 16, "");
+    Errors_DumpMem("m", block, 20, "z.cpp", 6);
+    EXPECT_EQ((std::vector<std::string>{head, row1, row2}), BoxTexts(boxes_));
+}
+
+TEST_F(ErrorsTest, WatchSeesAChangeAnywhereInTheBlock) {
+    static unsigned char block[1000];
+    Errors_WatchStart(block, "b", false, sizeof block, "w.cpp", 1);
+    EXPECT_EQ(32u, BoxTexts(boxes_).size());  // one line per 32 bytes, the whole block
+    boxes_.boxes.clear();
+    block[990] = 0x5A;
+    Errors_WatchCheck("here", 2);
+    EXPECT_EQ((std::vector<std::string>{Sjis(u8"WATCH!★ : adr = ") + PtrText(block + 960) +
+                                        " : 00000000 00000000 00000000 00000000 : here(2)"}),
+              BoxTexts(boxes_));
+    boxes_.boxes.clear();
+    Errors_WatchCheck("again", 3);  // the check took a new copy
+    EXPECT_EQ((std::vector<std::string>{"WATCH : no change : again(3)"}), BoxTexts(boxes_));
 }
 
 }  // namespace
