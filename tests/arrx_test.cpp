@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "components/strx.h"
@@ -168,13 +169,16 @@ TEST_F(ArrXTest, NumberCompareHoldsAtTheExtremes) {
     ArrX_Key up = MakeKey(offsetof(Rec, i), ArrX_Key_Int, ArrX_Key_Up);
     EXPECT_EQ(-1, ArrX_Key_Compare(&down, &lo, &hi));  // the plain 32-bit difference would wrap
     EXPECT_EQ(1, ArrX_Key_Compare(&up, &lo, &hi));
+    // Doubles less than 1 apart, on either side, compare equal (truncation).
     ArrX_Key dbl = MakeKey(offsetof(Rec, d), ArrX_Key_Double, ArrX_Key_Down);
-    lo.d = -3.5, hi.d = -2.5;
-    EXPECT_EQ(-1, ArrX_Key_Compare(&dbl, &lo, &hi));
-    hi.d = -2.6;  // less than 1 apart: equal
-    EXPECT_EQ(0, ArrX_Key_Compare(&dbl, &lo, &hi));
-    lo.d = NAN;
-    EXPECT_EQ(0, ArrX_Key_Compare(&dbl, &lo, &hi));
+    const std::tuple<double, double, int> cases[] = {
+        {-3.5, -2.5, -1}, {-3.5, -2.6, 0}, {3.5, 2.6, 0},  {3.5, 2.5, 1},
+        {0.0, 0.999, 0},  {0.999, 0.0, 0}, {NAN, -2.6, 0},
+    };
+    for (const auto& [a, b, want] : cases) {
+        lo.d = a, hi.d = b;
+        EXPECT_EQ(want, ArrX_Key_Compare(&dbl, &lo, &hi)) << a << " " << b;
+    }
 }
 
 TEST_F(ArrXTest, HeapDownPopsDescendingUpAscending) {
@@ -539,7 +543,9 @@ class ArrXLoadTest : public ArrXTest {
 };
 
 TEST_F(ArrXLoadTest, LoadAddsEachNewWordOnceAndCutsOverlongOnes) {
+    const int fds = OpenFds();
     EXPECT_EQ(4, Load("words.txt", "kyoto nara\r\n\tosaka kyoto  nara\n\n\x0b\x0ckobe"));
+    EXPECT_EQ(fds, OpenFds());  // the file is closed after a whole read too
     EXPECT_EQ((std::vector<std::string>{"kyoto", "nara", "osaka", "kobe"}), Pooled());
     Word* e = static_cast<Word*>(ArrX_Hash_Find(&set_, "osaka"));
     ASSERT_NE(nullptr, e);

@@ -217,6 +217,36 @@ TEST_F(ErrorsTest, LogPrintfAppendsKeptTextThenTextAndNeverOverruns) {
     EXPECT_LT(strlen(Errors_LogBuf()), 1911u);
 }
 
+TEST_F(ErrorsTest, LogBufferTakesTextsOnlyBelowItsThreshold) {
+    InTempDir in;
+    // Rows: bytes in the log buffer before, whether the next text is added.
+    for (const auto& [before, added] : {std::pair{886, true}, {887, false}}) {
+        Errors_InitDebugBuf();
+        Errors_LogPrintf("%s", std::string(before, 'a').c_str());
+        ASSERT_EQ(static_cast<size_t>(before), strlen(Errors_LogBuf()));
+        Errors_LogPrintf("b");
+        EXPECT_EQ(before + (added ? 1u : 0u), strlen(Errors_LogBuf())) << before;
+    }
+}
+
+TEST_F(ErrorsTest, ExitClearsThePendingExceptionBeforeItsBox) {
+    struct Probe : MsgBox_Backend {
+        int Show(const char*, const char* text, int, int) override {
+            fprintf(stderr, "bExcept=%d %s\n", Except3_GetSys()->bExcept, text);
+            return MsgBox_IDOK;
+        }
+    };
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            static Probe probe;
+            MsgBox_SetBackend(&probe);
+            Except3_GetSys()->bExcept = 1;
+            Errors_Exit("a.cpp", 3);
+        },
+        testing::ExitedWithCode(14), "bExcept=0 EXIT from a.cpp\\(3\\)\n");
+}
+
 TEST_F(ErrorsTest, MsgPoolPrintNumbersOnlyUsedSlots) {
     Errors_Msg* slots = static_cast<Errors_Msg*>(Errors_GetMsgPool()->first);
     slots[1].used = slots[3].used = 1;
