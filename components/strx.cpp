@@ -1776,8 +1776,9 @@ const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 // raised before any mark is set, so a raise leaves the stack as it was.
 char* scratchTake(uint32_t n) {
     BigStack* s = BigStack_Sys();
-    uint32_t need = 4 + ((n + 3) & ~3u);
-    if (s->size - static_cast<uint32_t>(s->sp - s->mem) < need) BigStack_Alloc(s, need);
+    uint64_t need = BigStack_MarkSize + BigStack_Rounded(n);
+    if (s->size - static_cast<uint32_t>(s->sp - s->mem) < need)
+        BigStack_Alloc(s, static_cast<uint32_t>(need > UINT32_MAX ? UINT32_MAX : need));
     BigStack_Push(s);
     return static_cast<char*>(BigStack_Alloc(s, n));
 }

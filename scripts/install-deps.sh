@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and the machine lacks.
+# With the argument "fuzz": what the fuzz targets need (clang and its libFuzzer).
 set -euo pipefail
 packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev)
+if [ "${1:-}" = "fuzz" ]; then
+    packages+=(clang libclang-rt-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -135,6 +135,8 @@ TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
     auto replace = [](int size, const char* pattern, const char* replacement) {
         return [=](char* b) { StrX_ReplaceStr(b, size, pattern, replacement); };
     };
+    auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
+    auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
     ExpectBounded({
         {"AddLastChar after 表", 16, "C:\\" + kHyo, addLast, "C:\\" + kHyo + "\\"},
         {"CutLastChar takes a trail byte", 16, "C:\\" + kHyo, cutLast, "C:\\\x95"},
@@ -158,6 +160,11 @@ TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
         {"ReplaceStr not on a trail byte", 32, kA + "A", replace(32, "A", "b"), kA + "b"},
         {"ReplaceStrNum", 32, "p %d of %d", [](char* b) { StrX_ReplaceStrNum(b, 32, "%d", -42); },
          "p -42 of -42"},
+        {"Join a drive path", 64, "C:\\a", join("D:\\x"), "D:\\x"},
+        {"Join after 表", 64, "C:\\" + kHyo, join("b"), "C:\\" + kHyo + "\\b"},
+        {"Move up", 64, "C:\\a\\x.txt", move("..\\b"), "C:\\b\\x.txt"},
+        {"Move a bare name", 64, "x.txt", move("bk"), "bk\\x.txt"},
+        {"SetExt", 16, "a.htm", [](char* b) { StrX_SetExt(b, "txt"); }, "a.txt"},
     });
     EXPECT_EQ(StrX_LastChar(("a" + kHyo).c_str()), 0x5C);
 }
@@ -646,30 +653,16 @@ TEST_F(StrXTest, FolderAndFileNameParts) {
     }
     const char* path = "C:\\a\\b\\";
     EXPECT_EQ(StrX_GetFileNamePtr(path), path + 5);
-}
-
-TEST_F(StrXTest, FurtherPathOperationsEachOnce) {
-    auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
-    auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
-    ExpectBounded({
-        {"Join a drive path", 64, "C:\\a", join("D:\\x"), "D:\\x"},
-        {"Join after 表", 64, "C:\\" + kHyo, join("b"), "C:\\" + kHyo + "\\b"},
-        {"Move up", 64, "C:\\a\\x.txt", move("..\\b"), "C:\\b\\x.txt"},
-        {"Move a bare name", 64, "x.txt", move("bk"), "bk\\x.txt"},
-        {"SetExt", 16, "a.htm", [](char* b) { StrX_SetExt(b, "txt"); }, "a.txt"},
-    });
     const char* p = "C:\\a.d\\b";
     EXPECT_EQ(StrX_GetExt(p), p + 5);  // the last dot of the whole path
-
+    EXPECT_STREQ(StrX_FileNameToIdent(out, "C:\\dir\\3d-view.htm"), "_3d_view");
+    EXPECT_STREQ(StrX_WildRename(out, "x*y", "pre-mid-post", "pre-*-post"), "xmidy");
     TempDir dir;
     dir.Write("Pages/Sub/a.htm", "x");
     const std::string root = dir.inside();
-    char out[260];
     EXPECT_EQ(StrX_LongPath(out, (root + "\\pages\\SUB\\A.HTM").c_str()),
               root + "\\Pages\\Sub\\a.htm");
     EXPECT_EQ(BigStack_Sys()->sp, BigStack_Sys()->mem);  // scratch released
-    EXPECT_STREQ(StrX_FileNameToIdent(out, "C:\\dir\\3d-view.htm"), "_3d_view");
-    EXPECT_STREQ(StrX_WildRename(out, "x*y", "pre-mid-post", "pre-*-post"), "xmidy");
 }
 
 // ---- Time text ---------------------------------------------------------------
