@@ -115,8 +115,9 @@ class HeadReader {
         while (BLex2_Peek(lex_, 0) != -1) {
             int kind = BLex2_JisEscape(lex_, 0);
             if (kind == 4) twoByte_ = true;
-            if (kind == 5) twoByte_ = false;
-            // In JIS two-byte text the byte of '<' is half of a character.
+            if (kind == 5) twoByte_ = BLex2_Peek(lex_, 2) == 'I';
+            // In JIS two-byte text the byte of '<' is half of a character,
+            // in JIS half-width katakana it is the kana ｼ.
             if (twoByte_ || BLex2_Peek(lex_, 0) != '<') {
                 SkipOne();
                 continue;

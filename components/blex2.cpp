@@ -209,12 +209,13 @@ int BLex2_SkipSpace(BLex2* lex) {
 namespace {
 
 // Follows ISO-2022-JP escapes at the read point: true while two-byte (kanji)
-// text is in force, whose bytes are halves of characters and never end a word.
+// or half-width katakana (ESC ( I) text is in force, whose bytes are parts of
+// characters (the kana ｢ is the byte of '"') and never end a word.
 bool stepJisMode(BLex2* lex, bool twoByte) {
     if (BLex2_Peek(lex, 0) != 0x1B) return twoByte;  // look no further ahead than needed
     const int kind = BLex2_JisEscape(lex, 0);
     if (kind == 4) return true;
-    if (kind == 5) return false;
+    if (kind == 5) return BLex2_Peek(lex, 2) == 'I';
     return twoByte;
 }
 

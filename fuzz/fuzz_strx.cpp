@@ -1,7 +1,7 @@
 // The path and text operations, each output inside guard bytes. The input's
 // first byte chooses the output sizes; the rest up to the first line end is
-// the first text (a path, cut to 259 bytes where a path is meant), what
-// follows the second (a folder or base).
+// the first text (a path, cut to 259 bytes where a path is meant, or a page's
+// title), what follows the second (a folder or base, or a page's keywords).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -75,6 +75,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         InBuffer same(a, 0);
         StrX_ToSjis(same.buf.data(), same.buf.data());
         same.buf.Check();
+    });
+    Fuzz_Run([&] {  // the page-encoding decision, then each conversion into size bytes
+        const int code = StrX_DetectPageCode(a.c_str(), sizeByte & 1, b.c_str(), sizeByte & 2);
+        if (code < StrX_Code_Ascii || code > StrX_Code_Utf8) __builtin_trap();
+        const int n = sizeByte;
+        for (int c = StrX_Code_Ascii; c <= StrX_Code_Utf8; c++) {
+            Fuzz_Guarded out(n);
+            StrX_ToSjisFrom(out.data(), n, a.c_str(), c);
+            out.Check();
+        }
+    });
+    Fuzz_Run([&] {  // references decoded in place, never lengthening the text
+        InBuffer p(a, 0);
+        StrX_HtmlUnescape(p.buf.data());
+        p.buf.Check();
+        if (strlen(p.buf.data()) > a.size()) __builtin_trap();
     });
     Fuzz_CheckFiles();
     return 0;

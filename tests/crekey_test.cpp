@@ -191,7 +191,11 @@ TEST_F(CreKeyTest, HeadRules) {
         // In two-byte JIS the bytes "</head>!" are 鹿蒹痲勝: no tag is read there.
         {"<title>\x1b$B</head>!\x1b(B</title><meta name=keywords content=k>",
          Sjis(u8"鹿蒹痲勝") + ", k"},
-        {"<title>T</title>\x1b$B<meta name=keywords content=xx>\x1b(B", "T, "}};
+        {"<title>T</title>\x1b$B<meta name=keywords content=xx>\x1b(B", "T, "},
+        // Half-width katakana in JIS: ｢ｼｰﾄﾞ｣ is the bytes "<0D^#, neither a tag nor a value's end.
+        {"<title>\x1b(I\"<0D^#\x1b(B</title><meta name=keywords content=\"\x1b(I\"<0D^#\x1b(B; "
+         "\x1b$B5~ET\x1b(B\">",
+         Sjis(u8"｢ｼｰﾄﾞ｣, ｢ｼｰﾄﾞ｣; 京都")}};
     for (const auto& [page, entry] : cases) EXPECT_EQ(entry, Entry(page)) << page;
 }
 
