@@ -269,9 +269,27 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
 
 // ---- Result page ------------------------------------------------------------
 
+namespace {
+
+// Closes the page and reports the failed write.
+void failPage(ResPage* page) {
+    fclose(page->file);
+    page->file = nullptr;
+    ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", page->path);
+}
+
+// Checks the page's stream after a piece was written.
+void checkPage(ResPage* page) {
+    if (page->file && ferror(page->file)) failPage(page);
+}
+
+}  // namespace
+
 void ResPage_Open(ResPage* page, const char* path) {
-    page->file = FileX_Open(path, "wt");
+    StrX_CopyN(page->path, path, sizeof page->path);
     page->target[0] = '\0';
+    page->file = nullptr;
+    page->file = FileX_Open(path, "wt");
 }
 
 void ResPage_SetTarget(ResPage* page, const char* name) {
@@ -302,6 +320,7 @@ void ResPage_WriteHead(ResPage* page, const char* query, const char* backUrl) {
     }
     fputs("</TD></TR></TABLE>\n\n", f);
     fputs("<UL>\n", f);
+    checkPage(page);
 }
 
 Kwf_HitSink ResPage_MakeSink(ResPage* page) {
@@ -330,6 +349,7 @@ void ResPage_WriteItem(ResPage* page, const char* title, const char* keywordEntr
         fputs(escTitle, f);
         fputs("]</A>\n", f);
     });
+    checkPage(page);
 }
 
 void ResPage_WriteCount(ResPage* page, int count) {
@@ -338,13 +358,23 @@ void ResPage_WriteCount(ResPage* page, int count) {
     fputs("</UL>\n", f);
     fputs("\n", f);
     fprintf(f, "<P>%d 件みつかりました</P>\n", count);
+    checkPage(page);
 }
 
 void ResPage_WriteFoot(ResPage* page) {
-    if (page->file) fputs("</BODY></HTML>\n", page->file);
+    if (!page->file) return;
+    fputs("</BODY></HTML>\n", page->file);
+    checkPage(page);
 }
 
 void ResPage_Close(ResPage* page) {
-    if (page->file) fclose(page->file);
+    if (!page->file) return;
+    if (fflush(page->file) != 0 || ferror(page->file)) {
+        failPage(page);
+        return;
+    }
+    const int closed = fclose(page->file);
     page->file = nullptr;
+    if (closed != 0)
+        ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", page->path);
 }

@@ -38,7 +38,7 @@ class ResPageTest : public LibraryTest {
     template <class Fn>
     std::string Write(Fn&& fn) {
         const std::string path = tmp_.inside() + "\\out.htm";
-        ResPage page{nullptr, "left over"};
+        ResPage page{nullptr, "left over", ""};
         EXPECT_EQ(0, CaughtCode([&] {
                       ResPage_Open(&page, path.c_str());
                       fn(&page);
