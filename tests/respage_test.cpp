@@ -142,4 +142,27 @@ TEST_F(ResPageTest, OpenReportsAPageThatCannotBeCreated) {
     EXPECT_NE(std::string::npos, LastText().find("no such folder"));
 }
 
+TEST_F(ResPageTest, FailedWritesReport365WithThePath) {
+    // A short page fails at its close (the stream's buffer), a long one at an item.
+    for (const int items : {1, 2000}) {
+        ResPage page{};
+        int written = 0;
+        const int code = CaughtCode([&] {
+            ResPage_Open(&page, "\\dev\\full");
+            ResPage_WriteHead(&page, "q", "");
+            for (; written < items; written++) ResPage_WriteItem(&page, "title", "k", "a.htm");
+            ResPage_WriteCount(&page, items);
+            ResPage_WriteFoot(&page);
+            ResPage_Close(&page);
+        });
+        EXPECT_EQ(365, code) << items;
+        EXPECT_EQ(nullptr, page.file);
+        EXPECT_NE(std::string::npos,
+                  LastText().find(Sjis(u8"\\dev\\full の書きこみに失敗しました。")))
+            << Utf8(LastText());
+        EXPECT_EQ(items == 1, written == items) << items << " items, " << written;
+        ResPage_Close(&page);  // a closed page: nothing more
+    }
+}
+
 }  // namespace
