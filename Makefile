@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test deps clean
+.PHONY: demo test release deps clean
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -23,9 +23,15 @@ demo: deps
 
 # Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and every test.
 test: deps
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_WERROR=ON
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The Release configuration of everything, tests included (built, not run).
+RELEASE_BUILD ?= build-release
+release: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_BUILD) -j$(JOBS)
+
 clean:
-	rm -rf build build-test
+	rm -rf build build-test build-release

@@ -69,10 +69,21 @@ class CliTest : public testing::Test {
             return "'" + s + "'";
         };
         const std::string out = io_.path() + "/stdout", err = io_.path() + "/stderr";
-        std::string command = "cd " + quote(cwd.empty() ? "." : cwd) + " && " +
-                              (limits.empty() ? "" : limits + " && ") + "exec " + quote(exe);
-        for (const std::string& a : args) command += " " + quote(a);
-        const int status = std::system((command + " >" + quote(out) + " 2>" + quote(err)).c_str());
+        std::string command = "cd ";
+        command += quote(cwd.empty() ? "." : cwd);
+        command += " && ";
+        if (!limits.empty()) command += limits + " && ";
+        command += "exec ";
+        command += quote(exe);
+        for (const std::string& a : args) {
+            command += ' ';
+            command += quote(a);
+        }
+        command += " >";
+        command += quote(out);
+        command += " 2>";
+        command += quote(err);
+        const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
 
@@ -271,8 +282,7 @@ TEST_F(CliTest, RefusesToDestroyWhatItWasNotAskedToWrite) {
 
 TEST_F(CliTest, FailedWritesEndWith14AndKeepThePreviousDatabase) {
     for (int i = 0; i < 40; i++)
-        tmp_.Write("p" + std::to_string(i) + ".htm",
-                   "<title>" + std::string(100, 'k') + "</title>");
+        tmp_.Write(NumberedName("p", i, ".htm"), "<title>" + std::string(100, 'k') + "</title>");
     const std::string db = io_.path() + "/db.kwf", page = io_.path() + "/r.htm";
     ASSERT_EQ(0, Cli({"build", tmp_.path(), db}).status);
     const std::string built = ReadFile(db);
@@ -345,7 +355,7 @@ TEST_F(CliTest, ReportsNameNativePathsAndTerminalsGetControlsEscaped) {
 
 TEST_F(CliTest, SignalsDuringABuildRemoveTheNewFile) {
     // Enough pages that the build is still walking when the signal comes.
-    for (int i = 0; i < 2000; i++) tmp_.Write("p" + std::to_string(i) + ".htm", "<title>t</title>");
+    for (int i = 0; i < 2000; i++) tmp_.Write(NumberedName("p", i, ".htm"), "<title>t</title>");
     const std::string db = io_.path() + "/vark.kwf";
     ASSERT_EQ(0, Cli({"build", tmp_.path(), db}).status);
     const std::string built = ReadFile(db);
