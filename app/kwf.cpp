@@ -269,21 +269,10 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
 
 // ---- Result page ------------------------------------------------------------
 
-namespace {
-
-// Closes the page and reports the failed write.
-void failPage(ResPage* page) {
-    fclose(page->file);
-    page->file = nullptr;
-    ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", page->path);
+// Checks the page's stream after a piece was written (see FileX_CheckWrite).
+static void checkPage(ResPage* page) {
+    if (page->file) FileX_CheckWrite(&page->file, page->path);
 }
-
-// Checks the page's stream after a piece was written.
-void checkPage(ResPage* page) {
-    if (page->file && ferror(page->file)) failPage(page);
-}
-
-}  // namespace
 
 void ResPage_Open(ResPage* page, const char* path) {
     StrX_CopyN(page->path, path, sizeof page->path);
@@ -368,13 +357,5 @@ void ResPage_WriteFoot(ResPage* page) {
 }
 
 void ResPage_Close(ResPage* page) {
-    if (!page->file) return;
-    if (fflush(page->file) != 0 || ferror(page->file)) {
-        failPage(page);
-        return;
-    }
-    const int closed = fclose(page->file);
-    page->file = nullptr;
-    if (closed != 0)
-        ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", page->path);
+    if (page->file) FileX_CloseWritten(&page->file, page->path);
 }

@@ -92,9 +92,7 @@ void appendLogFile(const char* name, const char* text) {
     if (!f) return;
     fputs(text, f);
     fputs("\r\n", f);
-    const bool failed = fflush(f) != 0 || ferror(f) != 0;
-    if ((fclose(f) != 0) || failed)
-        ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", name);
+    FileX_CloseWritten(&f, name);
 }
 
 // Appends one debug text to the page ring (see Errors_DebugPrintf).

@@ -321,17 +321,9 @@ void writeValueSeparator(FILE* fp, bool* first) {
 
 // ---- Writing ---------------------------------------------------------------------
 
-// Reports a failed write: the stream is closed first, so that nothing more
-// is written and no caller has a broken stream left to close.
-void failWrite(IniWriter* writer) {
-    fclose(writer->fp);
-    writer->fp = nullptr;
-    ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", writer->path);
-}
-
-// Checks the stream after a line was written.
+// Checks the stream after a line was written (see FileX_CheckWrite).
 void checkWrite(IniWriter* writer) {
-    if (writer->fp && ferror(writer->fp)) failWrite(writer);
+    if (writer->fp) FileX_CheckWrite(&writer->fp, writer->path);
 }
 
 }  // namespace
@@ -463,15 +455,7 @@ void IniFile_WriteFileList(IniWriter* writer, const char* section, const char* c
 bool IniFile_CloseWrite(IniWriter* writer) {
     if (!writer->fp) return false;
     fputs(" \n", writer->fp);
-    if (fflush(writer->fp) != 0 || ferror(writer->fp)) {
-        failWrite(writer);
-        return false;
-    }
-    const int closed = fclose(writer->fp);
-    writer->fp = nullptr;
-    if (closed == 0) return true;
-    ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", writer->path);
-    return false;
+    return FileX_CloseWritten(&writer->fp, writer->path);
 }
 
 // ---- Opening and positions -----------------------------------------------------
