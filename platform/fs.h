@@ -234,7 +234,9 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
 
 // Puts the closed temp file in target's place: its data is forced to the disk,
 // it is renamed over target, and the folder is forced to the disk. Returns 0,
-// or -1 (errno set) when a step fails; the temp file is then still there.
+// or -1 (errno set) when a step fails: before the rename the temp file is
+// still there and target untouched; a folder that cannot be forced to the
+// disk after the rename leaves the new file in place.
 int Fs_CommitTemp(const char* temp, const char* target);
 
 // Removes the temp file and forgets it; returns Fs_Remove's result.
