@@ -708,10 +708,19 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
             v = v / 36 + 7919u * static_cast<unsigned>(i + attempt + 1);
         }
         path += ".tmp";
+        // Signals wait while the file is made and remembered, so that no
+        // handler runs between the two and leaves it behind.
+        sigset_t all, before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
         const int fd =
             open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int openErrno = errno;
+        if (fd >= 0) setPending(path);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (fd < 0) {
-            if (errno == EEXIST) continue;
+            if (openErrno == EEXIST) continue;
+            errno = openErrno;
             return nullptr;
         }
         bool exact = true;
@@ -724,17 +733,13 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
             fchmod(fd, old.st_mode & 07777);
         }
         FILE* raw = (exact && inside.size() + 1 <= size) ? fdopen(fd, "wb") : nullptr;
-        if (!raw) {
-            close(fd);
-            unlink(path.c_str());
-            return nullptr;
-        }
-        FILE* f = strchr(mode, 'b') ? raw : textStream(raw, "w");
+        if (!raw) close(fd);
+        FILE* f = !raw ? nullptr : strchr(mode, 'b') ? raw : textStream(raw, "w");
         if (!f) {
             unlink(path.c_str());
+            g_hasPendingTemp = 0;
             return nullptr;
         }
-        setPending(path);
         CodePage_CopyCut(tempOut, size, inside);
         return f;
     }
@@ -758,8 +763,10 @@ int Fs_CommitTemp(const char* temp, const char* target) {
 }
 
 int Fs_DiscardTemp(const char* temp) {
+    // Removed first: a signal in between finds the name gone, not the file left.
+    const int r = Fs_Remove(temp);
     g_hasPendingTemp = 0;
-    return Fs_Remove(temp);
+    return r;
 }
 
 void Fs_RemovePendingTemp() {
