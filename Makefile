@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test deps fuzz clean
+.PHONY: demo test release deps fuzz clean
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -23,7 +23,7 @@ demo: deps
 
 # Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and every test.
 test: deps
-	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON
+	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_WERROR=ON
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS)
 
@@ -37,5 +37,11 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	bash scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# The Release configuration of everything, tests included (built, not run).
+RELEASE_BUILD ?= build-release
+release: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(RELEASE_BUILD) -j$(JOBS)
+
 clean:
-	rm -rf build build-test build-fuzz
+	rm -rf build build-test build-release build-fuzz

@@ -47,7 +47,10 @@ constexpr int kRecordSize = 400;
 constexpr int kTitleSize = 400;
 constexpr int kKeywordsSize = 4096;
 constexpr int kRelPathSize = 260;
-constexpr char kTempSuffix[] = ".tmp";
+// The smallest line buffer of the header readers (Kwf_ReadUpdateTime): a
+// header line must fit it whole, its NUL included, to be read back.
+constexpr int kHeaderLineSize = 256;
+constexpr char kBaseKey[] = "Base";
 
 // The per-page scratch, taken in this order under one mark.
 struct PageBuffers {
@@ -275,6 +278,8 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
             HeadReader head(&lex, b);
             head.Read();
             head.Finish();
+            // Written inside the frame: a failed write pops the page's mark too.
+            CreKey_WriteLink(writer, b.title, b.keywords, b.relPath);
             read = true;
         },
         [&] {
@@ -288,10 +293,55 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
         });
     if (released) return false;
     BLex2_Close(&lex);
-    if (read) CreKey_WriteLink(writer, b.title, b.keywords, b.relPath);
     BigStack_Pop(bs);
     return read;
 }
+
+namespace {
+
+// True when the Base line of a header on base fits the header readers' line
+// buffer, so that the database can be read back.
+bool baseReadsBack(const char* base) {
+    char quoted[2 * kHeaderLineSize];
+    StrX_QuoteField(quoted, base, sizeof quoted);
+    return strlen(kBaseKey) + strlen(" = ") + strlen(quoted) + 1 <= kHeaderLineSize;
+}
+
+// True when path holds nothing or begins as this system's databases begin:
+// the line "[main]" and then "Application = Tessaly!" (blanks and either
+// line end allowed). Reads at most 128 bytes; never waits on a FIFO.
+bool hasDatabaseHead(const char* path) {
+    FILE* f = Fs_Open(path, "rb");
+    if (!f) return false;
+    char head[129];
+    const size_t n = fread(head, 1, sizeof head - 1, f);
+    fclose(f);
+    head[n] = '\0';
+    if (n == 0) return true;
+    const char* p = head;
+    auto blanks = [&p] {
+        while (*p == ' ' || *p == '\t') p++;
+    };
+    auto word = [&p](const char* w) {
+        const size_t len = strlen(w);
+        if (strncmp(p, w, len) != 0) return false;
+        p += len;
+        return true;
+    };
+    blanks();
+    if (!word("[main]")) return false;
+    blanks();
+    word("\r");
+    if (!word("\n")) return false;
+    blanks();
+    if (!word("Application")) return false;
+    blanks();
+    if (!word("=")) return false;
+    blanks();
+    return word("Tessaly!");
+}
+
+}  // namespace
 
 void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
                   CreKey_CallbackFunc callback, void* context, const char* dispTarget,
@@ -301,24 +351,73 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
     CreKey_Stats& st = stats ? *stats : local;
     st = CreKey_Stats{};
 
-    char tempPath[260];
-    if (strlen(dbPath) + sizeof kTempSuffix > sizeof tempPath) {
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "ファイル \"%s\" が書きこめません", dbPath);
+    // Refusals first: nothing is touched before each of them has passed.
+    if (!baseReadsBack(base)) {
+        ERRORS_REPORT(Errors_Unofficial, "調べる場所のパスが長すぎます。%s", base);
         return;
     }
-    snprintf(tempPath, sizeof tempPath, "%s%s", dbPath, kTempSuffix);
-
+    // A database that is a link is replaced at its target and stays a link.
+    char place[260];
+    Fs_StatData old{};
+    if (!Fs_ReplaceTarget(dbPath, place, sizeof place)) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
+        return;
+    }
+    const bool hadOld = Fs_Stat(place, &old);
+    if (hadOld && (!old.isFile || old.readOnly || Fs_Access(place, Fs_Access_Write) != 0)) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
+        return;
+    }
+    if (hadOld && !hasDatabaseHead(place)) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "%s はキーワードデータベースではありません。",
+                      dbPath);
+        return;
+    }
+    const int lock = Fs_LockFolder(place);
+    if (lock == Fs_Lock_Busy) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "%s は別の更新が書きこみ中です。", dbPath);
+        return;
+    }
+    if (lock < 0) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
+        return;
+    }
+    // Under the lock no other build of this folder runs: a temp file left
+    // here belongs to a build that died.
+    Fs_RemoveStaleTemps(place);
+    char tempPath[260];
+    FILE* fp = Fs_CreateTemp(place, "wt", tempPath, sizeof tempPath);
+    if (!fp) {
+        Fs_Unlock(lock);
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
+        return;
+    }
     IniWriter writer{};
-    IniFile_OpenWrite(&writer, tempPath);
-    if (!writer.fp) return;  // the report returned: no hook
+    IniFile_OpenWriteStream(&writer, fp, dbPath);
     NestFind walk;
     bool walking = false;
+    bool failed = false;  // a report returned (no hook): the build gives up
+    // Drops the new file; the previous database stays as it was.
+    auto discard = [&] {
+        if (walking) NestFind_End(&walk);
+        walking = false;
+        if (writer.fp) fclose(writer.fp);
+        writer.fp = nullptr;
+        Fs_DiscardTemp(tempPath);
+        Fs_Unlock(lock);
+    };
     Except3_Sys* sys = Except3_GetSys();
     EXCEPT3_TRY(
         [&] {
             CreKey_WriteHeader(&writer, base, dispTarget);
             NestFind_Begin(&walk, base, false);
             walking = true;
+            if (walk.bCannotList) {
+                ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s",
+                              base);
+                failed = true;
+                return;
+            }
             while (NestFind_Next(&walk)) {
                 const char* path = NestFind_GetPath(&walk);
                 // The temporary file is this build's own: not a file of the folder.
@@ -329,8 +428,13 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
                 if (callback) callback(context, &progress);
                 if (*cancel) break;
                 // The database never indexes itself.
-                if (strcmp(path, dbPath) == 0) continue;
+                if (strcmp(path, dbPath) == 0 || strcmp(path, place) == 0) continue;
                 if (!CreKey_IsPageName(NestFind_GetName(&walk))) continue;
+                // A FIFO, socket, device or link to a folder is never opened.
+                if (!NestFind_IsRegular(&walk)) {
+                    st.skipped++;
+                    continue;
+                }
                 if (CreKey_ReadPage(path, base, &writer))
                     st.pages++;
                 else
@@ -338,19 +442,27 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
             }
             walking = false;
             NestFind_End(&walk);
-            IniFile_CloseWrite(&writer);
+            // A cancelled update keeps the previous database; a first build
+            // keeps what it read.
+            if (*cancel && hadOld) {
+                failed = true;
+                return;
+            }
+            if (!IniFile_CloseWrite(&writer)) {
+                failed = true;
+                return;
+            }
+            if (Fs_CommitTemp(tempPath, place) != 0) {
+                ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", dbPath);
+                failed = true;
+            }
         },
         [&] {
-            if (walking) NestFind_End(&walk);
-            if (writer.fp) {
-                fclose(writer.fp);
-                writer.fp = nullptr;
-            }
-            Fs_Remove(tempPath);
+            discard();
             Except3_Throw(sys, sys->msg);
         });
-    if (Fs_Rename(tempPath, dbPath) != 0) {
-        Fs_Remove(tempPath);
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "ファイル \"%s\" が書きこめません", dbPath);
-    }
+    if (failed)
+        discard();
+    else
+        Fs_Unlock(lock);
 }

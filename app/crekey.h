@@ -5,7 +5,7 @@
 // database path and only emit lines, in file order: CreKey_WriteHeader once,
 // CreKey_WriteLink once per page, then the caller closes the writer. The
 // layout and the readers are in kwf.h. Texts are CP932. Write failures are the
-// attribute-file writer's.
+// attribute-file writer's (FileX_Err_CannotWrite, 365).
 #pragma once
 
 #include <cstdint>
@@ -56,17 +56,34 @@ bool CreKey_IsPageName(const char* name);
 // Builds the database dbPath from every page below base: sets *cancel to 0,
 // writes the header, walks the folder (files only), calls callback once per
 // file and stops after the call that finds *cancel non-zero, reads each page
-// (never dbPath itself) and writes its link entry.
+// (never dbPath itself) and writes its link entry. A page-named entry that is
+// not a regular file (FIFO, socket, device, link to a folder) is counted as
+// skipped without being opened.
 //
-// The database is written to a temporary file beside it (dbPath with ".tmp"
-// appended, never read as a page either) that takes the database's place when
-// the build ends, finished or cancelled (the walk passes it over: it is neither
-// counted nor reported); a cancelled build leaves a complete
-// database of the pages read so far. A build that ends with an error removes
-// the temporary file, leaves the previous database exactly as it was, and
-// raises the error again: FileX_Err_CannotWriteOpen (362) when the database
-// cannot be written or put in place, NestFind_Err_OverNest (9991) and
-// NestFind_Err_OverBuf (9992) from the walk, BigStack_Full (281).
+// Refused before anything is touched, with the previous database as it was:
+// a base whose header line could not be read back (Errors_Unofficial, 102);
+// a database that is not a regular file, may not be written by the user
+// (owner's write bit clear, or no write access) or cannot be resolved (a
+// broken link): FileX_Err_CannotWriteOpen (362, "書きこみモードで open でき
+// ません。%s" with dbPath); an existing non-empty file that is not one of this
+// system's databases, and a build while another one holds the database's
+// folder (362, each with its own message naming dbPath; the second build does
+// not wait).
+//
+// The database is written to a new hidden file created exclusively beside it
+// (beside the target when dbPath is a symbolic link, which stays a link), with
+// the permission bits and group of the previous database; the walk passes it
+// over. A finished build forces the file to the disk and renames it over the
+// database. A cancelled build discards the new file and leaves the previous
+// database as it was; with no previous database, the pages read so far
+// become the database. Temp files of builds that died are removed.
+//
+// A build that ends with an error removes the new file, leaves the previous
+// database exactly as it was, and raises the error again: FileX_Err_CannotWrite
+// (365, "%s の書きこみに失敗しました。" with dbPath) for a failed write, flush,
+// close, sync or rename; FileX_Err_CannotReadOpen (363) when base cannot be
+// listed; NestFind_Err_OverNest (9991) and NestFind_Err_OverBuf (9992) from the
+// walk, BigStack_Full (281).
 // Uses the process-wide scratch stack, frame stack and walk table: only one
 // build at a time, and no other user of them on another thread meanwhile.
 void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
@@ -79,5 +96,6 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
 // longer than its 400-byte record is cut at a character boundary; a tag too
 // large for the 4096-byte tag pool is passed over. Takes 42060 bytes of the
 // scratch stack under one mark, released on every way out. Other errors
-// (BigStack_Full, write failures) are raised again after the page is closed.
+// (BigStack_Full, write failures of the entry) are raised again after the
+// page is closed and the mark released.
 bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer);

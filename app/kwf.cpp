@@ -269,9 +269,16 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
 
 // ---- Result page ------------------------------------------------------------
 
+// Checks the page's stream after a piece was written (see FileX_CheckWrite).
+static void checkPage(ResPage* page) {
+    if (page->file) FileX_CheckWrite(&page->file, page->path);
+}
+
 void ResPage_Open(ResPage* page, const char* path) {
-    page->file = FileX_Open(path, "wt");
+    StrX_CopyN(page->path, path, sizeof page->path);
     page->target[0] = '\0';
+    page->file = nullptr;
+    page->file = FileX_Open(path, "wt");
 }
 
 void ResPage_SetTarget(ResPage* page, const char* name) {
@@ -302,6 +309,7 @@ void ResPage_WriteHead(ResPage* page, const char* query, const char* backUrl) {
     }
     fputs("</TD></TR></TABLE>\n\n", f);
     fputs("<UL>\n", f);
+    checkPage(page);
 }
 
 Kwf_HitSink ResPage_MakeSink(ResPage* page) {
@@ -330,6 +338,7 @@ void ResPage_WriteItem(ResPage* page, const char* title, const char* keywordEntr
         fputs(escTitle, f);
         fputs("]</A>\n", f);
     });
+    checkPage(page);
 }
 
 void ResPage_WriteCount(ResPage* page, int count) {
@@ -338,13 +347,15 @@ void ResPage_WriteCount(ResPage* page, int count) {
     fputs("</UL>\n", f);
     fputs("\n", f);
     fprintf(f, "<P>%d 件みつかりました</P>\n", count);
+    checkPage(page);
 }
 
 void ResPage_WriteFoot(ResPage* page) {
-    if (page->file) fputs("</BODY></HTML>\n", page->file);
+    if (!page->file) return;
+    fputs("</BODY></HTML>\n", page->file);
+    checkPage(page);
 }
 
 void ResPage_Close(ResPage* page) {
-    if (page->file) fclose(page->file);
-    page->file = nullptr;
+    if (page->file) FileX_CloseWritten(&page->file, page->path);
 }

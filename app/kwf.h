@@ -91,11 +91,18 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
 
 // ---- Result page ------------------------------------------------------------
 
-// The result page writer: the open page (text mode, CR LF on disk) and the
-// target frame of its links (empty: no target).
+// The result page writer: the open page (text mode, CR LF on disk), the
+// target frame of its links (empty: no target) and the page's path (for
+// messages, cut to 259 bytes).
+//
+// Every write is checked: when the page's stream reports an error (a full
+// disk, a file-size limit), the page is closed (file == nullptr, so later
+// writes do nothing) and FileX_Err_CannotWrite (365, "%s の書きこみに失敗しま
+// した。" with the page's path) is reported.
 struct ResPage {
     FILE* file;
     char target[256];
+    char path[260];
 };
 
 // Creates or truncates path as the page and empties the target. Reports
@@ -121,5 +128,6 @@ void ResPage_WriteItem(ResPage* page, const char* title, const char* keywordEntr
 void ResPage_WriteCount(ResPage* page, int count);
 // Writes "</BODY></HTML>".
 void ResPage_WriteFoot(ResPage* page);
-// Closes the page.
+// Closes the page; a failure of the flush or the close reports
+// FileX_Err_CannotWrite (365). Closing a closed page does nothing.
 void ResPage_Close(ResPage* page);

@@ -6,10 +6,12 @@
 //
 // Arguments arrive in UTF-8 with native paths and are converted here, at the
 // edge, to CP932 text and inside paths; what goes to standard output is
-// converted back to UTF-8. The library is set up as the main window sets it
-// up, with the same raising error hook and no try frame of our own, so a report
-// ends the program the system's way: the saved report and "EXIT from ..." on
-// standard error, status 14. A usage mistake exits with status 2.
+// converted back to UTF-8, and the messages of reports name paths in their
+// native form. On a terminal, control characters that came from pages or
+// file names are shown escaped (\x1B), never sent raw. The library is set up as the main window
+// sets it up, with the same raising error hook and no try frame of our own, so a report ends the
+// program the system's way: the saved report and "EXIT from ..." on standard error, status 14. A
+// usage mistake exits with status 2.
 //
 // Each command is one function in the command table below.
 
@@ -28,10 +30,12 @@
 #include "app/kwf.h"
 #include "app/varkapp.h"
 #include "components/errors.h"
+#include "components/except3.h"
 #include "components/filex.h"
 #include "components/strx.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/msgbox.h"
 
 namespace {
 
@@ -146,8 +150,61 @@ bool ToSjis(const std::string& utf8, std::string* sjis) {
     return exact;
 }
 
+// UTF-8 text as a terminal may receive it: C0 and C1 control characters and
+// DEL written as \xHH (a C1 character as its two bytes), the rest as it is.
+std::string Escaped(const std::string& utf8) {
+    std::string out;
+    char hex[8];
+    for (size_t i = 0; i < utf8.size(); i++) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() &&
+                        static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) {
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+            if (c1) {
+                snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(utf8[++i]));
+                out += hex;
+            }
+            continue;
+        }
+        out += utf8[i];
+    }
+    return out;
+}
+
+// Standard output and standard error are terminals.
+bool g_outTty = false, g_errTty = false;
+
+// CP932 text for standard output, escaped on a terminal.
 std::string Out(const char* sjis) {
-    return CodePage_SjisToUtf8(sjis ? sjis : "");
+    const std::string utf8 = CodePage_SjisToUtf8(sjis ? sjis : "");
+    return g_outTty ? Escaped(utf8) : utf8;
+}
+
+// The message boxes of reports on standard error: paths in their native form
+// (every backslash that is not a trail byte is a separator), escaped on a
+// terminal, answered OK.
+class CliMsgBox : public MsgBox_Backend {
+   public:
+    int Show(const char* title, const char* text, int, int) override {
+        std::string t = CodePage_SjisToUtf8(title), m = Fs_ToNative(text);
+        if (g_errTty) {
+            t = Escaped(t);
+            m = Escaped(m);
+        }
+        fprintf(stderr, "[%s] %s\n", t.c_str(), m.c_str());
+        fflush(stderr);
+        return MsgBox_IDOK;
+    }
+};
+
+// Ends the command when path names a folder where a database is expected.
+bool IsFolder(const std::string& database, const std::string& shown) {
+    if (!FileX_IsDir(database.c_str())) return false;
+    fprintf(stderr, "tessaly-cli: %s is a folder, not a database\n", shown.c_str());
+    return true;
 }
 
 // The main window's version check of a database that exists; returns the
@@ -195,6 +252,7 @@ int RunSearch(const Args& args) {
     if (backOpt && !ToSjis(*backOpt, &back))
         return UsageError("the back URL %s has characters outside Shift_JIS", *backOpt);
 
+    if (IsFolder(database, args.words[0])) return kExitUsage;
     CheckVersion(database.c_str());
 
     char resultFile[kPathSize], dispUrl[kPathSize], dispTarget[40];
@@ -203,15 +261,31 @@ int RunSearch(const Args& args) {
                     dispTarget, sizeof dispTarget, &canUpdate);
     if (!outFile.empty()) StrX_CopyN(resultFile, outFile.c_str(), sizeof resultFile);
     const char* frame = targetOpt ? target.c_str() : dispTarget;
+    // The page is written over before the database is read: never the same file.
+    if (Fs_SameFile(resultFile, database.c_str())) {
+        fprintf(stderr, "tessaly-cli: the result file %s is the database\n",
+                Fs_ToNative(resultFile).c_str());
+        return kExitUsage;
+    }
 
     SearchRun run{};
-    ResPage_Open(&run.page, resultFile);
-    ResPage_SetTarget(&run.page, frame);
-    ResPage_WriteHead(&run.page, query.c_str(), back.c_str());
-    Kwf_HitSink sink{OnHit, OnEnd, &run};
-    Kwf_Search(database.c_str(), query.c_str(), &sink);
-    ResPage_WriteFoot(&run.page);
-    ResPage_Close(&run.page);
+    Except3_Sys* sys = Except3_GetSys();
+    EXCEPT3_TRY(
+        [&] {
+            ResPage_Open(&run.page, resultFile);
+            ResPage_SetTarget(&run.page, frame);
+            ResPage_WriteHead(&run.page, query.c_str(), back.c_str());
+            Kwf_HitSink sink{OnHit, OnEnd, &run};
+            Kwf_Search(database.c_str(), query.c_str(), &sink);
+            ResPage_WriteFoot(&run.page);
+            ResPage_Close(&run.page);
+        },
+        [&] {
+            // The report goes on and ends the program; the page is closed first.
+            if (run.page.file) fclose(run.page.file);
+            run.page.file = nullptr;
+            Except3_Throw(sys, sys->msg);
+        });
     return 0;
 }
 
@@ -222,6 +296,7 @@ int RunInfo(const Args& args) {
     if (!ToInsidePath(args.words[0], &database))
         return UsageError("cannot name the database %s", args.words[0]);
     const char* db = database.c_str();
+    if (IsFolder(database, args.words[0])) return kExitUsage;
 
     const int version = CheckVersion(db);
 
@@ -259,13 +334,34 @@ int RunInfo(const Args& args) {
 
 // ---- build ----------------------------------------------------------------
 
+// Set by the first Ctrl-C; the progress callback hands it to the build as
+// its cancel flag, which the build reads after each call.
+volatile sig_atomic_t g_interrupted = 0;
 volatile unsigned char g_cancel = 0;
 
-// Ctrl-C asks the build to stop after the current file; the database then
-// holds the pages read so far. A second Ctrl-C ends the program at once.
+// Ctrl-C asks the build to stop after the current file (see CreKey_Build for
+// what the database then holds). A second Ctrl-C ends the program at once,
+// and so do SIGTERM and SIGHUP: the new file is removed first, the previous
+// database stays as it was.
 void OnInterrupt(int) {
-    if (g_cancel) _exit(130);
-    g_cancel = 1;
+    if (g_interrupted) {
+        Fs_RemovePendingTemp();
+        _exit(130);
+    }
+    g_interrupted = 1;
+}
+
+void OnTerminate(int sig) {
+    Fs_RemovePendingTemp();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void SetHandler(int sig, void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
 }
 
 struct BuildRun {
@@ -283,6 +379,7 @@ long long NowMs() {
 
 int OnProgress(void* context, const CreKey_Progress* p) {
     BuildRun* run = static_cast<BuildRun*>(context);
+    if (g_interrupted) g_cancel = 1;
     if (!run->tty) return 0;
     // Redraw ten times a second at most: a fast build would flood the terminal.
     const long long now = NowMs();
@@ -294,7 +391,7 @@ int OnProgress(void* context, const CreKey_Progress* p) {
     const int filled = static_cast<int>(fraction * kBar + 0.5);
     std::string bar(filled, '#');
     bar.append(kBar - filled, '-');
-    std::string shown = Fs_ToNative(p->path + std::min(strlen(p->path), run->baseLen));
+    std::string shown = Escaped(Fs_ToNative(p->path + std::min(strlen(p->path), run->baseLen)));
     if (shown.size() > 40) shown = "..." + shown.substr(shown.size() - 37);
     fprintf(stderr, "\r\033[K[%s] %3d%% %d files  %s", bar.c_str(),
             static_cast<int>(fraction * 100), p->count, shown.c_str());
@@ -322,10 +419,14 @@ int RunBuild(const Args& args) {
     }
 
     BuildRun run{isatty(2) != 0, strlen(base), 0};
-    signal(SIGINT, OnInterrupt);
+    SetHandler(SIGINT, OnInterrupt);
+    SetHandler(SIGTERM, OnTerminate);
+    SetHandler(SIGHUP, OnTerminate);
     CreKey_Stats stats{};
     CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats);
-    signal(SIGINT, SIG_DFL);
+    SetHandler(SIGINT, SIG_DFL);
+    SetHandler(SIGTERM, SIG_DFL);
+    SetHandler(SIGHUP, SIG_DFL);
     if (run.tty) fprintf(stderr, "\r\033[K");
     fprintf(stderr, "%s%d files seen, %d pages indexed, %d pages skipped\n",
             g_cancel ? "cancelled: " : "", stats.files, stats.pages, stats.skipped);
@@ -351,6 +452,10 @@ int main(int argc, char** argv) {
         int status = 0;
         if (!ParseArgs(cmd, argc, argv, &args, &status)) return status;
         VarkApp_InitLibrary();
+        g_outTty = isatty(1) != 0;
+        g_errTty = isatty(2) != 0;
+        static CliMsgBox box;
+        MsgBox_SetBackend(&box);
         int result = cmd.run(args);
         fflush(stdout);
         return result;

@@ -97,7 +97,7 @@ void appendLogFile(const char* name, const char* text) {
     if (!f) return;
     fputs(text, f);
     fputs("\r\n", f);
-    fclose(f);
+    FileX_CloseWritten(&f, name);
 }
 
 // Appends one debug text to the page ring (see Errors_DebugPrintf).

@@ -109,7 +109,9 @@ int Errors_Printf(const char* format, ...) __attribute__((format(printf, 1, 2)))
 // the debug page buffer and to errlog.txt (the first log write of the process
 // deletes the old file). Returns where the text begins in the page buffer, or
 // nullptr when the display is switched off. A text over 4096 characters ends
-// the program after "msg block over".
+// the program after "msg block over". A log file that cannot be opened is
+// passed over; a failed write to it reports FileX_Err_CannotWrite (365, "%s
+// の書きこみに失敗しました。" with the log's name), as for Errors_LogPrintf.
 char* Errors_DebugPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Shows like Errors_Printf, then appends the kept text and this text to the

@@ -101,6 +101,23 @@ FILE* FileX_Open(const char* path, const char* mode) {
     return f;
 }
 
+bool FileX_CheckWrite(FILE** stream, const char* path) {
+    if (!ferror(*stream)) return true;
+    fclose(*stream);
+    *stream = nullptr;
+    ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", path);
+    return false;
+}
+
+bool FileX_CloseWritten(FILE** stream, const char* path) {
+    const bool flushed = fflush(*stream) == 0 && !ferror(*stream);
+    const bool closed = fclose(*stream) == 0;
+    *stream = nullptr;
+    if (flushed && closed) return true;
+    ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", path);
+    return false;
+}
+
 bool FileX_IsDir(const char* path) {
     char buf[kPath];
     if (!copyFits(buf, path, sizeof buf)) return false;

@@ -16,7 +16,8 @@
 // Errors raised (through the error core, to the innermost try frame):
 //   FileX_Err_CannotWriteOpen (362) and FileX_Err_CannotReadOpen (363) from
 //     FileX_Open and every operation that opens through it;
-//   FileX_Err_CannotWrite (365) from FileX_Copy and FileX_AppendFile;
+//   FileX_Err_CannotWrite (365) from FileX_Copy, FileX_AppendFile,
+//     FileX_CheckWrite and FileX_CloseWritten;
 //   Errors_Unofficial (102, "error") from FileX_GetSize, FileX_NumberedName
 //     and FileX_RemoveTree;
 //   NestFind_Err_OverNest (9991) / NestFind_Err_OverBuf (9992) from the walk
@@ -57,6 +58,17 @@ using FileX_ProgressFunc = void (*)(void* user, long done, long total);
 // FileX_Err_CannotReadOpen (363, "ファイル "%s" が見つかりません"); returns
 // nullptr only when that report returns (no error hook installed).
 FILE* FileX_Open(const char* path, const char* mode);
+
+// Checks a stream being written: when it reports an error (a full disk, a
+// file-size limit), closes it, sets *stream to nullptr and reports
+// FileX_Err_CannotWrite (365, "%s の書きこみに失敗しました。" with path, the
+// name the user knows). Returns false then, true when the stream is fine.
+bool FileX_CheckWrite(FILE** stream, const char* path);
+
+// Flushes and closes a stream that was written and sets *stream to nullptr;
+// a failed write, flush or close reports FileX_Err_CannotWrite (365) as
+// FileX_CheckWrite does. Returns true when everything reached the file.
+bool FileX_CloseWritten(FILE** stream, const char* path);
 
 // True when path names an existing folder. One trailing '/' and then one
 // trailing backslash are ignored (a 0x5C trail byte is not one); "C:" alone

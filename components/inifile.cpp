@@ -319,12 +319,24 @@ void writeValueSeparator(FILE* fp, bool* first) {
     *first = false;
 }
 
+// ---- Writing ---------------------------------------------------------------------
+
+// Checks the stream after a line was written (see FileX_CheckWrite).
+void checkWrite(IniWriter* writer) {
+    if (writer->fp) FileX_CheckWrite(&writer->fp, writer->path);
+}
+
 }  // namespace
 
-// ---- Writing ---------------------------------------------------------------------
+void IniFile_OpenWriteStream(IniWriter* writer, FILE* fp, const char* shownPath) {
+    writer->bFirst = 1;
+    writer->fp = fp;
+    StrX_CopyN(writer->path, shownPath, sizeof writer->path);
+}
 
 void IniFile_OpenWrite(IniWriter* writer, const char* path) {
     writer->bFirst = 1;
+    StrX_CopyN(writer->path, path, sizeof writer->path);
     writer->fp = FileX_Open(path, "wt");
     if (!writer->fp)
         ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", path);
@@ -335,6 +347,7 @@ void IniFile_WriteSection(IniWriter* writer, const char* name) {
     if (!writer->bFirst) fputs(" \n", writer->fp);
     fprintf(writer->fp, "[%s] \n", name);
     writer->bFirst = 0;
+    checkWrite(writer);
 }
 
 void IniFile_WriteAttr(IniWriter* writer, const char* name, const char* format, ...) {
@@ -380,10 +393,13 @@ void IniFile_WriteAttr(IniWriter* writer, const char* name, const char* format, 
         fputc('\n', fp);
     };
     ERRORS_VA_RUN(ap, withScratch(write));
+    checkWrite(writer);
 }
 
 void IniFile_WriteLabel(IniWriter* writer, const char* text) {
-    if (writer->fp) fprintf(writer->fp, "%s:\n", text);
+    if (!writer->fp) return;
+    fprintf(writer->fp, "%s:\n", text);
+    checkWrite(writer);
 }
 
 void IniFile_WriteSplitAttr(IniWriter* writer, const char* name, char separator, const char* text) {
@@ -406,10 +422,11 @@ void IniFile_WriteSplitAttr(IniWriter* writer, const char* name, char separator,
             bool last = *end == '\0';
             if (!(last && StrX_IsBlank(piece)))
                 fprintf(writer->fp, "%s = %s\n", name, StrX_QuoteField(quoted, piece, quotedSize));
-            if (last) break;
+            if (last || ferror(writer->fp)) break;
             start = end + 1;
         }
     });
+    checkWrite(writer);
 }
 
 void IniFile_WriteFileList(IniWriter* writer, const char* section, const char* const* paths,
@@ -435,11 +452,10 @@ void IniFile_WriteFileList(IniWriter* writer, const char* section, const char* c
     });
 }
 
-void IniFile_CloseWrite(IniWriter* writer) {
-    if (!writer->fp) return;
+bool IniFile_CloseWrite(IniWriter* writer) {
+    if (!writer->fp) return false;
     fputs(" \n", writer->fp);
-    fclose(writer->fp);
-    writer->fp = nullptr;
+    return FileX_CloseWritten(&writer->fp, writer->path);
 }
 
 // ---- Opening and positions -----------------------------------------------------

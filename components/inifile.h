@@ -53,10 +53,12 @@ struct ArrX_Buf;
 struct StrX_Mem;
 struct PtrRange;
 
-// A writer: the output stream and a flag set until the first section head.
+// A writer: the output stream, a flag set until the first section head, and
+// the path named in its messages (the one the user knows, cut to 259 bytes).
 struct IniWriter {
     FILE* fp;
     unsigned char bFirst;
+    char path[260];
 };
 
 // A reader: the input stream, the caller's line buffer, the value limit (the
@@ -84,6 +86,14 @@ union IniFile_Value {
 // return, "書きこみモードで open できません。%s"; the writer is then closed
 // (fp == nullptr) and every write on it does nothing.
 void IniFile_OpenWrite(IniWriter* writer, const char* path);
+// Starts writing on a stream the caller opened (text mode); messages name
+// shownPath. The writer owns the stream from here on.
+void IniFile_OpenWriteStream(IniWriter* writer, FILE* fp, const char* shownPath);
+//
+// Every write below is checked: when the stream reports an error (a full
+// disk, a file-size limit), the stream is closed (fp == nullptr, so every
+// later write does nothing) and FileX_Err_CannotWrite (365, "%s の書きこみに
+// 失敗しました。" with the writer's path) is reported.
 // Writes the separator line " " unless this is the file's first section head,
 // then the head "[name] ".
 void IniFile_WriteSection(IniWriter* writer, const char* name);
@@ -105,8 +115,11 @@ void IniFile_WriteSplitAttr(IniWriter* writer, const char* name, char separator,
 // last component. Takes 1040 bytes of scratch.
 void IniFile_WriteFileList(IniWriter* writer, const char* section, const char* const* paths,
                            int count);
-// Writes the separator line " " and closes the file.
-void IniFile_CloseWrite(IniWriter* writer);
+// Writes the separator line " " and closes the file; a failure of the last
+// write, of the flush or of the close reports FileX_Err_CannotWrite (365).
+// Returns true when the file was written whole: false after any failed
+// write (should its report return) or on a writer that is not open.
+bool IniFile_CloseWrite(IniWriter* writer);
 
 // ---- Opening and positions ---------------------------------------------------
 

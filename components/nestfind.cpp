@@ -1,5 +1,6 @@
 #include "components/nestfind.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "components/bigstack.h"
@@ -15,6 +16,10 @@ unsigned char g_isDir[NestFind_MaxEntries];
 char* g_names[NestFind_MaxEntries];
 
 constexpr int kMaxLen = NestFind_NameSize - 1;  // 255 bytes and a NUL
+
+// The kind bits of a slot (the record's isDir table).
+constexpr unsigned char kKindDir = 1;     // a folder: the walk enters it
+constexpr unsigned char kKindDevice = 2;  // neither a regular file nor a folder
 
 // True when text ends in a backslash or '/' that is not a trail byte.
 bool endsInSeparator(const char* text) {
@@ -49,8 +54,11 @@ void buildRelPath(const NestFind* walk, char* out, size_t size) {
 
 // Reads the listing of the folder whose path, with its trailing separator, is
 // in work, after last[depth]. Entries that cannot be named within the bounds
-// are skipped. Raises NestFind_Err_OverBuf past the table's end.
-void readDir(NestFind* walk) {
+// are skipped. The platform stops reading once the folder holds more names
+// than the table has slots left, so a huge folder is never read whole. Raises
+// NestFind_Err_OverBuf past the table's end. Returns false when the folder
+// cannot be listed.
+bool readDir(NestFind* walk) {
     char pattern[NestFind_NameSize + 4];
     pattern[0] = '\0';
     append(pattern, sizeof pattern, walk->work);
@@ -58,24 +66,34 @@ void readDir(NestFind* walk) {
     const size_t folderLen = strlen(walk->work);
 
     Fs_FindData fd;
-    intptr_t h = Fs_FindFirst(pattern, &fd);
-    if (h == -1) return;  // cannot be listed: empty
-    do {
-        if (strcmp(fd.name, ".") == 0 || strcmp(fd.name, "..") == 0) continue;
-        const bool dir = (fd.attrib & Fs_Attr_SubDir) != 0;
-        const size_t len = strlen(fd.name);
-        if (len > static_cast<size_t>(kMaxLen) || folderLen + len + (dir ? 1 : 0) > kMaxLen)
-            continue;  // its path would not fit: left out of the walk
-        if (walk->last[walk->depth] + 1 >= NestFind_MaxEntries) {
-            Fs_FindClose(h);
-            ERRORS_REPORT(NestFind_Err_OverBuf, "NestFind: over Buf (%s)\n", walk->work);
-            return;  // the report returned (no hook): the listing stays cut
-        }
-        int slot = ++walk->last[walk->depth];
-        memcpy(walk->names[slot], fd.name, len + 1);
-        walk->isDir[slot] = dir ? 1 : 0;
-    } while (Fs_FindNext(h, &fd) == 0);
-    Fs_FindClose(h);
+    const int32_t first = walk->last[walk->depth];
+    const size_t room = static_cast<size_t>(NestFind_MaxEntries - 1 - first);
+    for (size_t max = room;; max = SIZE_MAX) {
+        walk->last[walk->depth] = first;
+        int state = Fs_List_Ok;
+        intptr_t h = Fs_FindFirstMax(pattern, &fd, max, &state);
+        if (h == -1) return state != Fs_List_Cannot;  // nothing listed, or cannot be listed
+        do {
+            if (strcmp(fd.name, ".") == 0 || strcmp(fd.name, "..") == 0) continue;
+            const bool dir = (fd.attrib & Fs_Attr_SubDir) != 0;
+            const size_t len = strlen(fd.name);
+            if (len > static_cast<size_t>(kMaxLen) || folderLen + len + (dir ? 1 : 0) > kMaxLen)
+                continue;  // its path would not fit: left out of the walk
+            if (walk->last[walk->depth] + 1 >= NestFind_MaxEntries) {
+                Fs_FindClose(h);
+                ERRORS_REPORT(NestFind_Err_OverBuf, "NestFind: over Buf (%s)\n", walk->work);
+                return true;  // the report returned (no hook): the listing stays cut
+            }
+            int slot = ++walk->last[walk->depth];
+            memcpy(walk->names[slot], fd.name, len + 1);
+            walk->isDir[slot] = static_cast<unsigned char>(
+                (dir ? kKindDir : 0) | ((fd.attrib & Fs_Attr_Device) ? kKindDevice : 0));
+        } while (Fs_FindNext(h, &fd) == 0);
+        Fs_FindClose(h);
+        // A cut listing whose names all found a slot (some were too long for
+        // the walk) is read again whole.
+        if (state != Fs_List_OverMax) return true;
+    }
 }
 
 }  // namespace
@@ -88,6 +106,7 @@ void NestFind_Begin(NestFind* walk, const char* startFolder, bool postOrder) {
     walk->cur[0] = -1;
     walk->last[0] = -1;
     walk->depth = 0;
+    walk->bCannotList = 0;
     walk->base[0] = '\0';
     walk->work[0] = '\0';
     size_t len = strlen(startFolder);
@@ -96,7 +115,7 @@ void NestFind_Begin(NestFind* walk, const char* startFolder, bool postOrder) {
     memcpy(walk->base, startFolder, len + 1);
     if (!sep) append(walk->base, sizeof walk->base, "\\");
     memcpy(walk->work, walk->base, sizeof walk->work);
-    readDir(walk);
+    walk->bCannotList = readDir(walk) ? 0 : 1;
 }
 
 bool NestFind_Next(NestFind* walk) {
@@ -111,7 +130,7 @@ bool NestFind_Next(NestFind* walk) {
             walk->cur[walk->depth]++;
             continue;
         }
-        if (!walk->isDir[walk->cur[d]]) return true;
+        if (!(walk->isDir[walk->cur[d]] & kKindDir)) return true;
         // A folder: enter it at its first entry.
         NestFind_GetPath(walk);
         append(walk->work, sizeof walk->work, "\\");
@@ -133,7 +152,11 @@ const char* NestFind_GetName(NestFind* walk) {
 }
 
 bool NestFind_IsDir(NestFind* walk) {
-    return walk->isDir[walk->cur[walk->depth]] != 0;
+    return (walk->isDir[walk->cur[walk->depth]] & kKindDir) != 0;
+}
+
+bool NestFind_IsRegular(NestFind* walk) {
+    return (walk->isDir[walk->cur[walk->depth]] & (kKindDir | kKindDevice)) == 0;
 }
 
 const char* NestFind_GetRelPath(NestFind* walk) {

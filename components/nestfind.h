@@ -1,6 +1,6 @@
 // Folder walk: depth first, one entry at a time, no recursion, no heap.
 //
-// Every folder's listing is read whole (sorted by name, platform/fs.h) into
+// Every folder's listing is read (sorted by name, platform/fs.h) into
 // one process-wide table of 3000 name slots of 256 bytes; the walk keeps, per
 // level, a cursor and the end of that level's listing in the table. The
 // listings of the levels on the current path lie one after the other, so the
@@ -32,7 +32,10 @@
 //   NestFind_Err_OverBuf (9992) "NestFind: over Buf (%s)\n" with the path of
 //     the folder being read (trailing backslash), when the open levels would
 //     hold more than 3000 entries; the walk cannot go on.
-// A folder that cannot be listed counts as empty.
+// A folder that cannot be listed counts as empty; when it is the start folder,
+// bCannotList tells the caller. A folder is read only as far as the table
+// has room for: one name more and the walk raises NestFind_Err_OverBuf
+// without reading the rest of a huge folder.
 #pragma once
 
 #include <cstdint>
@@ -44,11 +47,12 @@ inline constexpr int NestFind_NameSize = 256;     // a name slot, base, work
 // The walk record.
 struct NestFind {
     char** names;                        // the slot pointers
-    unsigned char* isDir;                // 1 where the slot holds a folder
+    unsigned char* isDir;                // kind bits of each slot: folder, not a regular file
     unsigned char postOrder;             // 0: files only; 1: post-order
     int32_t cur[NestFind_MaxNest + 1];   // table index of level d's current entry
     int32_t last[NestFind_MaxNest + 1];  // table index of level d's last entry
     int32_t depth;                       // current level; 0 = the start folder's listing
+    unsigned char bCannotList;           // 1 when the start folder could not be listed
     char base[NestFind_NameSize];        // start folder with a trailing separator
     char work[NestFind_NameSize];        // where paths are built and returned
 };
@@ -67,6 +71,10 @@ const char* NestFind_GetName(NestFind* walk);
 
 // True when the current entry is a folder.
 bool NestFind_IsDir(NestFind* walk);
+
+// True when the current entry is a regular file (or a link to one): not a
+// folder, FIFO, socket, device, link to a folder or broken link.
+bool NestFind_IsRegular(NestFind* walk);
 
 // Returns the current entry's path below the start folder (names of levels 0
 // to depth joined by backslashes), built in work.

@@ -1,12 +1,15 @@
 #include "platform/fs.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -14,6 +17,23 @@
 #include <vector>
 
 #include "platform/codepage.h"
+
+namespace {
+Fs_FaultFunc g_fault = nullptr;
+
+// The fault a test injects into op on native; 0 when none (errno is set otherwise).
+int injected(const char* op, const std::string& native) {
+    const int e = g_fault ? g_fault(op, native.c_str()) : 0;
+    if (e) errno = e;
+    return e;
+}
+}  // namespace
+
+Fs_FaultFunc Fs_SetFaultHook(Fs_FaultFunc hook) {
+    Fs_FaultFunc old = g_fault;
+    g_fault = hook;
+    return old;
+}
 
 std::string Fs_ToNative(std::string_view inside) {
     std::string slashed(inside);
@@ -107,19 +127,26 @@ int textClose(void* c) {
 
 }  // namespace
 
-FILE* Fs_Open(const char* insidePath, const char* mode) {
-    std::string native = Fs_ToNative(insidePath);
-    bool binary = strchr(mode, 'b') != nullptr;
-    std::string rawMode;
-    for (const char* m = mode; *m; m++)
-        if (*m != 't') rawMode += *m;
-    if (!binary) rawMode += 'b';
-    if (native.empty()) {
-        errno = ENOENT;
+// Opens a read-only stream that never waits: a FIFO, socket or device is
+// refused (ENXIO) instead of blocking in open or in the first read.
+static FILE* openForReading(const std::string& native, const char* rawMode) {
+    int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat sb;
+    if (fstat(fd, &sb) != 0 || !(S_ISREG(sb.st_mode) || S_ISDIR(sb.st_mode))) {
+        close(fd);
+        errno = ENXIO;
         return nullptr;
     }
-    FILE* raw = fopen(native.c_str(), rawMode.c_str());
-    if (!raw || binary) return raw;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, rawMode);
+    if (!f) close(fd);
+    return f;
+}
+
+// Puts a text-mode stream over raw (see the module comment); raw is closed
+// when that fails.
+static FILE* textStream(FILE* raw, const char* mode) {
     cookie_io_functions_t io = {textRead, textWrite, textSeek, textClose};
     TextCookie* tc = new TextCookie{raw, false};
     FILE* f = fopencookie(tc, mode, io);
@@ -134,6 +161,29 @@ FILE* Fs_Open(const char* insidePath, const char* mode) {
     // raw stream below still reads and writes in blocks.
     setvbuf(f, nullptr, _IONBF, 0);
     return f;
+}
+
+static std::string rawModeOf(const char* mode) {
+    std::string rawMode;
+    for (const char* m = mode; *m; m++)
+        if (*m != 't') rawMode += *m;
+    if (!strchr(mode, 'b')) rawMode += 'b';
+    return rawMode;
+}
+
+FILE* Fs_Open(const char* insidePath, const char* mode) {
+    std::string native = Fs_ToNative(insidePath);
+    bool binary = strchr(mode, 'b') != nullptr;
+    std::string rawMode = rawModeOf(mode);
+    if (native.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    const bool readOnly = mode[0] == 'r' && !strchr(mode, '+');
+    FILE* raw =
+        readOnly ? openForReading(native, rawMode.c_str()) : fopen(native.c_str(), rawMode.c_str());
+    if (!raw || binary) return raw;
+    return textStream(raw, mode);
 }
 
 int Fs_Remove(const char* insidePath) {
@@ -163,6 +213,7 @@ int Fs_Access(const char* insidePath, int mode) {
 
 static void fillStat(const struct stat& st, Fs_StatData* out) {
     out->isDir = S_ISDIR(st.st_mode);
+    out->isFile = S_ISREG(st.st_mode);
     out->size = out->isDir ? 0 : static_cast<int64_t>(st.st_size);
     out->mtime = static_cast<int64_t>(st.st_mtime);
     out->atime = static_cast<int64_t>(st.st_atime);
@@ -177,6 +228,13 @@ bool Fs_Stat(const char* insidePath, Fs_StatData* st) {
     if (native.empty() || stat(native.c_str(), &sb) != 0) return false;
     fillStat(sb, st);
     return true;
+}
+
+bool Fs_SameFile(const char* insideA, const char* insideB) {
+    const std::string a = Fs_ToNative(insideA), b = Fs_ToNative(insideB);
+    struct stat sa, sb;
+    return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool Fs_IsLink(const char* insidePath) {
@@ -437,6 +495,7 @@ static bool makeEntry(const std::string& dirNative, const char* nativeName, Fs_F
     bool dir = !link && S_ISDIR(use->st_mode);
     e->attrib = 0;
     if (dir) e->attrib |= Fs_Attr_SubDir;
+    if (!dir && !(described && S_ISREG(use->st_mode))) e->attrib |= Fs_Attr_Device;
     if (described && (use->st_mode & S_IWUSR) == 0) e->attrib |= Fs_Attr_ReadOnly;
     if (nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0)
         e->attrib |= Fs_Attr_Hidden;
@@ -447,13 +506,17 @@ static bool makeEntry(const std::string& dirNative, const char* nativeName, Fs_F
     return true;
 }
 
-intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
+intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state) {
+    *state = Fs_List_Ok;
     std::string folder, last;
     splitPattern(pattern, &folder, &last);
     std::string dirNative = folder.empty() ? std::string("./") : Fs_ToNative(folder);
     if (dirNative.back() != '/') dirNative += '/';
-    DIR* d = opendir(dirNative.c_str());
-    if (!d) return -1;
+    DIR* d = injected("list", dirNative) ? nullptr : opendir(dirNative.c_str());
+    if (!d) {
+        *state = Fs_List_Cannot;
+        return -1;
+    }
     std::vector<Fs_FindData> dots, rest;
     while (struct dirent* ent = readdir(d)) {
         bool dot = strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0;
@@ -461,6 +524,10 @@ intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
         if (!makeEntry(dirNative, ent->d_name, &e)) continue;
         if (!matchPattern(last, e.name)) continue;
         (dot ? dots : rest).push_back(e);
+        if (rest.size() > maxEntries) {
+            *state = Fs_List_OverMax;
+            break;
+        }
     }
     closedir(d);
     std::sort(dots.begin(), dots.end(), [](const Fs_FindData& a, const Fs_FindData& b) {
@@ -480,6 +547,11 @@ intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
     }
     *data = h->entries[h->next++];
     return reinterpret_cast<intptr_t>(h);
+}
+
+intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
+    int state;
+    return Fs_FindFirstMax(pattern, data, SIZE_MAX, &state);
 }
 
 int Fs_FindNext(intptr_t handle, Fs_FindData* data) {
@@ -522,4 +594,184 @@ bool Fs_GetDiskGeometry(const char* insidePath, Fs_DiskGeometry* geo) {
     geo->freeClusters = cap32(vfs.f_bavail);
     geo->totalClusters = cap32(vfs.f_blocks);
     return true;
+}
+
+// ---- Replacing a file safely ----
+
+namespace {
+
+// The temp file being written, for Fs_RemovePendingTemp (a signal handler).
+char g_pendingTemp[4096];
+volatile sig_atomic_t g_hasPendingTemp = 0;
+
+void setPending(const std::string& native) {
+    g_hasPendingTemp = 0;
+    if (native.size() >= sizeof g_pendingTemp) return;
+    memcpy(g_pendingTemp, native.c_str(), native.size() + 1);
+    g_hasPendingTemp = 1;
+}
+
+// The native folder (with its trailing '/') and name of a native path.
+void splitNative(const std::string& native, std::string* folder, std::string* name) {
+    const size_t cut = native.rfind('/');
+    *folder = cut == std::string::npos ? std::string("./") : native.substr(0, cut + 1);
+    *name = cut == std::string::npos ? native : native.substr(cut + 1);
+}
+
+bool isTempName(const std::string& name, const std::string& targetName) {
+    // "." + targetName + "." + 6 characters + ".tmp"
+    const std::string head = "." + targetName + ".";
+    return name.size() == head.size() + 6 + 4 && name.compare(0, head.size(), head) == 0 &&
+           name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
+// Forces a file's or folder's data to the disk.
+int syncPath(const std::string& native, bool folder) {
+    if (injected("sync", native)) return -1;
+    const int fd = open(native.c_str(), (folder ? O_DIRECTORY : 0) | O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const int r = fsync(fd);
+    const int e = errno;
+    close(fd);
+    errno = e;
+    return r == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+bool Fs_ReplaceTarget(const char* insidePath, char* out, size_t size) {
+    if (!Fs_IsLink(insidePath)) {
+        std::string whole(insidePath);
+        return copyWhole(whole, true, out, size);
+    }
+    return Fs_RealPath(insidePath, out, size);
+}
+
+int Fs_LockFolder(const char* insidePath) {
+    std::string folder, name;
+    splitNative(Fs_ToNative(insidePath), &folder, &name);
+    if (injected("lock", folder)) return Fs_Lock_Cannot;
+    const int fd = open(folder.c_str(), O_DIRECTORY | O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fs_Lock_Cannot;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        return e == EWOULDBLOCK ? Fs_Lock_Busy : Fs_Lock_Cannot;
+    }
+    return fd;
+}
+
+void Fs_Unlock(int lock) {
+    if (lock >= 0) close(lock);  // closing the descriptor releases the lock
+}
+
+int Fs_RemoveStaleTemps(const char* insidePath) {
+    std::string folder, name;
+    splitNative(Fs_ToNative(insidePath), &folder, &name);
+    DIR* d = opendir(folder.c_str());
+    if (!d) return 0;
+    int removed = 0;
+    std::vector<std::string> stale;
+    while (struct dirent* ent = readdir(d))
+        if (isTempName(ent->d_name, name)) stale.push_back(folder + ent->d_name);
+    closedir(d);
+    for (const std::string& path : stale)
+        if (unlink(path.c_str()) == 0) removed++;
+    return removed;
+}
+
+bool Fs_IsTempOf(const char* name, const char* target) {
+    std::string folder, targetName;
+    splitNative(Fs_ToNative(target), &folder, &targetName);
+    return isTempName(Fs_ToNative(name), targetName);
+}
+
+FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t size) {
+    CodePage_CopyCut(tempOut, size, "");
+    const std::string native = Fs_ToNative(target);
+    std::string folder, name;
+    splitNative(native, &folder, &name);
+    if (native.empty() || name.empty() || injected("create", native)) return nullptr;
+    struct stat old;
+    const bool hadOld = stat(native.c_str(), &old) == 0;
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned counter = 0;
+    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
+                    static_cast<unsigned>(time(nullptr)) ^
+                    (__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED) * 40503u);
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::string path = folder + "." + name + ".";
+        unsigned v = seed + static_cast<unsigned>(attempt) * 2654435761u;
+        for (int i = 0; i < 6; i++) {
+            path += kChars[v % 36];
+            v = v / 36 + 7919u * static_cast<unsigned>(i + attempt + 1);
+        }
+        path += ".tmp";
+        // Signals wait while the file is made and remembered, so that no
+        // handler runs between the two and leaves it behind.
+        sigset_t all, before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
+        const int fd =
+            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int openErrno = errno;
+        if (fd >= 0) setPending(path);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        if (fd < 0) {
+            if (openErrno == EEXIST) continue;
+            errno = openErrno;
+            return nullptr;
+        }
+        bool exact = true;
+        const std::string inside = Fs_FromNative(path, &exact);
+        if (hadOld) {
+            // The group first: changing it may clear set-id bits that the mode restores.
+            if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+                // A user who is not in the old group keeps their own: not an error.
+            }
+            fchmod(fd, old.st_mode & 07777);
+        }
+        FILE* raw = (exact && inside.size() + 1 <= size) ? fdopen(fd, "wb") : nullptr;
+        if (!raw) close(fd);
+        FILE* f = !raw ? nullptr : strchr(mode, 'b') ? raw : textStream(raw, "w");
+        if (!f) {
+            unlink(path.c_str());
+            g_hasPendingTemp = 0;
+            return nullptr;
+        }
+        CodePage_CopyCut(tempOut, size, inside);
+        return f;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
+int Fs_CommitTemp(const char* temp, const char* target) {
+    const std::string from = Fs_ToNative(temp), to = Fs_ToNative(target);
+    std::string folder, name;
+    splitNative(to, &folder, &name);
+    if (from.empty() || to.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (syncPath(from, false) != 0) return -1;
+    if (injected("rename", to) || rename(from.c_str(), to.c_str()) != 0) return -1;
+    g_hasPendingTemp = 0;
+    // The new name is on the disk only once the folder is.
+    return syncPath(folder, true);
+}
+
+int Fs_DiscardTemp(const char* temp) {
+    // Removed first: a signal in between finds the name gone, not the file left.
+    const int r = Fs_Remove(temp);
+    g_hasPendingTemp = 0;
+    return r;
+}
+
+void Fs_RemovePendingTemp() {
+    if (g_hasPendingTemp) {
+        g_hasPendingTemp = 0;
+        unlink(g_pendingTemp);
+    }
 }

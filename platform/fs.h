@@ -14,7 +14,8 @@
 // name that cannot be named inside (no CP932 form, not the same name after a
 // round trip, a backslash in it, or more than 259 bytes in CP932). A symbolic
 // link to a folder is listed as not a folder; a link to a file reads like the
-// file.
+// file. A file opened for reading only is never a FIFO, socket or device, so
+// no read open waits for a writer or a terminal.
 //
 // Results that go into a caller's buffer are cut to its size: at most size - 1
 // bytes and a NUL (nothing when size is 0), never inside a double-byte
@@ -44,7 +45,9 @@ std::string Fs_FromNative(std::string_view native, bool* exact = nullptr);
 // Opens the file named by an inside path with an fopen mode; text mode unless
 // the mode holds 'b' ('t' is accepted and dropped). A text-mode stream is
 // unbuffered, so ftell and fseek are exact raw file positions, as on Windows.
-// Returns nullptr when the file cannot be opened.
+// A read-only mode ("r", "rt", "rb") opens without waiting and refuses what
+// is not a regular file or a folder (errno ENXIO). Returns nullptr when the
+// file cannot be opened.
 FILE* Fs_Open(const char* insidePath, const char* mode);
 
 // Removes a file (not a folder); returns 0 on success, -1 otherwise.
@@ -73,11 +76,16 @@ struct Fs_StatData {
     int64_t atime;  // last access
     int64_t ctime;  // last status change
     bool isDir;     // a folder (also a link to one)
+    bool isFile;    // a regular file (also a link to one)
     bool readOnly;  // the owner may not write
 };
 
 // Fills *st for a path; false (and *st cleared) when the path cannot be queried.
 bool Fs_Stat(const char* insidePath, Fs_StatData* st);
+
+// True when both paths name one existing file (same device and inode, links
+// followed).
+bool Fs_SameFile(const char* insideA, const char* insideB);
 
 // True when the path itself is a symbolic link (not followed).
 bool Fs_IsLink(const char* insidePath);
@@ -127,6 +135,9 @@ bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size)
 inline constexpr uint32_t Fs_Attr_ReadOnly = 0x01;
 inline constexpr uint32_t Fs_Attr_Hidden = 0x02;  // a name beginning with '.'
 inline constexpr uint32_t Fs_Attr_SubDir = 0x10;
+// Neither a regular file nor a folder: a FIFO, socket or device, a link to a
+// folder, a broken link. Such an entry must not be opened as a file.
+inline constexpr uint32_t Fs_Attr_Device = 0x40;
 
 // One listing entry; the shape of the run-time's find record.
 struct Fs_FindData {
@@ -145,6 +156,17 @@ struct Fs_FindData {
 // read at once. Fills *data with the first matching entry and returns a handle
 // (not -1); returns -1 when the folder cannot be read or nothing matches.
 intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data);
+
+// What Fs_FindFirstMax found.
+inline constexpr int Fs_List_Ok = 0;       // the whole folder was read
+inline constexpr int Fs_List_Cannot = 1;   // the folder cannot be read (-1 returned)
+inline constexpr int Fs_List_OverMax = 2;  // more than maxEntries names: the listing is cut
+
+// Fs_FindFirst that stops reading the folder once more than maxEntries names
+// other than "." and ".." match: the listing then holds those names only
+// (sorted) and *state is Fs_List_OverMax. *state tells a folder that cannot
+// be read (Fs_List_Cannot) from one where nothing matches (Fs_List_Ok, -1).
+intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state);
 
 // Fills *data with the next entry of the listing; returns 0, or -1 at the end.
 int Fs_FindNext(intptr_t handle, Fs_FindData* data);
@@ -170,3 +192,64 @@ struct Fs_DiskGeometry {
 // Fills *geo for the file system that holds the path (statvfs); false (and
 // *geo cleared) when it cannot be queried.
 bool Fs_GetDiskGeometry(const char* insidePath, Fs_DiskGeometry* geo);
+
+// ---- Replacing a file safely ----
+//
+// A file the system writes whole (the keyword database) is written to a new
+// hidden file beside it and put in its place by a rename, so a fault, a full
+// disk or a killed process leaves the old file or the new one, never a mix.
+
+// Copies into out[0, size) the path that replacing insidePath must write:
+// the target of a symbolic link (resolved whole), else insidePath itself.
+// False (out empty) for a broken link or a target that cannot be named.
+bool Fs_ReplaceTarget(const char* insidePath, char* out, size_t size);
+
+// Locks the folder of insidePath against a second replacer (an advisory lock
+// on the folder, held until Fs_Unlock or the end of the process, whatever
+// ends it). Never waits. Returns the lock (0 or more), Fs_Lock_Busy when
+// another holder has it, or Fs_Lock_Cannot when the folder cannot be opened.
+inline constexpr int Fs_Lock_Cannot = -1;
+inline constexpr int Fs_Lock_Busy = -2;
+int Fs_LockFolder(const char* insidePath);
+// Releases a lock of Fs_LockFolder (a negative value is ignored).
+void Fs_Unlock(int lock);
+
+// Removes every file of insidePath's folder named as Fs_CreateTemp names the
+// new files for insidePath: the leftovers of replacers that died. Call it
+// only under Fs_LockFolder. Returns how many were removed.
+int Fs_RemoveStaleTemps(const char* insidePath);
+
+// True when name (a last path component) is one Fs_CreateTemp gives the new
+// files of target (an inside path): "." + target's name + ".XXXXXX.tmp".
+bool Fs_IsTempOf(const char* name, const char* target);
+
+// Creates a new file beside target, exclusively (O_CREAT|O_EXCL|O_NOFOLLOW:
+// never through a link, never an existing file) under a unique hidden name,
+// and opens it for writing with mode (text unless it holds 'b'). When target
+// exists, the new file takes its permission bits and group. The new file's
+// inside path goes into tempOut[0, size) and is remembered for
+// Fs_RemovePendingTemp until Fs_CommitTemp or Fs_DiscardTemp. Returns nullptr
+// (tempOut empty) when it cannot be made.
+FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t size);
+
+// Puts the closed temp file in target's place: its data is forced to the disk,
+// it is renamed over target, and the folder is forced to the disk. Returns 0,
+// or -1 (errno set) when a step fails: before the rename the temp file is
+// still there and target untouched; a folder that cannot be forced to the
+// disk after the rename leaves the new file in place.
+int Fs_CommitTemp(const char* temp, const char* target);
+
+// Removes the temp file and forgets it; returns Fs_Remove's result.
+int Fs_DiscardTemp(const char* temp);
+
+// Removes the temp file being written, if any. Safe in a signal handler.
+void Fs_RemovePendingTemp();
+
+// ---- Faults for tests ----
+
+// A test's fault: called with an operation name ("list", "create", "sync",
+// "rename", "lock") and the native path it works on; a non-zero result is an
+// errno value that makes the operation fail as the system would.
+using Fs_FaultFunc = int (*)(const char* op, const char* nativePath);
+// Installs hook (nullptr removes it); returns the one it replaces.
+Fs_FaultFunc Fs_SetFaultHook(Fs_FaultFunc hook);

@@ -2,8 +2,14 @@
 // The program is TESSALY_CLI or ../bin/tessaly-cli beside this test's folder;
 // fixtures come from TESSALY_TEST_DATA or tests/data beside this source file.
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -55,15 +61,29 @@ class CliTest : public testing::Test {
 
     // Runs the program with args (UTF-8) in folder cwd (the test's own when
     // empty) through the shell; returns its exit status and what it wrote.
-    CliRun Cli(const Args& args, const std::string& cwd = "", const std::string& exe = CliPath()) {
+    // With limits, the shell sets them first (e.g. "ulimit -f 1").
+    CliRun Cli(const Args& args, const std::string& cwd = "", const std::string& exe = CliPath(),
+               const std::string& limits = "") {
         auto quote = [](std::string s) {
             for (size_t i = 0; (i = s.find('\'', i)) != npos; i += 4) s.replace(i, 1, "'\\''");
             return "'" + s + "'";
         };
         const std::string out = io_.path() + "/stdout", err = io_.path() + "/stderr";
-        std::string command = "cd " + quote(cwd.empty() ? "." : cwd) + " && exec " + quote(exe);
-        for (const std::string& a : args) command += " " + quote(a);
-        const int status = std::system((command + " >" + quote(out) + " 2>" + quote(err)).c_str());
+        std::string command = "cd ";
+        command += quote(cwd.empty() ? "." : cwd);
+        command += " && ";
+        if (!limits.empty()) command += limits + " && ";
+        command += "exec ";
+        command += quote(exe);
+        for (const std::string& a : args) {
+            command += ' ';
+            command += quote(a);
+        }
+        command += " >";
+        command += quote(out);
+        command += " 2>";
+        command += quote(err);
+        const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
     }
 
@@ -221,6 +241,164 @@ TEST_F(CliTest, BuildThenSearchFindsShiftJisAndUtf8Pages) {
                   U8(u8"京都[京都旅行]\tfile://") + folder + "/travel/kyoto.htm\n" +
                   U8(u8"2 件みつかりました\n"),
               r.out);
+}
+
+// ---- Nothing lost, nothing hangs ------------------------------------------------
+
+// The names in a native folder, hidden ones included, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(CliTest, RefusesToDestroyWhatItWasNotAskedToWrite) {
+    const std::string db = tmp_.path() + "/vark.kwf", index = "<title>Home</title>";
+    tmp_.Write("index.htm", index);
+    ASSERT_EQ(0, Cli({"build", tmp_.path()}).status);
+    const std::string built = ReadFile(db);
+    fs::create_symlink(db, io_.path() + "/link.kwf");
+    const struct {
+        Args args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {{"search", db, "Home", "--out", db}, 2, "the result file " + db + " is the database"},
+        {{"search", db, "Home", "--out", io_.path() + "/link.kwf"}, 2, "is the database"},
+        {{"build", tmp_.path(), tmp_.path() + "/index.htm"},
+         14,
+         tmp_.path() + U8(u8"/index.htm はキーワードデータベースではありません。")},
+        {{"info", tmp_.path()}, 2, tmp_.path() + " is a folder"},
+        {{"search", tmp_.path(), "Home"}, 2, " is a folder"}};
+    for (const auto& c : cases) {
+        CliRun r = Cli(c.args);
+        EXPECT_EQ(c.status, r.status) << c.args[0] << " " << c.args.back() << r.err;
+        EXPECT_NE(npos, r.err.find(c.says)) << r.err;
+        EXPECT_EQ(built, ReadFile(db));
+        EXPECT_EQ(index, ReadFile(tmp_.path() + "/index.htm"));
+    }
+}
+
+TEST_F(CliTest, FailedWritesEndWith14AndKeepThePreviousDatabase) {
+    for (int i = 0; i < 40; i++)
+        tmp_.Write(NumberedName("p", i, ".htm"), "<title>" + std::string(100, 'k') + "</title>");
+    const std::string db = io_.path() + "/db.kwf", page = io_.path() + "/r.htm";
+    ASSERT_EQ(0, Cli({"build", tmp_.path(), db}).status);
+    const std::string built = ReadFile(db);
+    tmp_.Write("q.htm", "<title>new</title>");
+    // Files may not grow past 1 KB and the limit's signal is ignored, or the
+    // result page is a full disk.
+    const std::string small = "ulimit -f 1 && trap '' XFSZ";
+    const struct {
+        Args args;
+        std::string limits, says;
+    } cases[] = {
+        {{"build", tmp_.path(), db}, small, db + U8(u8" の書きこみに失敗しました。")},
+        {{"search", db, "k", "--out", page}, small, page + U8(u8" の書きこみに失敗しました。")},
+        {{"search", db, "k", "--out", "/dev/full"},
+         "",
+         U8(u8"/dev/full の書きこみに失敗しました。")}};
+    for (const auto& c : cases) {
+        CliRun r = Cli(c.args, "", CliPath(), c.limits);
+        EXPECT_EQ(14, r.status) << c.args[0] << " " << c.args.back() << r.err;
+        EXPECT_NE(npos, r.err.find("code = 365, FileX_Err_CannotWrite, " + c.says)) << r.err;
+        EXPECT_EQ(built, ReadFile(db)) << "byte for byte";
+        std::vector<std::string> names = Names(io_.path());
+        std::erase(names, "r.htm");
+        EXPECT_EQ((std::vector<std::string>{"db.kwf", "stderr", "stdout"}), names);
+    }
+}
+
+TEST_F(CliTest, SearchOfADatabaseWithoutLinksEndsWith14) {
+    // The open result page is closed on the way out: no leak report changes the status.
+    const std::string db = tmp_.path() + "/db.kwf";
+    tmp_.Write("db.kwf",
+               "[main] \r\nApplication = Tessaly!\r\nVersion = 100\r\nbNewFile = 0\r\n"
+               "Base = .\r\nUpdate = 2000/03/30-21:15:07\r\nbCanUpdate = 1\r\n"
+               "DispURL = (default)\r\nDispTarget = main\r\n \r\n");
+    CliRun r = Cli({"search", db, "k", "--out", tmp_.path() + "/r.htm"});
+    EXPECT_EQ(14, r.status) << r.err;
+    EXPECT_NE(npos, r.err.find("code = 591")) << r.err;
+}
+
+TEST_F(CliTest, ReportsNameNativePathsAndTerminalsGetControlsEscaped) {
+    // A report on a database that may not be written: the path in its native form.
+    const std::string db = io_.path() + "/ro.kwf";
+    tmp_.Write("a.htm", "<title>A</title>");
+    ASSERT_EQ(0, Cli({"build", tmp_.path(), db}).status);
+    ASSERT_EQ(0, chmod(db.c_str(), 0444));
+    CliRun r = Cli({"build", tmp_.path(), db});
+    EXPECT_EQ(14, r.status);
+    EXPECT_NE(npos, r.err.find(U8(u8"書きこみモードで open できません。") + db + "\n")) << r.err;
+    // A title and a file name holding terminal controls, shown on a terminal.
+    TempDir pages;
+    pages.Write("\x1b[31m.htm", "<title>x\x1b[2Jy</title>");
+    const std::string out = io_.path() + "/tty";
+    auto onTerminal = [&](const std::string& command) {
+        const std::string line = "script -qec \"" + command + "\" /dev/null > " + out;
+        EXPECT_EQ(0, std::system(line.c_str())) << line;
+        return ReadFile(out);
+    };
+    const std::string cli = CliPath(), pdb = pages.path() + "/vark.kwf";
+    const std::string built = onTerminal(cli + " build " + pages.path());
+    EXPECT_NE(npos, built.find("\\x1B[31m.htm")) << built;
+    EXPECT_EQ(npos, built.find("\x1b[31m")) << built;
+    const std::string found =
+        onTerminal(cli + " search " + pdb + " y --out " + io_.path() + "/r.htm");
+    EXPECT_NE(npos, found.find("[x\\x1B[2Jy]")) << found;
+    EXPECT_EQ(npos, found.find("\x1b[2J")) << found;
+    // Not a terminal: the texts as they are.
+    r = Cli({"search", pdb, "y", "--out", io_.path() + "/r.htm"});
+    EXPECT_NE(npos, r.out.find("[x\x1b[2Jy]"));
+}
+
+TEST_F(CliTest, SignalsDuringABuildRemoveTheNewFile) {
+    // Enough pages that the build is still walking when the signal comes.
+    for (int i = 0; i < 2000; i++) tmp_.Write(NumberedName("p", i, ".htm"), "<title>t</title>");
+    const std::string db = io_.path() + "/vark.kwf";
+    ASSERT_EQ(0, Cli({"build", tmp_.path(), db}).status);
+    const std::string built = ReadFile(db);
+    const std::string cli = CliPath(), folder = tmp_.path();
+    // Ctrl-C once cancels (the previous database stays); SIGTERM and SIGHUP end it.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const int watch = inotify_init1(IN_CLOEXEC);
+        ASSERT_LE(0, watch);
+        ASSERT_LE(0, inotify_add_watch(watch, io_.path().c_str(), IN_CREATE));
+        const pid_t pid = fork();
+        ASSERT_NE(-1, pid);
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(cli.c_str(), cli.c_str(), "build", folder.c_str(), db.c_str(), nullptr);
+            _exit(127);
+        }
+        // Wait for the new file to be made, then signal.
+        bool seen = false;
+        alignas(inotify_event) char buf[4096];
+        while (!seen) {
+            const ssize_t n = read(watch, buf, sizeof buf);
+            ASSERT_GT(n, 0);
+            for (char* p = buf; p < buf + n;) {
+                const auto* ev = reinterpret_cast<const inotify_event*>(p);
+                const std::string name = ev->len ? ev->name : "";
+                seen = seen || (name.starts_with(".vark.kwf.") && name.ends_with(".tmp"));
+                p += sizeof(inotify_event) + ev->len;
+            }
+        }
+        close(watch);
+        kill(pid, sig);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (sig == SIGINT)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_EQ(built, ReadFile(db)) << sig;
+        EXPECT_EQ((std::vector<std::string>{"stderr", "stdout", "vark.kwf"}), Names(io_.path()))
+            << sig;
+    }
 }
 
 }  // namespace

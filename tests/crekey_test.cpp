@@ -4,7 +4,16 @@
 
 #include "app/crekey.h"
 
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -140,6 +149,25 @@ class CreKeyTest : public LibraryTest {
     // The href of a page of the pages folder.
     std::string Href(const std::string& rel) const { return "file://" + pages_.path() + "/" + rel; }
 
+    // The names in the database's folder, hidden ones included, sorted.
+    Lines OutFiles() const {
+        Lines names;
+        for (const auto& e : fs::directory_iterator(out_.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static bool IsTemp(const std::string& name) {
+        return name.starts_with(".vark.kwf.") && name.ends_with(".tmp");
+    }
+    // The fault hook: the first call of g_faultOp fails.
+    static inline std::string g_faultOp;
+    static int InjectFault(const char* op, const char*) {
+        if (g_faultOp != op) return 0;
+        g_faultOp.clear();
+        return EIO;
+    }
+
     TempDir pages_;  // the folder built
     TempDir out_;    // where the database goes unless a test says otherwise
     std::string base_;
@@ -251,24 +279,30 @@ TEST_F(CreKeyTest, CancelInTheFirstCallbackLeavesHeaderAndEmptyLinks) {
     EXPECT_LE(stamped, time(nullptr));
 }
 
-TEST_F(CreKeyTest, CancelLaterKeepsThePagesReadSoFar) {
-    out_.Write("vark.kwf", "old database\r\n");
+TEST_F(CreKeyTest, CancelKeepsThePreviousDatabaseElseThePagesReadSoFar) {
     for (const char* name : {"a.htm", "b.htm", "c.htm", "d.htm"})
         Page(name, std::string("<title>") + name[0] + "</title>");
     onCall_ = [&](const CreKey_Progress& p) {
         if (p.count == 3) cancel_ = 1;
     };
     cancel_ = 1;  // the build clears it first
+    // No database yet: the pages read so far become it; the file of the
+    // cancelling call is not read.
     ASSERT_EQ(0, Build());
-    // A complete database replaces the old one; the file of the cancelling call is not read.
     EXPECT_EQ((Lines{"A = a, , a.htm", "A = b, , b.htm"}), Links(Db()));
     EXPECT_EQ("3/2/0", Stats());
-    EXPECT_FALSE(fs::exists(out_.path() + "/vark.kwf.tmp"));
+    // A previous database stays as it was.
+    const std::string old = DbBytes();
+    Page("a0.htm", "<title>new</title>");
+    ASSERT_EQ(0, Build());
+    EXPECT_EQ("3/2/0", Stats());
+    EXPECT_EQ(old, DbBytes());
+    EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
 }
 
 TEST_F(CreKeyTest, EmptyFolderGivesHeaderAndEmptyLinksWithoutCallback) {
-    // Base is written exactly as given; a missing folder walks as empty.
-    for (const std::string& base : {pages_.inside() + "\\", pages_.inside() + "\\none"}) {
+    // Base is written exactly as given.
+    for (const std::string& base : {pages_.inside() + "\\", pages_.inside()}) {
         ASSERT_EQ(0, Build(base, Db())) << base;
         EXPECT_TRUE(calls_.empty());
         EXPECT_EQ("0/0/0", Stats());
@@ -297,38 +331,210 @@ TEST_F(CreKeyTest, ProgressCountsEveryFileAndTheDatabaseInsideTheFolderIsNeverRe
     EXPECT_EQ("e.htm", paths_.back());
     EXPECT_EQ("6/3/0", Stats());
     EXPECT_EQ((Lines{"A = A, , a.htm", "A = X, , c\\x.htm", "A = D, , d.htm"}), Links(db));
-    EXPECT_FALSE(fs::exists(pages_.path() + "/e.htm.tmp"));
+    for (const auto& e : fs::directory_iterator(pages_.path()))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".e.htm.")) << e.path();
 }
 
 // ---- A failed build keeps the old database ----------------------------------------
 
 TEST_F(CreKeyTest, FailedBuildKeepsThePreviousDatabase) {
-    const std::string old = "old database\r\n", tmp = out_.path() + "/vark.kwf.tmp";
-    out_.Write("vark.kwf", old);
     Page("a.htm", "<title>A</title>");
+    ASSERT_EQ(0, Build());
+    const std::string old = DbBytes();
+    Page("b.htm", "<title>B</title>");
+    // Faults injected at the file-system door (the tests run as root, whom
+    // file modes do not stop), each at the first call of its operation.
+    const struct {
+        const char* op;
+        int code;
+    } faults[] = {{"lock", 362}, {"create", 362}, {"list", 363}, {"sync", 365}, {"rename", 365}};
+    for (const auto& f : faults) {
+        g_faultOp = f.op;
+        Fs_SetFaultHook(InjectFault);
+        EXPECT_EQ(f.code, Build()) << f.op;
+        Fs_SetFaultHook(nullptr);
+        EXPECT_NE(std::string::npos, LastText().find(f.code == 363 ? pages_.inside() : Db()))
+            << f.op << ": " << LastText();
+        EXPECT_EQ(old, DbBytes()) << f.op << ": byte for byte";
+        EXPECT_EQ(Lines{"vark.kwf"}, OutFiles()) << f.op;
+    }
+    // The walk fails 50 levels below the base, after a page was read.
     std::string deep = "z";
     for (int i = 1; i < 50; i++) deep += "/z";
-    fs::create_directories(pages_.path() + "/" + deep);  // 50 levels below the base
+    fs::create_directories(pages_.path() + "/" + deep);
     EXPECT_EQ(9991, Build());
-    EXPECT_EQ(Lines{"a.htm"}, paths_);
-    EXPECT_FALSE(fs::exists(tmp));
+    EXPECT_EQ((Lines{"a.htm", "b.htm"}), paths_);
     fs::remove_all(pages_.path() + "/z");
-    // The temporary file cannot be made (a folder holds its name): nothing is walked.
-    fs::create_directory(tmp);
-    EXPECT_EQ(362, Build());
-    EXPECT_TRUE(calls_.empty());
-    fs::remove(tmp);
-    EXPECT_EQ(old, DbBytes()) << "byte for byte";
-    // The database cannot be put in place (a folder holds its name).
+    // A folder to scan that is missing; a database that is a folder; a
+    // database path with no room for the temp file's name.
+    EXPECT_EQ(363, Build(pages_.inside() + "\\none", Db()));
     out_.Write("dir.kwf/inner", "x");
     EXPECT_EQ(362, Build(pages_.inside(), Inside(out_, "dir.kwf")));
     EXPECT_EQ("x", out_.Read("dir.kwf/inner"));
-    EXPECT_FALSE(fs::exists(out_.path() + "/dir.kwf.tmp"));
-    // A path with no room for ".tmp" in 259 bytes.
+    fs::remove_all(out_.path() + "/dir.kwf");
     EXPECT_EQ(362, Build(pages_.inside(),
-                         out_.inside() + "\\" + std::string(255 - out_.inside().size(), 'x')));
+                         out_.inside() + "\\" + std::string(250 - out_.inside().size(), 'x')));
     EXPECT_EQ(old, DbBytes());
+    EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
     EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(CreKeyTest, FailedWriteOnAFullDiskKeepsThePreviousDatabase) {
+    Page("a.htm", "<title>A</title>");
+    ASSERT_EQ(0, Build());
+    const std::string old = DbBytes();
+    for (int i = 0; i < 100; i++) Page(NumberedName("p", i, ".htm"), Title(Repeat("t", 300)));
+    // In a child: files may not grow past 8 KB, and the signal of that limit
+    // is ignored, so each write past it fails with EFBIG.
+    auto child = [&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{8192, 8192};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        // The failing write is a page's line: its scratch mark must be popped too.
+        unsigned char* sp = BigStack_Sys()->sp;
+        const int code = Build();
+        fprintf(stderr, "code %d %s\n", code, Utf8(LastText()).c_str());
+        _exit(code == 365 && LastText().find(Db()) != std::string::npos &&
+                      sp == BigStack_Sys()->sp && Except3_GetSys()->nTry == 0
+                  ? 0
+                  : 1);
+    };
+    EXPECT_EXIT(child(), testing::ExitedWithCode(0), "code 365");
+    EXPECT_EQ(old, DbBytes()) << "byte for byte";
+    EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
+}
+
+TEST_F(CreKeyTest, OddFilesAreSkippedWithoutBeingOpened) {
+    Page("a.htm", "<title>A</title>");
+    ASSERT_EQ(0, mkfifo((pages_.path() + "/fifo.htm").c_str(), 0644));
+    ASSERT_EQ(0, mkfifo((pages_.path() + "/pipe").c_str(), 0644));  // not a page name
+    fs::create_symlink("/dev/null", pages_.path() + "/null.htm");
+    fs::create_symlink(out_.path(), pages_.path() + "/folder.htm");
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = pages_.path() + "/sock.htm";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    // Under a timeout: opening the FIFO would wait for a writer for ever.
+    alarm(20);
+    EXPECT_EQ(0, Build());
+    alarm(0);
+    close(sock);
+    EXPECT_EQ("6/1/4", Stats());
+    EXPECT_EQ((Lines{"A = A, , a.htm"}), Links(Db()));
+}
+
+TEST_F(CreKeyTest, ASecondBuildAtOnceIsRefusedAndAKilledOneLeavesNothingBehind) {
+    Page("a.htm", "<title>A</title>");
+    Page("b.htm", "<title>B</title>");
+    int toParent[2], toChild[2];
+    ASSERT_EQ(0, pipe(toParent));
+    ASSERT_EQ(0, pipe(toChild));
+    const pid_t first = fork();
+    ASSERT_NE(-1, first);
+    if (first == 0) {
+        // The first build stops at its first file until the parent lets it go.
+        bool told = false;
+        onCall_ = [&](const CreKey_Progress&) {
+            char c = 'w';
+            if (told || write(toParent[1], &c, 1) != 1 || read(toChild[0], &c, 1) != 1) return;
+            told = true;
+        };
+        _exit(Build() == 0 ? 0 : 1);
+    }
+    char c;
+    ASSERT_EQ(1, read(toParent[0], &c, 1));
+    EXPECT_EQ(362, Build());
+    EXPECT_NE(std::string::npos, LastText().find(Db())) << LastText();
+    EXPECT_TRUE(calls_.empty());
+    ASSERT_EQ(1u, OutFiles().size()) << "only the first build's file";
+    EXPECT_TRUE(IsTemp(OutFiles()[0]));
+    // Killed where nothing can clean up: the next build removes its file.
+    kill(first, SIGKILL);
+    int status = 0;
+    waitpid(first, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
+    EXPECT_EQ(0, Build());
+    EXPECT_EQ(2u, Links(Db()).size());
+    EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
+}
+
+TEST_F(CreKeyTest, PlantedLinksAtTempNamesAreNeverWrittenThrough) {
+    out_.Write("victim.txt", "victim");
+    const std::string victim = out_.path() + "/victim.txt";
+    fs::create_symlink(victim, out_.path() + "/vark.kwf.tmp");
+    fs::create_symlink(victim, out_.path() + "/.vark.kwf.abcdef.tmp");  // a dead build's name
+    Page("a.htm", "<title>A</title>");
+    ASSERT_EQ(0, Build());
+    EXPECT_EQ("victim", out_.Read("victim.txt"));
+    EXPECT_EQ((Lines{"A = A, , a.htm"}), Links(Db()));
+    EXPECT_TRUE(fs::is_symlink(out_.path() + "/vark.kwf.tmp")) << "not this system's name";
+}
+
+TEST_F(CreKeyTest, ReplacedDatabaseKeepsModeGroupAndLink) {
+    Page("a.htm", "<title>A</title>");
+    ASSERT_EQ(0, Build());
+    const std::string db = out_.path() + "/vark.kwf";
+    ASSERT_EQ(0, chmod(db.c_str(), 0640));
+    ASSERT_EQ(0, chown(db.c_str(), static_cast<uid_t>(-1), 4321));
+    Page("b.htm", "<title>B</title>");
+    ASSERT_EQ(0, Build());
+    struct stat sb;
+    ASSERT_EQ(0, stat(db.c_str(), &sb));
+    EXPECT_EQ(0640u, sb.st_mode & 07777);
+    EXPECT_EQ(4321u, sb.st_gid);
+    EXPECT_EQ(2u, Links(Db()).size());
+    // Through a link: the target is replaced, the link stays.
+    fs::create_symlink("vark.kwf", out_.path() + "/link.kwf");
+    Page("c.htm", "<title>C</title>");
+    ASSERT_EQ(0, Build(pages_.inside(), Inside(out_, "link.kwf")));
+    EXPECT_EQ("vark.kwf", fs::read_symlink(out_.path() + "/link.kwf").string());
+    EXPECT_EQ(3u, Links(Db()).size());
+    ASSERT_EQ(0, stat(db.c_str(), &sb));
+    EXPECT_EQ(0640u, sb.st_mode & 07777);
+    // A database its owner may not write is refused, as opening it for writing is.
+    ASSERT_EQ(0, chmod(db.c_str(), 0444));
+    const std::string old = DbBytes();
+    EXPECT_EQ(362, Build());
+    EXPECT_NE(std::string::npos,
+              LastText().find(Sjis(u8"書きこみモードで open できません。") + Db()))
+        << Utf8(LastText());
+    EXPECT_EQ(old, DbBytes());
+    EXPECT_EQ((Lines{"link.kwf", "vark.kwf"}), OutFiles());
+}
+
+TEST_F(CreKeyTest, RefusesWhatItWouldDestroyOrCouldNotReadBack) {
+    const std::string index = "<html><title>Home</title>index</html>";
+    Page("index.htm", index);
+    // A page given as the database.
+    EXPECT_EQ(362, Build(pages_.inside(), Inside(pages_, "index.htm")));
+    EXPECT_EQ(index, pages_.Read("index.htm"));
+    EXPECT_TRUE(calls_.empty());
+    // An empty file holds nothing to lose.
+    out_.Write("vark.kwf", "");
+    EXPECT_EQ(0, Build());
+    // The Base line must fit the header readers' 256-byte line: a base of 248
+    // bytes is read back, one of 249 refused before anything is touched.
+    for (const size_t size : {248u, 249u}) {
+        const std::string base =
+            pages_.inside() + "\\" + std::string(size - pages_.inside().size() - 2, 'd') + "\\";
+        ASSERT_EQ(size, base.size());
+        fs::create_directories(Fs_ToNative(base));
+        const std::string db = Inside(out_, "b" + std::to_string(size) + ".kwf");
+        const int code = Build(base, db);
+        time_t stamp = 0;
+        if (size == 248) {
+            EXPECT_EQ(0, code);
+            EXPECT_EQ(0, CaughtCode([&] { Kwf_ReadUpdateTime(db.c_str(), &stamp); }));
+            EXPECT_NE(0, stamp);
+        } else {
+            EXPECT_EQ(102, code);
+            EXPECT_FALSE(fs::exists(Fs_ToNative(db)));
+        }
+    }
 }
 
 // ---- One page never stops the build -----------------------------------------------
@@ -435,7 +641,7 @@ TEST_F(CreKeyTest, BuildTakesNoHeapMemoryPerPageBeyondListingAndOpening) {
     TempDir one, fifty;
     one.Write("p0.htm", page);
     for (int i = 0; i < 50; i++)
-        fifty.Write("p" + std::to_string(i) + ".htm", i % 5 == 4 ? passedOver : page);
+        fifty.Write(NumberedName("p", i, ".htm"), i % 5 == 4 ? passedOver : page);
     auto build = [&](const TempDir& dir) {
         volatile unsigned char cancel = 0;
         AllocCounter counter;

@@ -1,7 +1,9 @@
 #include "components/errors.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -183,6 +185,26 @@ TEST_F(ErrorsTest, FirstLogWriteDeletesOldErrlogAndEntriesEndInCrLf) {
     // errlog4.txt shares the first-write flag, which errlog.txt already cleared.
     EXPECT_EQ("old four\r\nfour\r\n", ReadFile(dir + "/errlog4.txt"));
     std::filesystem::remove_all(dir);
+}
+
+TEST_F(ErrorsTest, FailedLogWriteReports365) {
+    // In a child: files may not grow at all, and the limit's signal is ignored.
+    auto child = [] {
+        InTempDir in;
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{0, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Errors_Callback = Except3_RaiseHook;
+        int code = 0;
+        EXCEPT3_TRY([&] { Errors_DebugPrintf("x"); }, [&] { code = Except3_GetSys()->msg->code; });
+        limit.rlim_cur = RLIM_INFINITY;  // the test's own report is a file too
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const std::string text = Errors_GetMsg()->text;
+        fprintf(stderr, "code %d %s\n", code, Utf8(text).c_str());
+        _exit(text.find(Sjis(u8"errlog.txt の書きこみに失敗しました。")) != std::string::npos ? 0
+                                                                                              : 1);
+    };
+    EXPECT_EXIT(child(), testing::ExitedWithCode(0), "code 365 ");
 }
 
 TEST_F(ErrorsTest, DebugPageRingAfterOneWrap) {

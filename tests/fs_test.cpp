@@ -1,8 +1,11 @@
 #include "platform/fs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -134,7 +137,9 @@ TEST(FsTest, SymlinkToFolderIsNotAFolder) {
     EXPECT_EQ((Names{"broken", "file.htm", "flink.htm", "link", "real/"}), List(dir.inside()));
     EXPECT_EQ(5, Find(dir.inside(), "flink.htm").size);  // a link to a file reads like the file
     const Fs_FindData link = Find(dir.inside(), "link");
-    EXPECT_TRUE(link.attrib == 0 && link.size == 0);
+    EXPECT_TRUE(link.attrib == Fs_Attr_Device && link.size == 0);
+    EXPECT_EQ(Fs_Attr_Device, Find(dir.inside(), "broken").attrib);
+    EXPECT_EQ(0u, Find(dir.inside(), "flink.htm").attrib);
     EXPECT_EQ(-1, Fs_RmDir((dir.inside() + "\\link").c_str()));  // not removed as a folder
     EXPECT_TRUE(fs::exists(dir.path() + "/real/inner.htm"));
 }
@@ -245,6 +250,112 @@ TEST(FsTest, StatAccessAndFolders) {
     EXPECT_EQ("hello", dir.Read("sub/g.txt"));
     EXPECT_EQ(-1, Fs_RmDir(sub.c_str()));   // not empty
     EXPECT_EQ(-1, Fs_Remove(sub.c_str()));  // a folder is not a file
+}
+
+TEST(FsTest, ReadOpensNeverWaitOnWhatIsNotAFile) {
+    TempDir dir;
+    ASSERT_EQ(0, mkfifo((dir.path() + "/fifo.htm").c_str(), 0644));
+    ASSERT_EQ(0, symlink("/dev/null", (dir.path() + "/null.htm").c_str()));
+    dir.Write("f.htm", "x");
+    const std::pair<const char*, const char*> refused[] = {
+        {"fifo.htm", "rt"}, {"fifo.htm", "rb"}, {"null.htm", "r"}};
+    alarm(20);  // an open that waits would hang here
+    for (const auto& [name, mode] : refused) {
+        errno = 0;
+        EXPECT_EQ(nullptr, Fs_Open((dir.inside() + "\\" + name).c_str(), mode)) << name << mode;
+    }
+    alarm(0);
+    FILE* f = Fs_Open((dir.inside() + "\\f.htm").c_str(), "rt");
+    ASSERT_NE(nullptr, f);
+    EXPECT_EQ('x', fgetc(f));  // a regular file reads as before, blocking mode restored
+    fclose(f);
+    EXPECT_EQ(Fs_Attr_Device, Find(dir.inside(), "fifo.htm").attrib);
+}
+
+TEST(FsTest, ListingStopsPastItsLimitAndTellsAFolderItCannotRead) {
+    TempDir dir;
+    for (const char* name : {"e", "d", "c", "b", "a"}) dir.Write(name, "");
+    Fs_FindData fd;
+    const std::string pattern = dir.inside() + "\\*.*";
+    const struct {
+        size_t max;
+        int state;
+        size_t listed;  // entries other than "." and ".."
+    } cases[] = {
+        {5, Fs_List_Ok, 5}, {100, Fs_List_Ok, 5}, {2, Fs_List_OverMax, 3}, {0, Fs_List_OverMax, 1}};
+    for (const auto& c : cases) {
+        int state = -1;
+        intptr_t h = Fs_FindFirstMax(pattern.c_str(), &fd, c.max, &state);
+        ASSERT_NE(-1, h) << c.max;
+        size_t listed = 0;
+        do listed += fd.name[0] != '.';
+        while (Fs_FindNext(h, &fd) == 0);
+        Fs_FindClose(h);
+        EXPECT_EQ(c.state, state) << c.max;
+        EXPECT_EQ(c.listed, listed) << c.max;
+    }
+    // Nothing matches, against: the folder cannot be read (a fault at the door).
+    int state = -1;
+    EXPECT_EQ(-1, Fs_FindFirstMax((dir.inside() + "\\*.x").c_str(), &fd, 10, &state));
+    EXPECT_EQ(Fs_List_Ok, state);
+    Fs_SetFaultHook([](const char* op, const char*) { return strcmp(op, "list") ? 0 : EACCES; });
+    EXPECT_EQ(-1, Fs_FindFirstMax(pattern.c_str(), &fd, 10, &state));
+    EXPECT_EQ(-1, Fs_FindFirst(pattern.c_str(), &fd));
+    Fs_SetFaultHook(nullptr);
+    EXPECT_EQ(Fs_List_Cannot, state);
+}
+
+// The names in a native folder, sorted.
+Names Files(const std::string& native) {
+    Names names;
+    for (const auto& e : fs::directory_iterator(native)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
+    TempDir dir;
+    dir.Write("db.kwf", "old");
+    const std::string target = dir.inside() + "\\db.kwf", native = dir.path() + "/db.kwf";
+    ASSERT_EQ(0, chmod(native.c_str(), 0604));
+    ASSERT_EQ(0, chown(native.c_str(), static_cast<uid_t>(-1), 4321));
+    char a[300], b[300];
+    FILE* fa = Fs_CreateTemp(target.c_str(), "wt", a, sizeof a);
+    FILE* fb = Fs_CreateTemp(target.c_str(), "wb", b, sizeof b);
+    ASSERT_TRUE(fa && fb);
+    EXPECT_STRNE(a, b);
+    const std::string nameA = fs::path(Fs_ToNative(a)).filename();
+    EXPECT_TRUE(Fs_IsTempOf(Fs_FromNative(nameA).c_str(), target.c_str())) << nameA;
+    EXPECT_FALSE(Fs_IsTempOf("db.kwf.tmp", target.c_str()));
+    EXPECT_FALSE(Fs_IsTempOf(".db.kwf.abcdef.tmp", (dir.inside() + "\\x.kwf").c_str()));
+    struct stat sb;
+    ASSERT_EQ(0, stat(Fs_ToNative(a).c_str(), &sb));
+    EXPECT_EQ(0604u, sb.st_mode & 07777);
+    EXPECT_EQ(4321u, sb.st_gid);
+    fputs("new\n", fa);
+    EXPECT_EQ(0, fclose(fa));
+    fclose(fb);
+    // The last temp file made is the one a signal handler removes.
+    Fs_RemovePendingTemp();
+    EXPECT_EQ((Names{nameA, "db.kwf"}), Files(dir.path()));
+    EXPECT_EQ(0, Fs_CommitTemp(a, target.c_str()));
+    EXPECT_EQ("new\r\n", dir.Read("db.kwf"));
+    EXPECT_EQ(Names{"db.kwf"}, Files(dir.path()));
+    // Leftovers of dead writers go; a file of another name stays.
+    dir.Write(".db.kwf.zzzzzz.tmp", "");
+    dir.Write(".db.kwf.tmp", "");
+    EXPECT_EQ(1, Fs_RemoveStaleTemps(target.c_str()));
+    EXPECT_EQ((Names{".db.kwf.tmp", "db.kwf"}), Files(dir.path()));
+    // Two openings of the folder lock: the second is refused, never waits.
+    const int lock = Fs_LockFolder(target.c_str());
+    ASSERT_GE(lock, 0);
+    EXPECT_EQ(Fs_Lock_Busy, Fs_LockFolder(target.c_str()));
+    Fs_Unlock(lock);
+    const int again = Fs_LockFolder(target.c_str());
+    EXPECT_GE(again, 0);
+    Fs_Unlock(again);
+    EXPECT_TRUE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.\\db.kwf").c_str()));
+    EXPECT_FALSE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.db.kwf.tmp").c_str()));
 }
 
 }  // namespace

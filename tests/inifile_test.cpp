@@ -97,6 +97,40 @@ TEST_F(IniFileTest, WriterBytesForByte) {
     for (int i = 0; i < 4; i++) EXPECT_STREQ(static_cast<char**>(range.first)[i], paths[i]) << i;
 }
 
+TEST_F(IniFileTest, FailedWritesReport365WithThePathAndStopWriting) {
+    // A full disk: /dev/full takes the open, every write fails. A short file
+    // fails at its close (the stream's buffer), a long one at a line.
+    const struct {
+        int lines;
+        bool failsAtClose;
+    } cases[] = {{1, true}, {3000, false}};
+    for (const auto& c : cases) {
+        IniWriter w{};
+        int written = 0;
+        bool closed = false;
+        const int code = CaughtCode([&] {
+            IniFile_OpenWrite(&w, "\\dev\\full");
+            IniFile_WriteSection(&w, "main");
+            for (; written < c.lines; written++) IniFile_WriteAttr(&w, "A", "si", "value", written);
+            closed = IniFile_CloseWrite(&w);
+        });
+        EXPECT_EQ(365, code) << c.lines;
+        EXPECT_FALSE(closed);
+        EXPECT_EQ(nullptr, w.fp) << "closed by the writer";
+        EXPECT_TRUE(LastTextHas(Sjis(u8"\\dev\\full の書きこみに失敗しました。")))
+            << Utf8(LastText());
+        EXPECT_EQ(c.failsAtClose, written == c.lines) << c.lines << " lines, " << written;
+    }
+    // Without a hook the report returns: later writes do nothing, the close says false.
+    Errors_Callback = nullptr;
+    IniWriter w{};
+    IniFile_OpenWrite(&w, "\\dev\\full");
+    for (int i = 0; i < 3000; i++) IniFile_WriteAttr(&w, "A", "i", i);
+    EXPECT_EQ(nullptr, w.fp);
+    EXPECT_FALSE(IniFile_CloseWrite(&w));
+    Errors_Callback = Except3_RaiseHook;
+}
+
 TEST_F(IniFileTest, AwkwardValuesRoundTrip) {
     const struct {
         const char* value;

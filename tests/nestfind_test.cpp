@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -115,11 +117,31 @@ TEST_F(NestFindTest, ThreeThousandEntriesFitAndOneMoreRaises) {
     int files = 0;
     EXPECT_EQ(0, Count(full, &files));
     EXPECT_EQ(3000, files);
+    // A name whose path would not fit is no entry: the folder still fits.
+    const std::string longName(255 - full.size(), 'L');
+    MakeFiles(dir.path + "/full", 1, longName.c_str());
+    EXPECT_EQ(0, Count(full, &files));
+    EXPECT_EQ(3000, files);
     MakeFiles(dir.path + "/full", 1, "g");
-    EXPECT_EQ(9992, Count(full, &files));
+    long fullAllocs = 0;
+    {
+        AllocCounter counter;
+        EXPECT_EQ(9992, Count(full, &files));
+        fullAllocs = counter.Count();
+    }
     EXPECT_NE(std::string::npos,
               LastText().find("NestFind_Err_OverBuf, NestFind: over Buf (" + full + "\\)\n"))
         << LastText();
+    // A folder ten times as large is read only as far as the table's room:
+    // the platform's allocations (several per name read) stay those of 3001.
+    MakeFiles(dir.path + "/huge", 30000);
+    long hugeAllocs = 0;
+    {
+        AllocCounter counter;
+        EXPECT_EQ(9992, Count(dir.inside() + "\\huge", &files));
+        hugeAllocs = counter.Count();
+    }
+    EXPECT_LT(hugeAllocs, 2 * fullAllocs) << fullAllocs;
     // The open levels share the table: 1000 files and a folder (1001 entries),
     // and 2000 in the folder.
     MakeFiles(dir.path + "/open", 1000, "a");
@@ -219,14 +241,23 @@ TEST_F(NestFindTest, GetPathReleasesItsScratchBuffer) {
     NestFind_End(&walk_);
 }
 
-TEST_F(NestFindTest, UnlistableFolderCountsAsEmpty) {
-    if (geteuid() == 0) GTEST_SKIP() << "root can list every folder";
+TEST_F(NestFindTest, UnlistableFoldersAreEmptyAndTheStartFolderSaysSo) {
     TempDir dir;
     dir.Write("locked/x.htm", "x");
     dir.Write("y.htm", "x");
-    ASSERT_EQ(0, chmod((dir.path() + "/locked").c_str(), 0));
+    // A fault at the file-system door: root lists every folder whatever its mode.
+    static std::string locked;
+    locked = dir.path() + "/locked/";
+    Fs_SetFaultHook([](const char* op, const char* native) {
+        return strcmp(op, "list") == 0 && native == locked ? EACCES : 0;
+    });
     EXPECT_EQ((Paths{"locked/", "y.htm"}), Walk(dir.inside(), true));
-    chmod((dir.path() + "/locked").c_str(), 0755);
+    EXPECT_EQ(0, walk_.bCannotList);
+    EXPECT_EQ(Paths{}, Walk(dir.inside() + "\\locked", true));
+    EXPECT_EQ(1, walk_.bCannotList);
+    Fs_SetFaultHook(nullptr);
+    EXPECT_EQ(Paths{"x.htm"}, Walk(dir.inside() + "\\locked", true));
+    EXPECT_EQ(0, walk_.bCannotList);
 }
 
 }  // namespace

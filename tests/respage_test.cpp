@@ -31,6 +31,14 @@ std::string Repeat(const std::string& piece, int times) {
     return s;
 }
 
+// head then tail, by appending (GCC 12 warns falsely, -Wrestrict, on a
+// literal + a temporary string).
+std::string Joined(const char* head, const std::string& tail) {
+    std::string s(head);
+    s += tail;
+    return s;
+}
+
 class ResPageTest : public LibraryTest {
    protected:
     // Opens the page in the temporary folder, runs fn on it, closes it and
@@ -38,7 +46,7 @@ class ResPageTest : public LibraryTest {
     template <class Fn>
     std::string Write(Fn&& fn) {
         const std::string path = tmp_.inside() + "\\out.htm";
-        ResPage page{nullptr, "left over"};
+        ResPage page{nullptr, "left over", ""};
         EXPECT_EQ(0, CaughtCode([&] {
                       ResPage_Open(&page, path.c_str());
                       fn(&page);
@@ -125,8 +133,8 @@ TEST_F(ResPageTest, ItemCutsEscapedTextsAt1023Bytes) {
     const std::pair<std::string, std::string> cases[] = {
         {std::string(2000, 'a'), std::string(1023, 'a')},
         {std::string(300, '&'), Repeat("&amp;", 204)},
-        {"a" + Repeat("表", 600), "a" + Repeat("表", 511)},
-        {"aa" + Repeat("表", 600), "aa" + Repeat("表", 510)}};
+        {Joined("a", Repeat("表", 600)), Joined("a", Repeat("表", 511))},
+        {Joined("aa", Repeat("表", 600)), Joined("aa", Repeat("表", 510))}};
     for (const auto& [text, escaped] : cases) {
         EXPECT_EQ("<LI><A href=\"h\">[" + escaped + "]</A>\r\n", Item("", text, nullptr, "h"))
             << text.size();
@@ -140,6 +148,29 @@ TEST_F(ResPageTest, OpenReportsAPageThatCannotBeCreated) {
     const std::string path = tmp_.inside() + "\\no such folder\\out.htm";
     EXPECT_EQ(362, CaughtCode([&] { ResPage_Open(&page, path.c_str()); }));
     EXPECT_NE(std::string::npos, LastText().find("no such folder"));
+}
+
+TEST_F(ResPageTest, FailedWritesReport365WithThePath) {
+    // A short page fails at its close (the stream's buffer), a long one at an item.
+    for (const int items : {1, 2000}) {
+        ResPage page{};
+        int written = 0;
+        const int code = CaughtCode([&] {
+            ResPage_Open(&page, "\\dev\\full");
+            ResPage_WriteHead(&page, "q", "");
+            for (; written < items; written++) ResPage_WriteItem(&page, "title", "k", "a.htm");
+            ResPage_WriteCount(&page, items);
+            ResPage_WriteFoot(&page);
+            ResPage_Close(&page);
+        });
+        EXPECT_EQ(365, code) << items;
+        EXPECT_EQ(nullptr, page.file);
+        EXPECT_NE(std::string::npos,
+                  LastText().find(Sjis(u8"\\dev\\full の書きこみに失敗しました。")))
+            << Utf8(LastText());
+        EXPECT_EQ(items == 1, written == items) << items << " items, " << written;
+        ResPage_Close(&page);  // a closed page: nothing more
+    }
 }
 
 }  // namespace

@@ -169,3 +169,10 @@ std::string TempDir::Read(const std::string& rel) const {
     ss << in.rdbuf();
     return ss.str();
 }
+
+std::string NumberedName(const char* prefix, int n, const char* suffix) {
+    std::string name(prefix);
+    name += std::to_string(n);
+    name += suffix;
+    return name;
+}

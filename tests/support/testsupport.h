@@ -52,6 +52,9 @@ std::string U8(const char8_t* utf8);
 std::string ReadFile(const std::string& native);
 // The texts of the boxes a recorder saw, in order; with a title, only those.
 std::vector<std::string> BoxTexts(const MsgBox_Recorder& recorder, const char* title = nullptr);
+// prefix, the number n and suffix ("p7.htm"). Built by appending: GCC 12
+// warns falsely (-Wrestrict) on a literal + a temporary std::string.
+std::string NumberedName(const char* prefix, int n, const char* suffix);
 // A pointer as "%p" prints it, for expected dump lines.
 std::string PtrText(const void* p);
 
