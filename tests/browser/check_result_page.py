@@ -231,7 +231,7 @@ READ_RESULT_PAGE = """(() => {
 })()"""
 
 
-def check(browser, display_url, back_url, failures):
+def check(browser, display_page, failures):
     def expect(case, got, want):
         if got != want:
             failures.append(f"{case}: got {got!r}, want {want!r}")
@@ -263,23 +263,22 @@ def check(browser, display_url, back_url, failures):
 
     expect("back links", [b["target"] for b in page["back"]], ["_top"])
     if page["back"]:
-        expect("back link address", page["back"][0]["href"], back_url)
+        expect("back link address", file_of(page["back"][0]["href"]), BACK_PAGE)
 
     # Each link opens its page in the frame named main; the display page stays.
     for index, (rel, _, title) in enumerate(EXPECTED_HITS[:len(page["items"])]):
         case = f"clicking hit {rel}"
         browser.evaluate(result_frame, f"document.querySelectorAll('li a')[{index}].click()")
-        want_url = (PAGES / rel).as_uri()
         try:
             main = browser.wait_for(f"{rel} in the frame named main", loaded_frame(
-                browser, lambda name, url: name == "main" and url == want_url))
+                browser, lambda name, url: name == "main" and file_of(url) == PAGES / rel))
             expect(f"{case}: title of the page shown in main", browser.evaluate(
                 main, "document.title"), title)
         except CheckFailed as e:
             shown = [(n, u) for _, n, u, _ in browser.frames()]
             failures.append(f"{case}: {e}; frames now {shown}")
-        top = [u for _, _, u, parent in browser.frames() if parent is None]
-        expect(f"{case}: page in the top window", top, [display_url])
+        top = [file_of(u) for _, _, u, parent in browser.frames() if parent is None]
+        expect(f"{case}: page in the top window", top, [display_page])
 
     # The back link replaces the whole display page.
     if page["back"]:
@@ -287,7 +286,7 @@ def check(browser, display_url, back_url, failures):
             .filter(a => a.textContent === '戻る')[0].click()""")
         try:
             top = browser.wait_for("the back page in the top window", loaded_frame(
-                browser, lambda name, url: url == back_url))
+                browser, lambda name, url: file_of(url) == BACK_PAGE))
             expect("back page title", browser.evaluate(top, "document.title"), BACK_TITLE)
             expect("frames left after going back", len(browser.frames()), 1)
         except CheckFailed as e:
@@ -331,17 +330,15 @@ def main():
     database = work / "vark.kwf"
     database.unlink(missing_ok=True)
     (work / "out.htm").unlink(missing_ok=True)
-    back_url = BACK_PAGE.as_uri()
     failures = []
     try:
         run([args.cli, "build", PAGES, database])
-        run([args.cli, "search", database, QUERY, "--out", work / "out.htm", "--back", back_url])
-        display_url = (work / "outframe.htm").as_uri()
-        browser = Browser(chromium, display_url, work / "chromium.log")
+        run([args.cli, "search", database, QUERY, "--out", work / "out.htm", "--back", BACK_PAGE.as_uri()])
+        browser = Browser(chromium, (work / "outframe.htm").as_uri(), work / "chromium.log")
         try:
             browser.attach_to_page()
             browser.send("Page.enable")
-            check(browser, display_url, back_url, failures)
+            check(browser, work / "outframe.htm", failures)
         finally:
             browser.close()
         if args.screenshot:
