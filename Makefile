@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test release deps fuzz clean
+.PHONY: demo test release deps fuzz browser-test clean
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -26,6 +26,23 @@ test: deps
 	cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON -DTESSALY_WERROR=ON
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS)
+	@if command -v chromium >/dev/null; then \
+	    python3 $(BROWSER_CHECK) --cli $(TEST_BUILD)/bin/tessaly-cli --work $(TEST_BUILD)/browser; \
+	else \
+	    echo "browser check SKIPPED: chromium is not installed (make browser-test installs it)"; \
+	fi
+
+# The result page in headless Chromium: builds a database from the sample pages,
+# searches it, opens the display page with the result page and checks what the
+# browser built; also writes a screenshot of the result page to SCREENSHOT.
+BROWSER_CHECK = tests/browser/check_result_page.py
+SCREENSHOT ?= $(BUILD)/browser/result-page.png
+browser-test:
+	@bash scripts/install-deps.sh browser
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli
+	python3 $(BROWSER_CHECK) --cli $(BUILD)/bin/tessaly-cli --work $(BUILD)/browser \
+	    --screenshot $(SCREENSHOT)
 
 # libFuzzer targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), each
 # run for FUZZ_SECONDS seconds, seeded from tests/data and the sample pages.

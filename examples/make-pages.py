@@ -42,6 +42,16 @@ page("blog/cafe.html", "utf-8", "京都のカフェ巡り", "カフェ; 珈琲; 
      "町家を改装したカフェで珈琲を飲みました。", decl="html5", bom=True)
 page("blog/autumn.htm", "utf-8", "旅の記録 〜秋〜", "旅行; 紅葉; 🍁",
      "紅葉の写真を載せました。")
+# Titles a browser must show as text: one written with a character reference
+# (stored decoded, escaped again on the result page) and one holding markup.
+# Japanese folder and file names; 表 ends in the byte 0x5C, the backslash.
+page("アニメ/トムとジェリー.htm", "cp932", "Tom &amp; Jerry", "猫とねずみ; アニメ; cartoon",
+     "追いかけっこのアニメです。")
+page("アニメ/番組表.htm", "cp932", "今週の<b>番組表</b>", "テレビ; アニメ番組; 番組表",
+     "月曜から金曜までの番組です。")
+# Found by its title alone: no keyword holds アニメ.
+page("blog/anime.htm", "utf-8", "好きなアニメの話", "ブログ; 感想",
+     "子供のころに見た番組の話です。")
 with open(os.path.join(root, "books/notes.txt"), "wb") as f:
     f.write("本のメモ（ページではありません）\r\n".encode("cp932"))
 with open(os.path.join(root, "music/cover.htm"), "wb") as f:

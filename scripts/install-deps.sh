@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and the machine lacks.
 # With the argument "fuzz": what the fuzz targets need (clang and its libFuzzer).
+# With the argument "browser": what the browser check needs (Chromium, Python,
+# and a Japanese font so the screenshot shows the Japanese text).
 set -euo pipefail
 packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev)
-if [ "${1:-}" = "fuzz" ]; then
-    packages+=(clang libclang-rt-dev)
-fi
+for extra in "$@"; do
+    case "$extra" in
+        fuzz) packages+=(clang libclang-rt-dev) ;;
+        browser) packages+=(chromium python3 fonts-ipafont-gothic) ;;
+        *) echo "install-deps.sh: unknown argument $extra" >&2; exit 2 ;;
+    esac
+done
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
