@@ -114,11 +114,12 @@ void BLex2_Open(BLex2* lex, const char* name, unsigned char* buf, int size) {
     if (len > sizeof lex->name - 1) len = sizeof lex->name - 1;
     memcpy(lex->name, kept, len);
     lex->name[len] = '\0';
-    lex->file = name ? FileX_Open(name, "rt") : stdin;
+    lex->file =
+        name ? FileX_OpenReader(name, BLex2_BlockSize) : TextRead_OpenStdin(BLex2_BlockSize);
 }
 
 void BLex2_Close(BLex2* lex) {
-    if (lex->file && lex->file != stdin) fclose(lex->file);
+    TextRead_Close(lex->file);  // the standard input itself stays open
     lex->file = nullptr;
 }
 
@@ -126,8 +127,8 @@ void BLex2_Fill(BLex2* lex, int upTo) {
     if (upTo > lex->bufSize) upTo = lex->bufSize;
     if (!lex->file) return;
     while (lex->nBuf < upTo) {
-        int c = fgetc(lex->file);
-        if (c == EOF) return;
+        int c = TextRead_Get(lex->file);
+        if (c < 0) return;
         if (c < 0x20 && !isTextControl(c)) {
             ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
                           "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
@@ -156,8 +157,8 @@ void BLex2_Skip(BLex2* lex, int n) {
     int rest = n - lex->nBuf;
     lex->nBuf = 0;
     for (; rest > 0 && lex->file; rest--) {
-        int c = fgetc(lex->file);
-        if (c == EOF) break;
+        int c = TextRead_Get(lex->file);
+        if (c < 0) break;
         if (lex->recording) ArrX_Buf_AddByte(&lex->record, static_cast<unsigned char>(c));
     }
 }
@@ -351,15 +352,14 @@ void BLex2_SkipToken(BLex2* lex) {
 }
 
 int BLex2_Rewind(BLex2* lex) {
-    if (!lex->file || fseek(lex->file, 0, SEEK_SET) != 0) return -1;
+    if (!lex->file || !TextRead_Seek(lex->file, 0)) return -1;
     lex->nBuf = 0;
     return 0;
 }
 
 long BLex2_Tell(BLex2* lex) {
     if (!lex->file) return -1;
-    long pos = ftell(lex->file);
-    if (pos < 0) return -1;
+    long pos = static_cast<long>(TextRead_Tell(lex->file));
     long held = lex->nBuf;
     for (int i = 0; i < lex->nBuf; i++)
         if (lex->buf[i] == '\n') held++;
@@ -367,7 +367,7 @@ long BLex2_Tell(BLex2* lex) {
 }
 
 int BLex2_Seek(BLex2* lex, long pos) {
-    if (!lex->file || fseek(lex->file, pos, SEEK_SET) != 0) return -1;
+    if (!lex->file || !TextRead_Seek(lex->file, pos)) return -1;
     lex->nBuf = 0;
     BLex2_Fill(lex, 31);
     return 0;

@@ -39,6 +39,7 @@
 #include <cstdio>
 
 #include "components/arrx.h"
+#include "platform/textread.h"
 
 struct StrX_Mem;
 
@@ -57,7 +58,7 @@ enum {
 
 // The reader record.
 struct BLex2 {
-    FILE* file;          // the open file (text mode) or stdin; nullptr once closed
+    TextRead* file;      // the open file (text mode) or stdin; nullptr once closed
     unsigned char* buf;  // the caller's read-ahead buffer; buf[0] is the byte at the read point
     int32_t bufSize;     // capacity of buf
     int32_t nBuf;        // bytes now held in buf
@@ -85,13 +86,15 @@ struct BLex2_Tag {
 
 // ---- Opening, peeking and consuming --------------------------------------
 
-// Opens name for reading in text mode ("rt", through FileX_Open, which raises
+// Opens name for reading in text mode (through FileX_OpenReader, which raises
 // FileX_Err_CannotReadOpen 363 when it cannot); a null name reads the standard
 // input and keeps BLex2_StdinName as the name. buf/size become the read-ahead
 // buffer and its capacity. Sets nBuf 0, tokenType 257, tokenLen 0, recording
-// off and an empty record; keeps the name cut to 259 bytes. An opened file's
-// stream is made unbuffered (the reader's buffer does the read-ahead), so that
-// the text-mode stream's positions stay exact for BLex2_Tell and BLex2_Seek.
+// off and an empty record; keeps the name cut to 259 bytes. The file is read
+// in blocks of BLex2_BlockSize bytes below the read-ahead buffer, which is
+// still filled a byte at a time only as far as a peek or match reaches (so a
+// binary byte is met where the scan meets it, never earlier).
+inline constexpr int BLex2_BlockSize = 4096;
 void BLex2_Open(BLex2* lex, const char* name, unsigned char* buf, int size);
 // Closes the file unless it is the standard input; a second close does nothing.
 void BLex2_Close(BLex2* lex);

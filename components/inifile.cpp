@@ -44,11 +44,11 @@ char* scratch(BigStack* stack, int size) {
 }
 
 long tell(const IniReader* r) {
-    return r->fp ? ftell(r->fp) : 0;
+    return r->in ? static_cast<long>(TextRead_Tell(r->in)) : 0;
 }
 
 void seek(IniReader* r, long pos) {
-    if (r->fp) fseek(r->fp, pos, SEEK_SET);
+    if (r->in) TextRead_Seek(r->in, pos);
 }
 
 // ---- Lines --------------------------------------------------------------------
@@ -56,7 +56,8 @@ void seek(IniReader* r, long pos) {
 // Reads the next line into the line buffer and removes its LF. False at the end
 // of the file, also when this read met it (a last line without a line end).
 bool readLine(IniReader* r) {
-    if (!r->fp || !fgets(r->line, r->lineSize, r->fp) || feof(r->fp)) return false;
+    if (!r->in || !TextRead_GetLine(r->in, r->line, r->lineSize) || TextRead_Eof(r->in))
+        return false;
     size_t n = strlen(r->line);
     if (n > 0 && r->line[n - 1] == '\n') r->line[n - 1] = '\0';
     return true;
@@ -64,7 +65,7 @@ bool readLine(IniReader* r) {
 
 // Reads the next line as is; false only when no byte was left.
 bool readLineRaw(IniReader* r) {
-    return r->fp && fgets(r->line, r->lineSize, r->fp);
+    return r->in && TextRead_GetLine(r->in, r->line, r->lineSize);
 }
 
 char* skipBlanks(char* p) {
@@ -450,8 +451,8 @@ void IniFile_OpenRead(IniReader* reader, const char* path, char* lineBuffer, int
     reader->valueLimit = kDefaultLimit;
     StrX_CopyN(reader->path, path, sizeof reader->path);
     if (lineBufferSize > 0) lineBuffer[0] = '\0';
-    reader->fp = FileX_Open(path, "rt");
-    if (!reader->fp) {
+    reader->in = FileX_OpenReader(path, IniFile_BlockSize);
+    if (!reader->in) {
         ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s", path);
         return;
     }
@@ -462,12 +463,12 @@ void IniFile_SetValueLimit(IniReader* reader, int limit) {
 }
 
 void IniFile_CloseRead(IniReader* reader) {
-    if (reader->fp) fclose(reader->fp);
-    reader->fp = nullptr;
+    TextRead_Close(reader->in);
+    reader->in = nullptr;
 }
 
 void IniFile_Rewind(IniReader* reader) {
-    if (reader->fp) rewind(reader->fp);
+    if (reader->in) TextRead_Seek(reader->in, 0);
 }
 
 // ---- Sections ---------------------------------------------------------------------

@@ -49,6 +49,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/textread.h"
+
 struct ArrX_Buf;
 struct StrX_Mem;
 struct PtrRange;
@@ -63,7 +65,7 @@ struct IniWriter {
 // largest string kept, NUL included; 256 after opening) and the file's path
 // (kept for messages, cut to 259 bytes).
 struct IniReader {
-    FILE* fp;
+    TextRead* in;
     char* line;
     int lineSize;
     int valueLimit;
@@ -110,12 +112,15 @@ void IniFile_CloseWrite(IniWriter* writer);
 
 // ---- Opening and positions ---------------------------------------------------
 
-// Opens path in text mode through FileX_Open (which reports
-// FileX_Err_CannotReadOpen, 363, "ファイル "%s" が見つかりません"); should that
-// report return, reports FileX_Err_CannotReadOpen "読みこみモードで open
-// できません。%s" and leaves fp == nullptr (every read then meets the end of
-// the file). lineBuffer holds lineBufferSize (at least 2) bytes and must
-// outlive the reader. Sets the value limit to 256 and keeps the path.
+// Opens path in text mode through FileX_OpenReader, which reads it in blocks
+// of IniFile_BlockSize bytes and reports FileX_Err_CannotReadOpen (363,
+// "ファイル "%s" が見つかりません"); should that report return, reports
+// FileX_Err_CannotReadOpen "読みこみモードで open できません。%s" and leaves
+// in == nullptr (every read then meets the end of the file). lineBuffer holds
+// lineBufferSize (at least 2) bytes and must outlive the reader. Sets the
+// value limit to 256 and keeps the path. Positions (IniFile_FindSection,
+// IniFile_ReadAttr) are raw file offsets, computed without a system call.
+inline constexpr int IniFile_BlockSize = 65536;
 void IniFile_OpenRead(IniReader* reader, const char* path, char* lineBuffer, int lineBufferSize);
 // Sets the value limit (the largest string kept, NUL included) for the
 // following reads; a limit below 1 counts as 1. Every s/S destination and

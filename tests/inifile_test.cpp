@@ -289,7 +289,7 @@ TEST_F(IniFileTest, OpenFailuresWithoutHookLeaveTheFileClosed) {
     std::string in = PathOf("none.ini");
     IniFile_OpenRead(&reader_, in.c_str(), line_, sizeof line_);
     EXPECT_TRUE(LastTextHas(Sjis(u8"読みこみモードで open できません。") + in)) << Utf8(LastText());
-    EXPECT_EQ(reader_.fp, nullptr);
+    EXPECT_EQ(reader_.in, nullptr);
     char v[256];
     IniFile_ReadAttr(&reader_, "A", "s", v);
     EXPECT_EQ(Errors_GetMsg()->code, 595);
