@@ -101,16 +101,9 @@ bool headIs(const char* t, const char* name) {
     return static_cast<size_t>(close - (t + 1)) == n && memcmp(t + 1, name, n) == 0;
 }
 
-// Reads the next line that is not empty; it must be an attribute line of name.
-// Returns its value text (in the line buffer), or nullptr after a report that
-// returned.
-char* seekAttr(IniReader* r, const char* name) {
-    do {
-        if (!readLine(r)) {
-            ERRORS_REPORT(IniFile_Err_FewAttr, "属性が少ない");
-            return nullptr;
-        }
-    } while (r->line[0] == '\0');
+// The value text of the line in the line buffer, which must be an attribute
+// line of name; nullptr after a report that returned.
+char* valueText(IniReader* r, const char* name) {
     char* p = skipBlanksTabs(r->line);
     char* sep = matchName(p, name);
     if (!sep) {
@@ -121,6 +114,19 @@ char* seekAttr(IniReader* r, const char* name) {
     p = skipBlanks(sep + 1);
     if (*p == '=' || *p == ':') p = skipBlanks(p + 1);
     return p;
+}
+
+// Reads the next line that is not empty; it must be an attribute line of name.
+// Returns its value text (in the line buffer), or nullptr after a report that
+// returned.
+char* seekAttr(IniReader* r, const char* name) {
+    do {
+        if (!readLine(r)) {
+            ERRORS_REPORT(IniFile_Err_FewAttr, "属性が少ない");
+            return nullptr;
+        }
+    } while (r->line[0] == '\0');
+    return valueText(r, name);
 }
 
 // True when the next line that is not empty is an attribute line of name;
@@ -556,6 +562,47 @@ long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, .
     long pos = readAttr(reader, nullptr, name, format, &ap);
     va_end(ap);
     return pos;
+}
+
+namespace {
+
+// Where the name of an attribute line of name ends in text[0, length) (as
+// matchName on the skipBlanksTabs of that text, the text being cut where a
+// line buffer would end it); nullptr when it is not such a line.
+const char* matchNameIn(const char* text, int length, const char* name) {
+    const char* p = text;
+    const char* end = text + length;
+    while (p < end && (*p == ' ' || *p == '\t')) p++;
+    size_t n = strlen(name);
+    if (static_cast<size_t>(end - p) <= n || memcmp(p, name, n) != 0) return nullptr;
+    char c = p[n];
+    return (c == ' ' || c == '=' || c == ':') ? p + n : nullptr;
+}
+
+}  // namespace
+
+bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* line) {
+    if (!reader->in || reader->lineSize < 2) return false;
+    if (!TextRead_NextLine(reader->in, reader->lineSize - 1, line)) return false;
+    if (!matchNameIn(line->text, line->length, name)) return false;
+    if (TextRead_Eof(reader->in)) {
+        ERRORS_REPORT(IniFile_Err_FewAttr, "属性が少ない");
+        return false;
+    }
+    return true;
+}
+
+void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const char* name,
+                          const char* format, ...) {
+    memcpy(reader->line, line->text, static_cast<size_t>(line->length));
+    reader->line[line->length] = '\0';
+    char* text = valueText(reader, name);
+    if (!text) return;
+    va_list ap;
+    va_start(ap, format);
+    Dests d{&ap, nullptr, 0};
+    storeValues(reader, text, format, &d, nullptr);
+    va_end(ap);
 }
 
 long IniFile_ReadAnyAttr(IniReader* reader, char* nameOut, const char* format, ...) {

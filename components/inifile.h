@@ -169,6 +169,29 @@ int IniFile_CountLines(IniReader* reader);
 // "属性名が異なる（アプリ=%s, ファイル=%s in %s）" (name, the line, the path)
 // for another name or no separator after it (a tab is not one).
 long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, ...);
+
+// ---- Reading a list in one pass ------------------------------------------
+//
+// A list section read front to back once, without IniFile_CountAttr's pass
+// ahead: IniFile_NextAttrLine hands out the lines that IniFile_CountAttr would
+// count, seen in place in the reader's buffer (no copy), and
+// IniFile_ReadAttrLine parses one of them as IniFile_ReadAttr would read it.
+// IniFile_CountAttr followed by that many IniFile_ReadAttr calls reads the
+// same lines with the same results.
+
+// Reads the next line piece (at most the line buffer's size less one byte, as
+// IniFile_CountAttr reads lines) into *line, seen in place. Returns true when
+// it is an attribute line of name (leading blanks and tabs skipped, then name
+// and a blank, ':' or '='); false when it is not or no byte was left (the
+// piece is consumed either way). A line of name that meets the end of the file
+// (a last line without a line end) reports IniFile_Err_FewAttr (595)
+// "属性が少ない", as IniFile_ReadAttr does there.
+bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* line);
+// Parses a line handed out by the last IniFile_NextAttrLine of name by format
+// into the destinations, as IniFile_ReadAttr does (copying it into the line
+// buffer first). The line must not have been read past since.
+void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const char* name,
+                          const char* format, ...);
 // Reads the next line that is not blank whatever its name: the text before its
 // first '=' (the whole line when it has none), trimmed and cut to the value
 // limit less one byte, into nameOut; the text after the '=' (blanks skipped)
