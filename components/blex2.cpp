@@ -63,6 +63,13 @@ void foldLower(char* text) {
 
 // Appends the first n held bytes to the record; a full record's ArrX_Err_Full
 // is relabelled as code 325 and raised again.
+// BLex2_Fill, called only when the bytes held do not reach upTo already (the
+// scanner peeks a few bytes ahead at every byte, and most of those peeks find
+// the bytes held).
+inline void fillTo(BLex2* lex, int upTo) {
+    if (lex->nBuf < upTo && lex->nBuf < lex->bufSize) BLex2_Fill(lex, upTo);
+}
+
 void appendRelabelled(BLex2* lex, int n) {
     EXCEPT3_TRY([&] { ArrX_Buf_AppendRange(&lex->record, lex->buf, lex->buf + n); },
                 [&] {
@@ -140,7 +147,7 @@ void BLex2_Fill(BLex2* lex, int upTo) {
 
 int BLex2_Peek(BLex2* lex, int n) {
     if (n < 0 || n >= lex->bufSize) return -1;
-    BLex2_Fill(lex, n + 1);
+    fillTo(lex, n + 1);
     return n < lex->nBuf ? lex->buf[n] : -1;
 }
 
@@ -183,14 +190,14 @@ int BLex2_Match(BLex2* lex, const char* literal, BLex2_CompareFunc compare) {
     size_t len = strlen(literal);
     if (len == 0) return 0;
     if (len > static_cast<size_t>(lex->bufSize)) return 1;
-    BLex2_Fill(lex, static_cast<int>(len));
+    fillTo(lex, static_cast<int>(len));
     if (static_cast<size_t>(lex->nBuf) < len) return 1;
     return compare(reinterpret_cast<const char*>(lex->buf), literal, len);
 }
 
 int BLex2_JisEscape(BLex2* lex, int offset) {
     if (offset < 0 || offset >= lex->bufSize) return 0;
-    BLex2_Fill(lex, offset > lex->bufSize - 3 ? lex->bufSize : offset + 3);
+    fillTo(lex, offset > lex->bufSize - 3 ? lex->bufSize : offset + 3);
     char bytes[4] = {0, 0, 0, 0};
     for (int i = 0; i < 3 && offset + i < lex->nBuf; i++)
         bytes[i] = static_cast<char>(lex->buf[offset + i]);
