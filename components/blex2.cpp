@@ -45,7 +45,10 @@ int foldByte(int c) {
 }
 
 bool isDelim(int c, const char* delims) {
-    return c > 0 && delims && strchr(delims, c) != nullptr;
+    if (c <= 0 || !delims) return false;
+    for (const char* d = delims; *d; d++)  // a set of a byte or two: no strchr call
+        if (static_cast<unsigned char>(*d) == c) return true;
+    return false;
 }
 
 // Folds the ASCII capitals of a NUL-terminated text, stepping over the trail
@@ -68,6 +71,20 @@ void foldLower(char* text) {
 // the bytes held).
 inline void fillTo(BLex2* lex, int upTo) {
     if (lex->nBuf < upTo && lex->nBuf < lex->bufSize) BLex2_Fill(lex, upTo);
+}
+
+// BLex2_Peek(lex, 0) and BLex2_GetChar without the calls when the byte is
+// held (and, for taking it, nothing is recorded): words and tags are read a
+// byte at a time.
+inline int peek0(BLex2* lex) {
+    return lex->nBuf > 0 ? lex->buf[0] : BLex2_Peek(lex, 0);
+}
+
+inline int takeByte(BLex2* lex) {
+    if (lex->nBuf == 0 || lex->recording) return BLex2_GetChar(lex);
+    const int c = lex->buf[0];
+    if (--lex->nBuf > 0) memmove(lex->buf, lex->buf + 1, static_cast<size_t>(lex->nBuf));
+    return c;
 }
 
 void appendRelabelled(BLex2* lex, int n) {
@@ -207,7 +224,7 @@ int BLex2_JisEscape(BLex2* lex, int offset) {
 int BLex2_SkipSpace(BLex2* lex) {
     int lf = 0;
     for (;;) {
-        int c = BLex2_Peek(lex, 0);
+        int c = peek0(lex);
         if (!isSpaceByte(c)) return lf;
         if (c == '\n') lf++;
         BLex2_Skip(lex, 1);
@@ -219,7 +236,7 @@ namespace {
 // Follows ISO-2022-JP escapes at the read point: true while two-byte (kanji)
 // text is in force, whose bytes are halves of characters and never end a word.
 bool stepJisMode(BLex2* lex, bool twoByte) {
-    if (BLex2_Peek(lex, 0) != 0x1B) return twoByte;  // look no further ahead than needed
+    if (peek0(lex) != 0x1B) return twoByte;  // look no further ahead than needed
     const int kind = BLex2_JisEscape(lex, 0);
     if (kind == 4) return true;
     if (kind == 5) return false;
@@ -230,7 +247,7 @@ bool stepJisMode(BLex2* lex, bool twoByte) {
 
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     BLex2_SkipSpace(lex);
-    int c = BLex2_Peek(lex, 0);
+    int c = peek0(lex);
     if (c == -1) return 0;
     int stored = 0;
     bool twoByte = false;
@@ -238,10 +255,10 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
         BLex2_Skip(lex, 1);
         for (;;) {
             twoByte = stepJisMode(lex, twoByte);
-            c = BLex2_GetChar(lex);
+            c = takeByte(lex);
             if (c == '"' && !twoByte) {
                 if (size >= 1) out[stored] = '\0';
-                return BLex2_GetChar(lex);
+                return takeByte(lex);
             }
             if (c == -1 || stored >= size - 1) break;
             out[stored++] = static_cast<char>(c);
@@ -251,7 +268,7 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     }
     for (;;) {
         twoByte = stepJisMode(lex, twoByte);
-        c = BLex2_GetChar(lex);
+        c = takeByte(lex);
         if (c == -1 || (!twoByte && isDelim(c, delims)) || stored >= size - 1) break;
         out[stored++] = static_cast<char>(c);
     }
