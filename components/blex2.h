@@ -1,8 +1,8 @@
 // The markup lexer: byte-level scanning of a text file through a read-ahead
 // buffer.
 //
-// A BLex2 reader reads a file (text mode: a CR LF pair arrives as LF) or the
-// standard input one byte at a time into a caller's read-ahead buffer, and
+// A BLex2 reader reads a file (text mode: a CR LF pair arrives as LF, read in
+// blocks below) or the standard input into a caller's read-ahead buffer, and
 // offers peeking at the n-th byte ahead, consuming, comparing the bytes ahead
 // with a literal, reading a markup tag with its attributes, and recording the
 // consumed bytes into a caller's record buffer. Bytes are handed out as 0..255;
@@ -21,8 +21,9 @@
 // the caller provides both and keeps them alive until BLex2_Close. Tag strings
 // live in the caller's StrX_Mem pool, attribute slots in the caller's table.
 // No heap memory is taken (BLex2_ReadReal takes 256 bytes of the scratch stack
-// under a mark of its own). A reader belongs to one thread; the module keeps no
-// static state.
+// under a mark of its own); the block below the read-ahead buffer is the
+// platform reader's, taken at opening and given back at closing. A reader
+// belongs to one thread; the module keeps no static state.
 //
 // Errors raised (through the error core, to the innermost try frame):
 // 323 as above; FileX_Err_CannotReadOpen (363) by BLex2_Open; code 325

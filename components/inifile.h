@@ -29,15 +29,17 @@
 // field is there or not; fields beyond the last letter are ignored. Letters
 // the table does not name take no argument and are skipped.
 //
-// Files are opened through FileX_Open in text mode ("wt" writes CR LF line
-// ends, "rt" reads CR LF or LF). A reader line longer than its line buffer
-// less one byte is read as two or more lines. A last line without a line end
-// counts as absent (except for IniFile_CountAttr). Names compare byte for byte.
+// Files are written through FileX_Open in text mode ("wt" writes CR LF line
+// ends) and read through FileX_OpenReader (CR LF or LF alike, in blocks). A
+// reader line longer than its line buffer less one byte is read as two or
+// more lines. A last line without a line end counts as absent (except for
+// IniFile_CountAttr). Names compare byte for byte.
 //
 // Memory: the records and the line buffer belong to the caller; the module
-// keeps no static buffers. Work buffers come from the scratch stack
-// (BigStack_Sys()) under a mark that is released on every way out, also when a
-// report unwinds. A reader or writer belongs to one thread at a time, and so
+// keeps no static buffers (a reader's block is the platform's, taken when the
+// file is opened and given back when it is closed). Work buffers come from the
+// scratch stack (BigStack_Sys()) under a mark that is released on every way
+// out, also when a report unwinds. A reader or writer belongs to one thread at a time, and so
 // does the scratch stack.
 //
 // Errors are reported through the error core and unwind to the caller's try
