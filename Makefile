@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test deps clean bench bench-peers
+.PHONY: demo test deps fuzz clean bench bench-peers
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -27,8 +27,18 @@ test: deps
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# libFuzzer targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), each
+# run for FUZZ_SECONDS seconds, seeded from tests/data and the sample pages.
+FUZZ_SECONDS ?= 60
+FUZZ_BUILD ?= build-fuzz
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DTESSALY_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	bash scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-test
+	rm -rf build build-test build-fuzz
 
 # Speed against baselines on generated data (build/bench/results.md). Needs
 # hyperfine and python3; BENCH_LARGE=0 leaves out the 200k-page corpus.

@@ -78,20 +78,6 @@ bool equalsNoCase(const char* a, const char* b) {
     return strlen(a) == n && BLex2_StrNICmp(a, b, n) == 0;
 }
 
-// The encoding that title and keywords are taken in when the page declares
-// none: valid UTF-8 with characters beyond ASCII in both texts (or in one,
-// the other plain ASCII) is UTF-8; otherwise the first telling byte of the
-// title, then of the keywords, decides (JIS, EUC-JP or Shift_JIS).
-int detectPageCode(const char* title, const char* keywords) {
-    const int t = StrX_DetectCodeUtf8(title);
-    const int k = StrX_DetectCodeUtf8(keywords);
-    if ((t == StrX_Code_Utf8 && (k == StrX_Code_Utf8 || k == StrX_Code_Ascii)) ||
-        (k == StrX_Code_Utf8 && t == StrX_Code_Ascii))
-        return StrX_Code_Utf8;
-    const int d = StrX_DetectCode(title);
-    return d != StrX_Code_Ascii ? d : StrX_DetectCode(keywords);
-}
-
 // The charset a meta tag declares, as a StrX_Code_* (0 when none is known):
 // <meta charset=...> or <meta http-equiv="Content-Type" content="...; charset=...">.
 int declaredCode(const BLex2_Tag* tag) {
@@ -150,21 +136,27 @@ class HeadReader {
         }
     }
 
-    // Converts the title and the keywords to Shift_JIS in their buffers: by
-    // the byte-order mark, else by the charset declared before each of them,
-    // else by what their bytes show. The record buffer and the tag pool serve
-    // as work space (the page has been read).
+    // Converts the title and the keywords to Shift_JIS in their buffers, in
+    // the one encoding the page is taken in: its byte-order mark, else the
+    // charset it declares, else what the bytes of both texts show together.
+    // A text cut at its byte limit loses the character it ends inside before
+    // it is converted. Then the character references become text and CR, LF
+    // and TAB go. The record buffer and the tag pool serve as work space (the
+    // page has been read).
     void Finish() {
-        const int detected = detectPageCode(titleFound_ ? b_.title : "", b_.keywords);
+        int code = bomCode_ ? bomCode_ : declared_;
+        if (!code)
+            code = StrX_DetectPageCode(titleFound_ ? b_.title : "", titleCut_, b_.keywords,
+                                       keywordsCut_);
         if (titleFound_) {
-            const int code = bomCode_ ? bomCode_ : titleCode_ ? titleCode_ : detected;
             StrX_CopyN(b_.record, b_.title, kRecordSize);
             StrX_ToSjisFrom(b_.title, kTitleSize, b_.record, code);
+            StrX_HtmlUnescape(b_.title);
             StrX_RemoveCrLfTab(b_.title);
         }
-        const int code = bomCode_ ? bomCode_ : keywordsCode_ ? keywordsCode_ : detected;
         StrX_CopyN(b_.tagPool, b_.keywords, kTagPoolSize);
         StrX_ToSjisFrom(b_.keywords, kKeywordsSize, b_.tagPool, code);
+        StrX_HtmlUnescape(b_.keywords);
         StrX_RemoveCrLfTab(b_.keywords);
     }
 
@@ -175,8 +167,10 @@ class HeadReader {
     void SkipOne() {
         if (capturing_ && lex_->recording) {
             ArrX_Buf* rec = BLex2_GetRecord(lex_);
-            if (static_cast<char*>(rec->last) >= static_cast<char*>(rec->bufLast))
+            if (static_cast<char*>(rec->last) >= static_cast<char*>(rec->bufLast)) {
                 lex_->recording = 0;
+                captureCut_ = true;
+            }
         }
         BLex2_Skip(lex_, 1);
     }
@@ -187,9 +181,10 @@ class HeadReader {
         capturing_ = false;
         // Kept as the page has it: a record that filled up may end inside a
         // character, which the conversion in Finish cuts off.
-        StrX_CopyN(b_.title, static_cast<const char*>(rec->first), kTitleSize);
+        const char* text = static_cast<const char*>(rec->first);
+        StrX_CopyN(b_.title, text, kTitleSize);
         titleFound_ = true;
-        titleCode_ = titleStartCode_;
+        titleCut_ = captureCut_ || strlen(text) >= kTitleSize - 1;
     }
 
     // Reads the tag ahead and acts on it; false when it ends the head.
@@ -215,21 +210,23 @@ class HeadReader {
             return true;
         }
         if (strcmp(tag.name, "meta") == 0) {
-            if (int code = declaredCode(&tag)) declared_ = code;
+            // The first charset the page declares holds for the whole page.
+            if (!declared_) declared_ = declaredCode(&tag);
             const char* name = BLex2_GetAttr(&tag, "name");
             const char* content = BLex2_GetAttr(&tag, "content");
             // A keywords meta without content keeps the keywords found so far.
             if (name && content && equalsNoCase(name, "keywords")) {
                 // A value that filled the tag pool may end inside a character,
                 // which the conversion in Finish cuts off.
+                const size_t len = strlen(content);
                 StrX_CopyN(b_.keywords, content, kKeywordsSize);
-                keywordsCode_ = declared_;
+                keywordsCut_ = content + len + 1 >= pool.end || len >= kKeywordsSize - 1;
             }
         } else if (strcmp(tag.name, "title") == 0) {
             BLex2_ClearRecord(lex_);
             BLex2_StartRecord(lex_);
             capturing_ = true;
-            titleStartCode_ = declared_;
+            captureCut_ = false;
         } else if (strcmp(tag.name, "/head") == 0) {
             return false;
         }
@@ -241,11 +238,11 @@ class HeadReader {
     bool twoByte_ = false;
     bool capturing_ = false;
     bool titleFound_ = false;
-    int bomCode_ = 0;         // StrX_Code_Utf8 after a byte-order mark
-    int declared_ = 0;        // the charset declared so far (0: none known)
-    int titleStartCode_ = 0;  // declared_ when the title being captured began
-    int titleCode_ = 0;       // declared_ when the kept title began
-    int keywordsCode_ = 0;    // declared_ when the kept keywords were read
+    bool captureCut_ = false;   // the title being captured filled its record
+    bool titleCut_ = false;     // the kept title was cut at its byte limit
+    bool keywordsCut_ = false;  // the kept keywords were cut at their byte limit
+    int bomCode_ = 0;           // StrX_Code_Utf8 after a byte-order mark
+    int declared_ = 0;          // the first charset declared (0: none known)
 };
 
 }  // namespace

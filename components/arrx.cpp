@@ -51,10 +51,10 @@ void skipSlots(void** slot, size_t elemSize, size_t flagOfs, void* end, bool use
     *slot = p;
 }
 
-[[noreturn]] void unofficial(int line) {
+// Reports bad arguments. The report returns only when no hook is installed;
+// the caller then gives up with its empty result and touches nothing.
+void unofficial(int line) {
     Errors_Report(__FILE_NAME__, line, Errors_Unofficial.code, Errors_Unofficial.name, "error");
-    // A report that returns (no hook) must still not go on with bad arguments.
-    Errors_Exit(__FILE_NAME__, line);
 }
 
 int foldAscii(int c) {
@@ -135,17 +135,24 @@ bool keyMatches(const ArrX_Key* key, const void* elem, size_t elemSize, const vo
     }
 }
 
-// Checks a key for a find over elements of elemSize bytes (0: pointers).
-void checkFindKey(const ArrX_Key* key, size_t elemSize, int line) {
-    if (!key || !ArrX_Key_IsValid(key)) unofficial(line);
-    if (elemSize != 0 && (static_cast<size_t>(key->ofs) >= elemSize ||
-                          keySize(key->type) > elemSize - static_cast<size_t>(key->ofs)))
+// Checks a key for a find over elements of elemSize bytes (0: pointers);
+// false after the report of a bad key.
+bool checkFindKey(const ArrX_Key* key, size_t elemSize, int line) {
+    if (!key || !ArrX_Key_IsValid(key) ||
+        (elemSize != 0 && (static_cast<size_t>(key->ofs) >= elemSize ||
+                           keySize(key->type) > elemSize - static_cast<size_t>(key->ofs)))) {
         unofficial(line);
+        return false;
+    }
+    return true;
 }
 
 void* findBytes(const void* first, const void* last, size_t elemSize, size_t ofs, const void* value,
                 size_t n, int line) {
-    if (ofs >= elemSize || n > elemSize - ofs) unofficial(line);
+    if (ofs >= elemSize || n > elemSize - ofs) {
+        unofficial(line);
+        return nullptr;
+    }
     for (const unsigned char* p = B(first); slotFits(p, elemSize, last); p += elemSize)
         if (memcmp(p + ofs, value, n) == 0) return const_cast<unsigned char*>(p);
     return nullptr;
@@ -321,7 +328,10 @@ bool ArrX_Key_IsValid(const ArrX_Key* key) {
 }
 
 int ArrX_Key_Compare(const ArrX_Key* key, const void* a, const void* b) {
-    if (!ArrX_Key_IsValid(key)) unofficial(__LINE__);
+    if (!ArrX_Key_IsValid(key)) {
+        unofficial(__LINE__);
+        return 0;
+    }
     const unsigned char* ka = B(a) + key->ofs;
     const unsigned char* kb = B(b) + key->ofs;
     int c;
@@ -365,7 +375,10 @@ bool ArrX_Sort_IsValid(const ArrX_Sort* sort) {
 }
 
 bool ArrX_Sort_Push(ArrX_Sort* sort, void* elem) {
-    if (!sort->key || !ArrX_Key_IsValid(sort->key)) unofficial(__LINE__);
+    if (!sort->key || !ArrX_Key_IsValid(sort->key)) {
+        unofficial(__LINE__);
+        return false;
+    }
     if (sort->last >= sort->bufLast) return false;
     void** a = sort->first;
     ptrdiff_t i = sort->last - a;
@@ -437,14 +450,14 @@ void* ArrX_Buf_FindDouble(const ArrX_Buf* buf, size_t elemSize, size_t ofs, doub
 
 void* ArrX_Buf_FindKey(const ArrX_Buf* buf, size_t elemSize, const ArrX_Key* key,
                        const void* value) {
-    checkFindKey(key, elemSize, __LINE__);
+    if (!checkFindKey(key, elemSize, __LINE__)) return nullptr;
     for (unsigned char* p = B(buf->first); slotFits(p, elemSize, buf->last); p += elemSize)
         if (keyMatches(key, p, elemSize, value)) return p;
     return nullptr;
 }
 
 void* ArrX_Buf_FindKeyP(const ArrX_Buf* ptrs, const ArrX_Key* key, const void* value) {
-    checkFindKey(key, 0, __LINE__);
+    if (!checkFindKey(key, 0, __LINE__)) return nullptr;
     for (unsigned char* p = B(ptrs->first); slotFits(p, kPtr, ptrs->last); p += kPtr) {
         void* elem = loadPtr(p);
         if (elem && keyMatches(key, elem, 0, value)) return elem;
@@ -454,7 +467,7 @@ void* ArrX_Buf_FindKeyP(const ArrX_Buf* ptrs, const ArrX_Key* key, const void* v
 
 void* ArrX_Able_NextKey(const ArrX_Able* able, size_t elemSize, size_t flagOfs, const void* prev,
                         const ArrX_Key* key, const void* value) {
-    checkFindKey(key, elemSize, __LINE__);
+    if (!checkFindKey(key, elemSize, __LINE__)) return nullptr;
     unsigned char* p = prev ? const_cast<unsigned char*>(B(prev)) + elemSize : B(able->first);
     for (; slotFits(p, elemSize, able->last); p += elemSize)
         if (p[flagOfs] != 0 && keyMatches(key, p, elemSize, value)) return p;
@@ -465,10 +478,13 @@ void* ArrX_Able_NextKey(const ArrX_Able* able, size_t elemSize, size_t flagOfs, 
 
 void ArrX_Hash_Init(ArrX_Hash* set, ArrX_Buf* buckets, int n, void* block, size_t size,
                     size_t elemSize, const ArrX_Key* key) {
-    if (n < 1 || elemSize == 0 || !key || !isPointerType(key->type) ||
-        key->type == ArrX_Key_CStringPI || key->type == ArrX_Key_CStringPW)
-        unofficial(__LINE__);
-    checkFindKey(key, elemSize, __LINE__);
+    bool ok = n >= 1 && elemSize != 0 && key && isPointerType(key->type) &&
+              key->type != ArrX_Key_CStringPI && key->type != ArrX_Key_CStringPW;
+    if (!ok) unofficial(__LINE__);
+    if (!ok || !checkFindKey(key, elemSize, __LINE__)) {
+        set->n = 0;  // the report returned: a set that finds and takes nothing
+        return;
+    }
     set->buckets = buckets;
     set->n = n;
     set->elemSize = elemSize;
@@ -478,6 +494,7 @@ void ArrX_Hash_Init(ArrX_Hash* set, ArrX_Buf* buckets, int n, void* block, size_
 }
 
 void* ArrX_Hash_Find(const ArrX_Hash* set, const char* text) {
+    if (set->n < 1) return nullptr;
     const ArrX_Buf* bucket = &set->buckets[StrX_Hash(text, set->n)];
     return ArrX_Buf_FindKey(bucket, set->elemSize, &set->key, text);
 }
@@ -485,7 +502,7 @@ void* ArrX_Hash_Find(const ArrX_Hash* set, const char* text) {
 void* ArrX_Hash_Add(ArrX_Hash* set, const char* text, bool* added) {
     if (added) *added = false;
     void* elem = ArrX_Hash_Find(set, text);
-    if (elem) return elem;
+    if (elem || set->n < 1) return elem;
     elem = ArrX_Buf_Alloc(&set->buckets[StrX_Hash(text, set->n)], set->elemSize);
     if (!elem) return nullptr;  // the report returned: no hook installed
     memset(elem, 0, set->elemSize);
@@ -602,10 +619,16 @@ void ArrX_Buf_Dump(const ArrX_Buf* buf, size_t itemSize, const char* indent) {
 }
 
 void ArrX_Buf_DumpElems(const ArrX_Buf* buf, const char* types) {
-    if (!types || !*types) unofficial(__LINE__);
+    if (!types || !*types) {
+        unofficial(__LINE__);
+        return;
+    }
     size_t cycleAlign = 1;
     for (const char* t = types; *t; t++) {
-        if (*t != 'i' && *t != 'p' && *t != 's') unofficial(__LINE__);
+        if (*t != 'i' && *t != 'p' && *t != 's') {
+            unofficial(__LINE__);
+            return;
+        }
         size_t a = *t == 'i' ? 4 : kPtr;
         if (a > cycleAlign) cycleAlign = a;
     }

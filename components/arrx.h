@@ -5,7 +5,9 @@
 // None of them allocates or grows: each works inside a block its caller owns
 // and reports ArrX_Err_Full (901) when the block is used up; the container is
 // then unchanged. Internal consistency failures (an invalid key, a bad
-// argument) report Errors_Unofficial (102, "error"). Records are plain values
+// argument) report Errors_Unofficial (102, "error"). A report returns only
+// when no error hook is installed: the operation then gives up with its empty
+// result (nullptr, false, 0) and changes nothing. Records are plain values
 // set up by their Init and never torn down; nothing is freed. No static
 // buffers: every operation is re-entrant, but each container belongs to its
 // owner's thread. Element pointers (heap slots, pointer buffers, pointer keys)

@@ -53,7 +53,12 @@ const void* g_watchBlock = nullptr;
 const char* g_watchName = "";
 bool g_watchIsString = false;
 int g_watchSize = 0;
-unsigned char g_watchCopy[256];
+// The watched block's copy: a whole block up to 1 MiB (far beyond any block
+// of the system; a larger one is watched over its first 1 MiB), or the
+// first 256 bytes of a string.
+constexpr int kWatchMax = 1 << 20;
+constexpr size_t kWatchStringBytes = 256;
+unsigned char g_watchCopy[kWatchMax];
 
 // Formats into buf (bufSize bytes); when the text needs more than keep
 // characters, it is cut to keep - 3 characters followed by "...".
@@ -324,12 +329,14 @@ void Errors_PrintStr(const char* name, const void* address, const char* str, con
 
 namespace {
 
-uint32_t addr32(const void* p) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+// The whole address, for dump lines (at least 8 hex digits, all of a 64-bit one).
+unsigned long long addrOf(const void* p) {
+    return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p));
 }
 
 // Appends one dump row of 16 positions starting at rowStart; bytes outside
-// [from, to) show as three blanks.
+// [from, to) show as three blanks, and " - " follows each byte whose address
+// is 3 modulo 4.
 void appendRow(char* out, size_t size, const unsigned char* rowStart, const unsigned char* from,
                const unsigned char* to) {
     size_t len = strlen(out);
@@ -349,7 +356,8 @@ void Errors_DumpMem(const char* name, const void* block, int size, const char* f
     const unsigned char* b = static_cast<const unsigned char*>(block);
     char row[256];
     if (size < 16) {
-        int len = snprintf(row, sizeof row, "%s(%08X)  %08X : ", name, addr32(b), addr32(b));
+        // One line; here the separator counts from the block start.
+        int len = snprintf(row, sizeof row, "%s(%08llX)  %08llX : ", name, addrOf(b), addrOf(b));
         for (int i = 0; i < size; i++)
             len +=
                 snprintf(row + len, sizeof row - len, "%02X%s", b[i], (i % 4 == 3) ? " - " : " ");
@@ -357,19 +365,11 @@ void Errors_DumpMem(const char* name, const void* block, int size, const char* f
         Errors_DebugPrintf("%s", row);
         return;
     }
-    Errors_DebugPrintf("%s(%08X) : size = %d(0x%X) : %s(%d)", name, addr32(b), size, size, file,
+    Errors_DebugPrintf("%s(%08llX) : size = %d(0x%X) : %s(%d)", name, addrOf(b), size, size, file,
                        line);
     for (int ofs = 0; ofs < size; ofs += 16) {
-        snprintf(row, sizeof row, "%s  %08X : ", name, addr32(b + ofs));
-        // Within a row the separator falls after every fourth byte from the block start.
-        size_t len = strlen(row);
-        for (int i = 0; i < 16; i++) {
-            if (ofs + i < size)
-                len += snprintf(row + len, sizeof row - len, "%02X%s", b[ofs + i],
-                                ((ofs + i) % 4 == 3) ? " - " : " ");
-            else
-                len += snprintf(row + len, sizeof row - len, "   ");
-        }
+        snprintf(row, sizeof row, "%s  %08llX : ", name, addrOf(b + ofs));
+        appendRow(row, sizeof row, b + ofs, b, b + size);
         Errors_DebugPrintf("%s", row);
     }
 }
@@ -381,17 +381,17 @@ void Errors_DumpAddr(const char* name, const void* address, int size, const char
         reinterpret_cast<const unsigned char*>(reinterpret_cast<uintptr_t>(from) & ~uintptr_t(15));
     char row[256];
     if (to <= rowStart + 16) {
-        snprintf(row, sizeof row, "%s(%08X)  %08X : ", name, addr32(from), addr32(rowStart));
+        snprintf(row, sizeof row, "%s(%08llX)  %08llX : ", name, addrOf(from), addrOf(rowStart));
         appendRow(row, sizeof row, rowStart, from, to);
         size_t len = strlen(row);
         snprintf(row + len, sizeof row - len, ": %s(%d)", file, line);
         Errors_DebugPrintf("%s", row);
         return;
     }
-    Errors_DebugPrintf("%s(%08X) : size = %d(0x%X) : %s(%d)", name, addr32(from), size, size, file,
-                       line);
+    Errors_DebugPrintf("%s(%08llX) : size = %d(0x%X) : %s(%d)", name, addrOf(from), size, size,
+                       file, line);
     for (; rowStart < to; rowStart += 16) {
-        snprintf(row, sizeof row, "%s  %08X : ", name, addr32(rowStart));
+        snprintf(row, sizeof row, "%s  %08llX : ", name, addrOf(rowStart));
         appendRow(row, sizeof row, rowStart, from, to);
         Errors_DebugPrintf("%s", row);
     }
@@ -404,12 +404,11 @@ void takeWatchCopy() {
     if (g_watchIsString) {
         // The first 256 bytes of the string, zero-filled after its NUL.
         const char* str = static_cast<const char*>(g_watchBlock);
-        size_t n = strnlen(str, sizeof g_watchCopy);
-        memset(g_watchCopy, 0, sizeof g_watchCopy);
+        size_t n = strnlen(str, kWatchStringBytes);
+        memset(g_watchCopy, 0, kWatchStringBytes);
         memcpy(g_watchCopy, str, n);
     } else {
-        int n = g_watchSize < 256 ? g_watchSize : 256;
-        memcpy(g_watchCopy, g_watchBlock, n);
+        memcpy(g_watchCopy, g_watchBlock, g_watchSize);
     }
 }
 
@@ -429,7 +428,7 @@ void Errors_WatchStart(const void* block, const char* name, bool isString, int s
     g_watchBlock = block;
     g_watchName = name ? name : "";
     g_watchIsString = isString;
-    g_watchSize = size > 256 ? 256 : size;
+    g_watchSize = size < 0 ? 0 : size > kWatchMax ? kWatchMax : size;
     if (!block) {
         Errors_DebugPrintf("first WATCH!★ : %s (adr = NULL, size = 0x%X) : %s(%d)", g_watchName,
                            size, file, line);
@@ -458,7 +457,7 @@ void Errors_WatchCheck(const char* place, int line) {
         const unsigned char* b = static_cast<const unsigned char*>(g_watchBlock);
         if (g_watchIsString) {
             if (strncmp(reinterpret_cast<const char*>(b),
-                        reinterpret_cast<const char*>(g_watchCopy), sizeof g_watchCopy) != 0) {
+                        reinterpret_cast<const char*>(g_watchCopy), kWatchStringBytes) != 0) {
                 changed = true;
                 Errors_DebugPrintf("WATCH!★ : adr = %p : %s : %s(%d)", g_watchBlock,
                                    reinterpret_cast<const char*>(b), place, line);
@@ -484,7 +483,8 @@ void Errors_WatchCheck(const char* place, int line) {
 void Errors_PrintInitChk(const void* record, uint32_t value) {
     uint32_t w[4];
     memcpy(w, record, sizeof w);
-    uint32_t a = addr32(record);
+    // The magics are 32-bit words: the address takes part by its low 32 bits.
+    uint32_t a = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(record));
     Errors_DebugPrintf("&__initchk = %p, var = %08X, now-magic = %08X, culc-magic = %08X", record,
                        w[3], a + 1 + value + w[1] * w[2], a + 1 + w[0] + w[1] * w[2]);
 }

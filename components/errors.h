@@ -81,6 +81,21 @@ extern Errors_CallbackFunc Errors_Callback;
 void Errors_Report(const char* file, int line, int code, const char* idName, const char* format,
                    ...) __attribute__((format(printf, 5, 6)));
 
+// Runs `statement` between a va_start and its va_end: when the statement
+// raises, ap is ended before the raise goes on, so a variadic function's
+// va_end is never skipped by an unwinding report. Expands in the variadic
+// function itself, as va_end must be called there.
+#define ERRORS_VA_RUN(ap, ...) \
+    do {                       \
+        try {                  \
+            __VA_ARGS__;       \
+        } catch (...) {        \
+            va_end(ap);        \
+            throw;             \
+        }                      \
+        va_end(ap);            \
+    } while (0)
+
 // Reports from the current place: ERRORS_REPORT(FileX_Err_CannotReadOpen, "...", path).
 #define ERRORS_REPORT(id, ...) \
     Errors_Report(__FILE_NAME__, __LINE__, (id).code, (id).name, __VA_ARGS__)
@@ -145,8 +160,12 @@ void Errors_PrintSize(const char* name, int value);
 void Errors_PrintInt(const char* name, const void* address, int value, const char* file, int line);
 void Errors_PrintStr(const char* name, const void* address, const char* str, const char* file,
                      int line);
+// Dumps print whole addresses (at least 8 hex digits); rows of 16 bytes put
+// " - " after each byte whose address is 3 modulo 4.
 void Errors_DumpMem(const char* name, const void* block, int size, const char* file, int line);
 void Errors_DumpAddr(const char* name, const void* address, int size, const char* file, int line);
+// Watches a whole block (up to 1 MiB; a string by its first 256 bytes):
+// WatchCheck shows each changed 32-byte step since the last check.
 void Errors_WatchStart(const void* block, const char* name, bool isString, int size,
                        const char* file, int line);
 void Errors_WatchCheck(const char* place, int line);

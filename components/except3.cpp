@@ -1,13 +1,14 @@
 #include "components/except3.h"
 
 #include "components/arrx.h"
+#include "components/bigstack.h"
 
 #include <cstring>
 
 const char* const Except3_Msgs[4] = {
     "キャッチできない例外が発生しました",
-    "catch か finally ブロック内か、ロングジャンプしない領域で例外を処理していないときに try "
-    "があってはなりません。\n以前のエラーメッセージが一部消える可能性があります。",
+    ("catch か finally ブロック内か、ロングジャンプしない領域で例外を処理していないときに try "
+     "があってはなりません。\n以前のエラーメッセージが一部消える可能性があります。"),
     "finally ブロック内で例外が発生しました。一部の後始末処理は行われません。",
     "try 用スタック領域がいっぱいになりました。",
 };
@@ -42,6 +43,27 @@ void propagate(Except3_Sys* sys, unsigned char removedNoJump) {
 
 Except3_Sys* Except3_GetSys() {
     return &g_sys;
+}
+
+Except3_Saved Except3_Save(const Except3_Sys* sys) {
+    const BigStack* stack = BigStack_Sys();
+    return {sys->msg,     sys->bExcept, sys->bAgain, sys->bCatch,
+            sys->bNoJump, sys->nTry,    stack->sp,   stack->block1};
+}
+
+void Except3_Restore(Except3_Sys* sys, const Except3_Saved& saved) {
+    sys->msg = saved.msg;
+    sys->bExcept = saved.bExcept;
+    sys->bAgain = saved.bAgain;
+    sys->bCatch = saved.bCatch;
+    sys->bNoJump = saved.bNoJump;
+    sys->nTry = saved.nTry;
+    // Marks pushed inside the try are dropped; a stack never set up has none.
+    BigStack* stack = BigStack_Sys();
+    if (stack->mem) {
+        stack->sp = saved.sp;
+        stack->block1 = saved.block1;
+    }
 }
 
 void Except3_Init(Except3_Sys* sys, Except3_Frame* frames, size_t size) {
@@ -135,7 +157,7 @@ void Except3_Dump(Except3_Sys* sys) {
 
 void Except3_Error(int code, const char* text, const char* file, int line) {
     if (++g_firstErrorCount >= 2) {
-        Errors_Printf(text, 0);
+        Errors_Printf("%s", text);  // a table text is shown as it is, never as a format
     } else {
         Errors_Msg* cur = Errors_GetMsg();
         ArrX_Able* pool = Errors_GetMsgPool();

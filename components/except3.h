@@ -81,34 +81,57 @@ void Except3_Dump(Except3_Sys* sys);
 // and 5283, raises every other report with Except3_Throw.
 int Except3_RaiseHook(int id, int code, const char* text);
 
+// The frame stack's state and the process-wide scratch stack's marks at the
+// start of a try: what the try puts back when a standard exception (not a
+// report: std::bad_alloc, a file-system error) passes through it.
+struct Except3_Saved {
+    Errors_Msg* msg;
+    unsigned char bExcept, bAgain, bCatch, bNoJump;
+    int32_t nTry;
+    unsigned char* sp;
+    unsigned char* block1;
+};
+Except3_Saved Except3_Save(const Except3_Sys* sys);
+void Except3_Restore(Except3_Sys* sys, const Except3_Saved& saved);
+
 // A try site: runs body; when a raise resumes this frame and it is not a
 // raise from its own catch block, runs catchBlock (which reads sys->msg and
 // handles it by falling out, or raises it again); always ends with
 // Except3_EndTry. Neither body nor catchBlock may return from the enclosing
-// function (they are lambdas: a return leaves only the lambda).
+// function (they are lambdas: a return leaves only the lambda). A standard
+// exception leaves the try with the frame count, the flags and the scratch
+// stack's marks as they were before it, and goes on.
 template <class Body, class Catch>
 void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catch&& catchBlock) {
     const int frame = sys->nTry;
-    bool resumed = false;
+    const Except3_Saved saved = Except3_Save(sys);
     try {
-        Except3_PushTry(sys, file, line);
-        body();
-    } catch (const Except3_Resume& r) {
-        if (r.frame != frame) throw;
-        resumed = true;
-    }
-    while (resumed) {
-        resumed = false;
-        if (Except3_IsCatch(sys)) {
-            try {
-                catchBlock();
-            } catch (const Except3_Resume& r) {
-                if (r.frame != frame) throw;
-                resumed = true;
+        bool resumed = false;
+        try {
+            Except3_PushTry(sys, file, line);
+            body();
+        } catch (const Except3_Resume& r) {
+            if (r.frame != frame) throw;
+            resumed = true;
+        }
+        while (resumed) {
+            resumed = false;
+            if (Except3_IsCatch(sys)) {
+                try {
+                    catchBlock();
+                } catch (const Except3_Resume& r) {
+                    if (r.frame != frame) throw;
+                    resumed = true;
+                }
             }
         }
+        Except3_EndTry(sys);
+    } catch (const Except3_Resume&) {
+        throw;
+    } catch (...) {
+        Except3_Restore(sys, saved);
+        throw;
     }
-    Except3_EndTry(sys);
 }
 
 // The usual try site on the process-wide stack, naming this source place:

@@ -349,7 +349,7 @@ void IniFile_WriteAttr(IniWriter* writer, const char* name, const char* format, 
     va_list ap;
     va_start(ap, format);
     va_list* pap = &ap;
-    withScratch([&](BigStack* stack) {
+    auto write = [&](BigStack* stack) {
         char* text = strpbrk(format, "st") ? scratch(stack, kQuoteSize) : nullptr;
         FILE* fp = writer->fp;
         fprintf(fp, "%s = ", name);
@@ -385,8 +385,8 @@ void IniFile_WriteAttr(IniWriter* writer, const char* name, const char* format, 
             }
         }
         fputc('\n', fp);
-    });
-    va_end(ap);
+    };
+    ERRORS_VA_RUN(ap, withScratch(write));
 }
 
 void IniFile_WriteLabel(IniWriter* writer, const char* text) {
@@ -559,8 +559,8 @@ long readAttr(IniReader* reader, StrX_Mem* pool, const char* name, const char* f
 long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    long pos = readAttr(reader, nullptr, name, format, &ap);
-    va_end(ap);
+    long pos;
+    ERRORS_VA_RUN(ap, pos = readAttr(reader, nullptr, name, format, &ap));
     return pos;
 }
 
@@ -628,8 +628,7 @@ long IniFile_ReadAnyAttr(IniReader* reader, char* nameOut, const char* format, .
     va_list ap;
     va_start(ap, format);
     Dests d{&ap, nullptr, 0};
-    storeValues(reader, text, format, &d, nullptr);
-    va_end(ap);
+    ERRORS_VA_RUN(ap, storeValues(reader, text, format, &d, nullptr));
     return pos;
 }
 
@@ -649,8 +648,7 @@ long IniFile_ReadAttrAt(IniReader* reader, long position, const char* format, ..
     va_list ap;
     va_start(ap, format);
     Dests d{&ap, nullptr, 0};
-    storeValues(reader, text, format, &d, nullptr);
-    va_end(ap);
+    ERRORS_VA_RUN(ap, storeValues(reader, text, format, &d, nullptr));
     return at;
 }
 
@@ -677,8 +675,8 @@ bool readOptional(IniReader* reader, StrX_Mem* pool, const char* name, const cha
 bool IniFile_ReadOptAttr(IniReader* reader, const char* name, const char* format, void* dest, ...) {
     va_list ap;
     va_start(ap, dest);
-    bool found = readOptional(reader, nullptr, name, format, dest, &ap);
-    va_end(ap);
+    bool found;
+    ERRORS_VA_RUN(ap, found = readOptional(reader, nullptr, name, format, dest, &ap));
     return found;
 }
 
@@ -688,8 +686,8 @@ long IniFile_ReadAttrPooled(IniReader* reader, StrX_Mem* pool, const char* name,
                             ...) {
     va_list ap;
     va_start(ap, format);
-    long pos = readAttr(reader, pool, name, format, &ap);
-    va_end(ap);
+    long pos;
+    ERRORS_VA_RUN(ap, pos = readAttr(reader, pool, name, format, &ap));
     return pos;
 }
 
@@ -713,8 +711,8 @@ bool IniFile_ReadOptAttrPooled(IniReader* reader, StrX_Mem* pool, const char* na
                                const char* format, void* dest, ...) {
     va_list ap;
     va_start(ap, dest);
-    bool found = readOptional(reader, pool, name, format, dest, &ap);
-    va_end(ap);
+    bool found;
+    ERRORS_VA_RUN(ap, found = readOptional(reader, pool, name, format, dest, &ap));
     return found;
 }
 
@@ -811,7 +809,7 @@ int IniFile_ReadRecordArray(IniReader* reader, StrX_Mem* pool, ArrX_Buf* array, 
     va_list ap;
     va_start(ap, recordSize);
     va_list* pap = &ap;
-    withScratch([&](BigStack* stack) {
+    auto read = [&](BigStack* stack) {
         int* offsets = reinterpret_cast<int*>(
             BigStack_Alloc(stack, static_cast<uint32_t>(letters * sizeof(int))));
         bool ok = recordSize >= 0;
@@ -828,8 +826,8 @@ int IniFile_ReadRecordArray(IniReader* reader, StrX_Mem* pool, ArrX_Buf* array, 
         done =
             readRecords(reader, pool, array, name, format, range, static_cast<size_t>(recordSize),
                         [&](int k) { return static_cast<size_t>(offsets[k]); });
-    });
-    va_end(ap);
+    };
+    ERRORS_VA_RUN(ap, withScratch(read));
     return done;
 }
 

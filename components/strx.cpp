@@ -329,6 +329,181 @@ char* StrX_HtmlEscape(const char* text, char* out, int size) {
     return out;
 }
 
+namespace {
+
+// The named character references a page's head may use: HTML's own, the
+// Latin-1 set, general punctuation, arrows, mathematical signs and the Greek
+// letters. Names compare exactly (HTML names are case-sensitive).
+struct NamedRef {
+    const char* name;
+    unsigned codePoint;
+};
+constexpr NamedRef kNamedRefs[] = {
+    {"quot", 0x22},     {"amp", 0x26},       {"apos", 0x27},     {"lt", 0x3C},
+    {"gt", 0x3E},       {"QUOT", 0x22},      {"AMP", 0x26},      {"LT", 0x3C},
+    {"GT", 0x3E},       {"OElig", 0x152},    {"oelig", 0x153},   {"Scaron", 0x160},
+    {"scaron", 0x161},  {"Yuml", 0x178},     {"fnof", 0x192},    {"circ", 0x2C6},
+    {"tilde", 0x2DC},   {"thetasym", 0x3D1}, {"upsih", 0x3D2},   {"piv", 0x3D6},
+    {"ensp", 0x2002},   {"emsp", 0x2003},    {"thinsp", 0x2009}, {"zwnj", 0x200C},
+    {"zwj", 0x200D},    {"lrm", 0x200E},     {"rlm", 0x200F},    {"ndash", 0x2013},
+    {"mdash", 0x2014},  {"lsquo", 0x2018},   {"rsquo", 0x2019},  {"sbquo", 0x201A},
+    {"ldquo", 0x201C},  {"rdquo", 0x201D},   {"bdquo", 0x201E},  {"dagger", 0x2020},
+    {"Dagger", 0x2021}, {"bull", 0x2022},    {"hellip", 0x2026}, {"permil", 0x2030},
+    {"prime", 0x2032},  {"Prime", 0x2033},   {"lsaquo", 0x2039}, {"rsaquo", 0x203A},
+    {"oline", 0x203E},  {"frasl", 0x2044},   {"euro", 0x20AC},   {"image", 0x2111},
+    {"weierp", 0x2118}, {"real", 0x211C},    {"trade", 0x2122},  {"alefsym", 0x2135},
+    {"larr", 0x2190},   {"uarr", 0x2191},    {"rarr", 0x2192},   {"darr", 0x2193},
+    {"harr", 0x2194},   {"crarr", 0x21B5},   {"lArr", 0x21D0},   {"uArr", 0x21D1},
+    {"rArr", 0x21D2},   {"dArr", 0x21D3},    {"hArr", 0x21D4},   {"forall", 0x2200},
+    {"part", 0x2202},   {"exist", 0x2203},   {"empty", 0x2205},  {"nabla", 0x2207},
+    {"isin", 0x2208},   {"notin", 0x2209},   {"ni", 0x220B},     {"prod", 0x220F},
+    {"sum", 0x2211},    {"minus", 0x2212},   {"lowast", 0x2217}, {"radic", 0x221A},
+    {"prop", 0x221D},   {"infin", 0x221E},   {"ang", 0x2220},    {"and", 0x2227},
+    {"or", 0x2228},     {"cap", 0x2229},     {"cup", 0x222A},    {"int", 0x222B},
+    {"there4", 0x2234}, {"sim", 0x223C},     {"cong", 0x2245},   {"asymp", 0x2248},
+    {"ne", 0x2260},     {"equiv", 0x2261},   {"le", 0x2264},     {"ge", 0x2265},
+    {"sub", 0x2282},    {"sup", 0x2283},     {"nsub", 0x2284},   {"sube", 0x2286},
+    {"supe", 0x2287},   {"oplus", 0x2295},   {"otimes", 0x2297}, {"perp", 0x22A5},
+    {"sdot", 0x22C5},   {"lceil", 0x2308},   {"rceil", 0x2309},  {"lfloor", 0x230A},
+    {"rfloor", 0x230B}, {"lang", 0x2329},    {"rang", 0x232A},   {"loz", 0x25CA},
+    {"spades", 0x2660}, {"clubs", 0x2663},   {"hearts", 0x2665}, {"diams", 0x2666},
+    {"sigmaf", 0x3C2},
+};
+// U+00A0 to U+00FF, in order.
+constexpr const char* kLatin1Refs[] = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
+    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
+    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
+    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
+    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
+    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
+    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
+    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
+    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
+};
+// U+0391 to U+03A9 and U+03B1 to U+03C9 (U+03A2 is unassigned; U+03C2 is sigmaf).
+constexpr const char* kGreekRefs[] = {
+    "Alpha", "Beta",   "Gamma",   "Delta", "Epsilon", "Zeta",    "Eta",   "Theta", "Iota",
+    "Kappa", "Lambda", "Mu",      "Nu",    "Xi",      "Omicron", "Pi",    "Rho",   nullptr,
+    "Sigma", "Tau",    "Upsilon", "Phi",   "Chi",     "Psi",     "Omega",
+};
+// What the references &#128; to &#159; stand for in pages (the Windows-1252
+// characters, as browsers read them); 0 where that code has none.
+constexpr unsigned short kC1Refs[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+bool nameIs(const char* name, size_t len, const char* known) {
+    return known && strlen(known) == len && memcmp(name, known, len) == 0;
+}
+
+// The code point a reference name stands for; 0 when the name is not known.
+unsigned namedRef(const char* name, size_t len) {
+    for (const NamedRef& r : kNamedRefs)
+        if (nameIs(name, len, r.name)) return r.codePoint;
+    for (size_t i = 0; i < sizeof kLatin1Refs / sizeof kLatin1Refs[0]; i++)
+        if (nameIs(name, len, kLatin1Refs[i])) return 0xA0 + static_cast<unsigned>(i);
+    for (size_t i = 0; i < sizeof kGreekRefs / sizeof kGreekRefs[0]; i++) {
+        if (nameIs(name, len, kGreekRefs[i])) return 0x391 + static_cast<unsigned>(i);
+        // The small letters, in the capitals' order: the same name begun in lower case.
+        if (kGreekRefs[i] && len > 1 && name[0] == kGreekRefs[i][0] + ('a' - 'A') &&
+            nameIs(name + 1, len - 1, kGreekRefs[i] + 1))
+            return 0x3B1 + static_cast<unsigned>(i);
+    }
+    return 0;
+}
+
+// Parses the reference that starts at p ('&'); on success returns its length
+// (through the ';') and its code point (0x110000 for a number beyond Unicode).
+size_t parseRef(const char* p, unsigned* codePoint) {
+    const char* q = p + 1;
+    if (*q == '#') {
+        q++;
+        const bool hex = *q == 'x' || *q == 'X';
+        if (hex) q++;
+        const char* digits = q;
+        unsigned value = 0;
+        for (;; q++) {
+            int d;
+            if (*q >= '0' && *q <= '9')
+                d = *q - '0';
+            else if (hex && *q >= 'a' && *q <= 'f')
+                d = *q - 'a' + 10;
+            else if (hex && *q >= 'A' && *q <= 'F')
+                d = *q - 'A' + 10;
+            else
+                break;
+            value = value * (hex ? 16 : 10) + static_cast<unsigned>(d);
+            if (value > 0x10FFFF) value = 0x110000;  // stays out of range, never wraps
+        }
+        if (q == digits || *q != ';') return 0;
+        *codePoint = value;
+        return static_cast<size_t>(q + 1 - p);
+    }
+    while ((*q >= 'a' && *q <= 'z') || (*q >= 'A' && *q <= 'Z') || (*q >= '0' && *q <= '9')) q++;
+    if (*q != ';') return 0;
+    *codePoint = namedRef(p + 1, static_cast<size_t>(q - p - 1));
+    return *codePoint ? static_cast<size_t>(q + 1 - p) : 0;
+}
+
+// Writes the Shift_JIS form of a referenced code point at out (at most 2
+// bytes); returns its length. Tab, LF and CR stay themselves; another control
+// character, a surrogate, a number beyond Unicode and a character CP932 has no
+// form for give the geta mark.
+size_t refToSjis(unsigned cp, char* out) {
+    if (cp >= 0x80 && cp <= 0x9F) cp = kC1Refs[cp - 0x80] ? kC1Refs[cp - 0x80] : 0xFFFD;
+    if (cp == '\t' || cp == '\n' || cp == '\r' || (cp >= 0x20 && cp < 0x7F)) {
+        *out = static_cast<char>(cp);
+        return 1;
+    }
+    char utf8[5] = {};
+    if (cp < 0x20 || cp == 0x7F || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+        cp = 0xFFFD;  // no Shift_JIS form: the converter gives the geta mark
+    }
+    if (cp < 0x800) {
+        utf8[0] = static_cast<char>(0xC0 | (cp >> 6));
+        utf8[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        utf8[0] = static_cast<char>(0xE0 | (cp >> 12));
+        utf8[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        utf8[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        utf8[0] = static_cast<char>(0xF0 | (cp >> 18));
+        utf8[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        utf8[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        utf8[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    char sjis[3];
+    const size_t n = CodePage_Utf8ToSjisGeta(utf8, sjis, sizeof sjis);
+    memcpy(out, sjis, n);
+    return n;
+}
+
+}  // namespace
+
+char* StrX_HtmlUnescape(char* text) {
+    char* w = text;
+    const char* r = text;
+    while (*r) {
+        unsigned cp = 0;
+        size_t len = *r == '&' ? parseRef(r, &cp) : 0;
+        if (len == 0) {
+            // '&' is never the trail byte of a double-byte character.
+            *w++ = *r++;
+            continue;
+        }
+        // A reference is at least 4 bytes and yields at most 2: never past r.
+        w += refToSjis(cp, w);
+        r += len;
+    }
+    *w = '\0';
+    return text;
+}
+
 // ---- Paths --------------------------------------------------------------
 
 namespace {
@@ -1027,10 +1202,144 @@ int StrX_CharsetCode(const char* name) {
     return StrX_Code_Ascii;
 }
 
-int StrX_DetectCodeUtf8(const char* text) {
-    bool multiByte = false;
-    if (CodePage_IsUtf8(text, &multiByte) && multiByte) return StrX_Code_Utf8;
-    return StrX_DetectCode(text);
+namespace {
+
+// How a text reads as Shift_JIS or as EUC-JP: whether every byte forms a
+// character of that encoding, how many half-width katakana the reading holds,
+// and how many of its characters are likely or unlikely in real Japanese text.
+// With cut, a character begun at the very end and cut off there does not
+// count against the text.
+//
+// Text in one encoding read as the other: EUC-JP kana (leads 0xA4, 0xA5) and
+// punctuation (0xA1) read as Shift_JIS become the half-width marks ｡｢｣､･,
+// which real text seldom holds; a half-width voiced mark ﾞ or ﾟ then follows a
+// character that cannot take it; and JIS rows that hold no characters show up
+// (Shift_JIS leads 0xEB and above, EUC-JP rows 9 to 15 and 85 to 94).
+struct Reading {
+    bool valid = true;
+    int halfKana = 0;
+    int likely = 0;    // EUC-JP: full-width kana; Shift_JIS: ﾞ or ﾟ after a kana that takes it
+    int unlikely = 0;  // characters real text seldom holds, or marks out of place
+};
+
+bool isSjisTrail(unsigned c) {
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+bool isEucByte(unsigned c) {
+    return c >= 0xA1 && c <= 0xFE;
+}
+// True when the half-width kana byte c can carry the voiced mark ﾞ (0xDE) or,
+// with semi, the semi-voiced mark ﾟ (0xDF).
+bool takesMark(unsigned c, bool semi) {
+    const bool ha = c >= 0xCA && c <= 0xCE;                          // ﾊ to ﾎ
+    return semi ? ha : ha || (c >= 0xB6 && c <= 0xC4) || c == 0xB3;  // ｶ to ﾄ, ｳ
+}
+
+void readSjis(const unsigned char* p, bool cut, Reading* r) {
+    unsigned prev = 0;
+    while (*p) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            p++;
+        } else if (c >= 0xA1 && c <= 0xDF) {
+            r->halfKana++;
+            if (c <= 0xA5) r->unlikely++;
+            if (c >= 0xDE) (takesMark(prev, c == 0xDF) ? r->likely : r->unlikely)++;
+            p++;
+        } else if (CodePage_IsLead(static_cast<unsigned char>(c))) {
+            if (!p[1]) {
+                if (!cut) r->valid = false;
+                return;
+            }
+            if (!isSjisTrail(p[1])) r->valid = false;
+            if (c >= 0xEB) r->unlikely++;
+            p += 2;
+        } else {
+            r->valid = false;  // 0x80, 0xA0, 0xFD..0xFF
+            p++;
+        }
+        prev = c;
+    }
+}
+
+void readEuc(const unsigned char* p, bool cut, Reading* r) {
+    while (*p) {
+        const unsigned c = *p;
+        // Bytes this character needs after its first, and what they may be.
+        int need;
+        bool kana = false;
+        if (c < 0x80) {
+            p++;
+            continue;
+        } else if (c == 0x8E) {
+            need = 1, kana = true;
+        } else if (c == 0x8F) {
+            need = 2;
+        } else if (isEucByte(c)) {
+            need = 1;
+        } else {
+            r->valid = false;  // 0x80..0x8D, 0x90..0xA0, 0xFF
+            p++;
+            continue;
+        }
+        int i = 1;
+        for (; i <= need && p[i]; i++) {
+            if (kana ? !(p[i] >= 0xA1 && p[i] <= 0xDF) : !isEucByte(p[i])) {
+                r->valid = false;
+                break;
+            }
+        }
+        if (i <= need && !p[i]) {
+            if (!cut) r->valid = false;
+            return;
+        }
+        if (i > need) {
+            if (kana) r->halfKana++;
+            if (c == 0xA4 || c == 0xA5) r->likely++;
+            if ((c >= 0xA9 && c <= 0xAF && c != 0xAD) || c >= 0xF5) r->unlikely++;
+        }
+        p += i <= need ? i : need + 1;
+    }
+}
+
+bool hasJisEscape(const char* text) {
+    for (const char* p = text; *p; p++)
+        if (p[0] == kEsc && ((p[1] == '$' && (p[2] == '@' || p[2] == 'B')) ||
+                             (p[1] == '(' && (p[2] == 'I' || p[2] == 'J'))))
+            return true;
+    return false;
+}
+
+bool hasHighByte(const char* text) {
+    for (const char* p = text; *p; p++)
+        if (byteAt(p) >= 0x80) return true;
+    return false;
+}
+
+}  // namespace
+
+int StrX_DetectPageCode(const char* title, bool titleCut, const char* keywords, bool keywordsCut) {
+    if (hasJisEscape(title) || hasJisEscape(keywords)) return StrX_Code_Jis;
+    if (!hasHighByte(title) && !hasHighByte(keywords)) return StrX_Code_Ascii;
+    bool multiTitle = false, multiKeywords = false;
+    if (CodePage_IsUtf8(title, &multiTitle, titleCut) &&
+        CodePage_IsUtf8(keywords, &multiKeywords, keywordsCut) && (multiTitle || multiKeywords))
+        return StrX_Code_Utf8;
+    Reading sjis, euc;
+    readSjis(reinterpret_cast<const unsigned char*>(title), titleCut, &sjis);
+    readSjis(reinterpret_cast<const unsigned char*>(keywords), keywordsCut, &sjis);
+    readEuc(reinterpret_cast<const unsigned char*>(title), titleCut, &euc);
+    readEuc(reinterpret_cast<const unsigned char*>(keywords), keywordsCut, &euc);
+    if (euc.valid && !sjis.valid) return StrX_Code_Euc;
+    if (sjis.valid && !euc.valid) return StrX_Code_Sjis;
+    if (!euc.valid) return StrX_Code_Sjis;  // neither: the bytes stay as they are
+    // Both readings hold. The signs of either encoding first; without them,
+    // real Japanese text seldom runs in half-width katakana, while EUC-JP kana
+    // and kanji read as Shift_JIS turn into runs of them. When nothing tells,
+    // the bytes stay as they are.
+    const int forEuc = euc.likely + sjis.unlikely, forSjis = sjis.likely + euc.unlikely;
+    if (forEuc != forSjis) return forEuc > forSjis ? StrX_Code_Euc : StrX_Code_Sjis;
+    return euc.halfKana < sjis.halfKana ? StrX_Code_Euc : StrX_Code_Sjis;
 }
 
 char* StrX_ToSjisFrom(char* out, int size, const char* text, int code) {
@@ -1482,8 +1791,9 @@ const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 // raised before any mark is set, so a raise leaves the stack as it was.
 char* scratchTake(uint32_t n) {
     BigStack* s = BigStack_Sys();
-    uint32_t need = 4 + ((n + 3) & ~3u);
-    if (s->size - static_cast<uint32_t>(s->sp - s->mem) < need) BigStack_Alloc(s, need);
+    uint64_t need = BigStack_MarkSize + BigStack_Rounded(n);
+    if (s->size - static_cast<uint32_t>(s->sp - s->mem) < need)
+        BigStack_Alloc(s, static_cast<uint32_t>(need > UINT32_MAX ? UINT32_MAX : need));
     BigStack_Push(s);
     return static_cast<char*>(BigStack_Alloc(s, n));
 }

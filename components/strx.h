@@ -194,6 +194,17 @@ int StrX_Hash(const char* text, int n);
 // in front of the NUL, so out is never split inside an entity or a character.
 // size <= 0 writes nothing. Returns out.
 char* StrX_HtmlEscape(const char* text, char* out, int size);
+// Decodes the character references of Shift_JIS text in place: the named
+// ones of HTML (amp, lt, gt, quot, apos, nbsp, the Latin-1 set, punctuation,
+// arrows, mathematical signs, Greek letters), &#NNNN; and &#xHHHH;. Each
+// becomes its Shift_JIS form; the no-break and typographic spaces a blank,
+// the en dash a hyphen, invisible format characters nothing; a character
+// with no Shift_JIS form, a control character other than TAB, LF and CR, and
+// a number beyond Unicode the geta mark 〓 (&#128; to &#159; are read as the
+// Windows-1252 characters, as browsers read them). A reference without its
+// ';', or with a name not known, stays as written. Never lengthens the text.
+// Returns text.
+char* StrX_HtmlUnescape(char* text);
 
 // ---- Paths --------------------------------------------------------------
 
@@ -292,9 +303,19 @@ char* StrX_TrimBrokenChar(char* text);
 // ISO-2022-JP, csiso2022jp -> 1; UTF-8, utf8 -> 4; any other name (or none)
 // -> 0, meaning "not known: detect".
 int StrX_CharsetCode(const char* name);
-// Returns StrX_Code_Utf8 when text is valid UTF-8 holding a character beyond
-// ASCII, otherwise StrX_DetectCode(text).
-int StrX_DetectCodeUtf8(const char* text);
+// Returns the encoding of a page's head texts (title and keywords, as the
+// page has them) decided from all their bytes together: an ISO-2022-JP escape
+// (ESC $ @, ESC $ B, ESC ( I, ESC ( J) in either gives 1; else no byte of 0x80
+// or above gives 0; else both valid UTF-8, one of them with a character beyond
+// ASCII, gives 4; else the one of Shift_JIS (2) and EUC-JP (3) whose every
+// byte forms a character. When neither does, Shift_JIS. When both do, the
+// signs of either encoding decide (EUC-JP: full-width kana in its reading,
+// the half-width marks ｡｢｣､･ or a misplaced ﾞ/ﾟ in the Shift_JIS reading;
+// either: characters of rows that hold none), then EUC-JP if its reading
+// holds fewer half-width katakana, else Shift_JIS. A text marked cut (filled
+// to a byte limit) may end inside a character without counting against an
+// encoding.
+int StrX_DetectPageCode(const char* title, bool titleCut, const char* keywords, bool keywordsCut);
 // Converts text in the given encoding (StrX_Code_*) to Shift_JIS into
 // out[0, size), cut at whole characters to size - 1 bytes: JIS and EUC by
 // StrX_JisToSjis / StrX_EucToSjis, UTF-8 with every character that has no

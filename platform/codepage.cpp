@@ -155,19 +155,35 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size) {
 namespace {
 
 // Characters whose usual Unicode form CP932 maps from a neighbouring code
-// point instead (the JIS forms of these marks).
+// point instead (the JIS forms of these marks), and characters a page uses for
+// layout that a stored one-line text takes as their plain form: the no-break
+// and typographic spaces as a blank, the en dash as a hyphen, invisible format
+// characters as nothing.
 struct Alias {
     unsigned codePoint;
+    unsigned char len;  // 0: dropped
     unsigned char sjis[2];
 };
 constexpr Alias kAliases[] = {
-    {0x301C, {0x81, 0x60}},  // WAVE DASH -> ～
-    {0x2016, {0x81, 0x61}},  // DOUBLE VERTICAL LINE -> ∥
-    {0x2212, {0x81, 0x7C}},  // MINUS SIGN -> －
-    {0x2014, {0x81, 0x5C}},  // EM DASH -> ―
-    {0x00A2, {0x81, 0x91}},  // CENT SIGN -> ￠
-    {0x00A3, {0x81, 0x92}},  // POUND SIGN -> ￡
-    {0x00AC, {0x81, 0xCA}},  // NOT SIGN -> ￢
+    {0x301C, 2, {0x81, 0x60}},  // WAVE DASH -> ～
+    {0x2016, 2, {0x81, 0x61}},  // DOUBLE VERTICAL LINE -> ∥
+    {0x2212, 2, {0x81, 0x7C}},  // MINUS SIGN -> －
+    {0x2014, 2, {0x81, 0x5C}},  // EM DASH -> ―
+    {0x00A2, 2, {0x81, 0x91}},  // CENT SIGN -> ￠
+    {0x00A3, 2, {0x81, 0x92}},  // POUND SIGN -> ￡
+    {0x00AC, 2, {0x81, 0xCA}},  // NOT SIGN -> ￢
+    {0x00A0, 1, {0x20, 0}},     // NO-BREAK SPACE -> blank
+    {0x2002, 1, {0x20, 0}},     // EN SPACE -> blank
+    {0x2003, 1, {0x20, 0}},     // EM SPACE -> blank
+    {0x2009, 1, {0x20, 0}},     // THIN SPACE -> blank
+    {0x2013, 1, {0x2D, 0}},     // EN DASH -> hyphen
+    {0x00AD, 0, {0, 0}},        // SOFT HYPHEN
+    {0x200B, 0, {0, 0}},        // ZERO WIDTH SPACE
+    {0x200C, 0, {0, 0}},        // ZERO WIDTH NON-JOINER
+    {0x200D, 0, {0, 0}},        // ZERO WIDTH JOINER
+    {0x200E, 0, {0, 0}},        // LEFT-TO-RIGHT MARK
+    {0x200F, 0, {0, 0}},        // RIGHT-TO-LEFT MARK
+    {0xFEFF, 0, {0, 0}},        // ZERO WIDTH NO-BREAK SPACE (a byte-order mark inside text)
 };
 constexpr unsigned char kGeta[2] = {0x81, 0xAC};
 
@@ -204,13 +220,14 @@ iconv_t g_getaCd = (iconv_t)-1;
 
 }  // namespace
 
-bool CodePage_IsUtf8(const char* text, bool* multiByte) {
+bool CodePage_IsUtf8(const char* text, bool* multiByte, bool cutEnd) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t left = strlen(text);
     bool multi = false;
     while (left > 0) {
         unsigned cp;
         int n = utf8Sequence(p, left, &cp);
+        if (n < 0 && cutEnd) break;  // a valid beginning cut off by the end
         if (n <= 0) {
             if (multiByte) *multiByte = multi;
             return false;
@@ -243,9 +260,10 @@ size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size) {
         } else if (len == 1) {
             conv[0] = static_cast<char>(cp), convLen = 1;
         } else {
+            bool aliased = false;
             for (const Alias& a : kAliases)
-                if (a.codePoint == cp) memcpy(conv, a.sjis, 2), convLen = 2;
-            if (convLen == 0 && g_getaCd != (iconv_t)-1) {
+                if (a.codePoint == cp) memcpy(conv, a.sjis, a.len), convLen = a.len, aliased = true;
+            if (!aliased && g_getaCd != (iconv_t)-1) {
                 char* src = const_cast<char*>(reinterpret_cast<const char*>(p));
                 size_t srcLeft = static_cast<size_t>(len);
                 char* dst = conv;
@@ -254,7 +272,7 @@ size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size) {
                     convLen = sizeof conv - dstLeft;
                 iconv(g_getaCd, nullptr, nullptr, nullptr, nullptr);
             }
-            if (convLen == 0) memcpy(conv, kGeta, 2), convLen = 2;
+            if (!aliased && convLen == 0) memcpy(conv, kGeta, 2), convLen = 2;
         }
         if (n + convLen > room) break;
         memcpy(out + n, conv, convLen);

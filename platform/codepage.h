@@ -48,13 +48,15 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size);
 // the geta mark "〓" (0x81 0xAC), so the rest of the text stays usable; a
 // sequence cut off by the end of the text is dropped. Characters that CP932
 // has under a neighbouring code point (WAVE DASH U+301C as ～, and the like)
-// are taken as that character. Writes whole characters only, at most size - 1
-// bytes, and a NUL (nothing when size is 0). Returns the bytes written.
-// Takes no heap memory once the
-// converter has been opened (on the first call, kept for the process).
+// are taken as that character; the no-break and typographic spaces become a
+// blank, the en dash a hyphen, and invisible format characters (soft hyphen,
+// zero-width characters, direction marks, U+FEFF) are dropped. Writes whole characters only, at
+// most size - 1 bytes, and a NUL (nothing when size is 0). Returns the bytes written. Takes no heap
+// memory once the converter has been opened (on the first call, kept for the process).
 size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size);
 
 // True when text is valid UTF-8 (no overlong forms, no surrogates, nothing
 // above U+10FFFF); *multiByte (when given) tells whether it holds a character
-// beyond ASCII.
-bool CodePage_IsUtf8(const char* text, bool* multiByte = nullptr);
+// beyond ASCII. With cutEnd, a valid beginning of a character cut off by the
+// end of the text (what a byte-wise cut leaves) does not count against it.
+bool CodePage_IsUtf8(const char* text, bool* multiByte = nullptr, bool cutEnd = false);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and the machine lacks.
+# With the argument "fuzz": what the fuzz targets need (clang and its libFuzzer);
+# with "bench" or "peers": what make bench or make bench-peers needs.
 set -euo pipefail
-# An argument adds a group: "bench" (make bench), "peers" (make bench-peers).
 packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev)
 case "${1:-}" in
+    fuzz) packages+=(clang libclang-rt-dev) ;;
     bench) packages=(hyperfine python3 time) ;;
     peers) packages=(hyperfine python3 time bc namazu2 namazu2-index-tools recollcmd xapian-omega
                      locales) ;;

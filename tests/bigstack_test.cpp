@@ -1,7 +1,7 @@
 #include "components/bigstack.h"
 
-#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -9,23 +9,34 @@
 
 using BigStackTest = LibraryTest;
 
-TEST_F(BigStackTest, AllocRoundsUpToFourBytes) {
+TEST_F(BigStackTest, BuffersAndMarksAreRoundedAndAlignedToEightBytes) {
     struct {
         uint32_t n, advance;
-    } cases[] = {{0, 0}, {1, 4}, {4, 4}, {5, 8}};
-    alignas(4) static unsigned char block[128];
+    } cases[] = {{0, 0}, {1, 8}, {4, 8}, {8, 8}, {9, 16}};
+    alignas(8) static unsigned char block[130];
+    // Set up one byte past an aligned address: the stack starts at the next one.
     for (const auto& c : cases) {
         BigStack s{};
-        BigStack_Init(&s, block, sizeof block);
+        BigStack_Init(&s, block + 1, 129);
+        EXPECT_EQ(block + 8, s.mem) << c.n;
+        EXPECT_EQ(122u, s.size) << c.n;
         BigStack_Alloc(&s, 3);
-        EXPECT_EQ(block + 4, BigStack_Alloc(&s, c.n)) << c.n;
-        EXPECT_EQ(block + 4 + c.advance, s.sp) << c.n;
-        EXPECT_EQ(4 + c.advance, s.max) << c.n;
+        BigStack_Push(&s);
+        unsigned char* p = static_cast<unsigned char*>(BigStack_Alloc(&s, c.n));
+        EXPECT_EQ(block + 24, p) << c.n;
+        EXPECT_EQ(block + 24 + c.advance, s.sp) << c.n;
+        EXPECT_EQ(16 + c.advance, s.max) << c.n;
+        // Pointers and times may live in a buffer.
+        auto* t = static_cast<time_t*>(BigStack_Alloc(&s, sizeof(time_t)));
+        *t = 1;
+        auto* ptr = static_cast<void**>(BigStack_Alloc(&s, sizeof(void*)));
+        *ptr = t;
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(ptr) % alignof(void*)) << c.n;
     }
 }
 
 TEST_F(BigStackTest, PushAllocPopRestoresNestedMarksAndPrints) {
-    alignas(4) static unsigned char block[256];
+    alignas(8) static unsigned char block[256];
     BigStack s{};
     BigStack_Init(&s, block, sizeof block);
     BigStack_Push(&s);
@@ -33,12 +44,12 @@ TEST_F(BigStackTest, PushAllocPopRestoresNestedMarksAndPrints) {
     memset(a, 'A', 10);
     unsigned char* outer = s.sp;
     BigStack_Push(&s);
-    EXPECT_EQ(outer + 4, BigStack_Alloc(&s, 100));
-    memset(outer + 4, 'B', 100);
+    EXPECT_EQ(outer + 8, BigStack_Alloc(&s, 100));
+    memset(outer + 8, 'B', 100);
     BigStack_Print(&s);
     EXPECT_EQ((std::vector<std::string>{"BigStack: mem=" + PtrText(block) + ", size=0x100, sp=" +
-                                            PtrText(outer + 104) + ", block1=" + PtrText(outer),
-                                        "BigStack: max=0x78"}),
+                                            PtrText(outer + 112) + ", block1=" + PtrText(outer),
+                                        "BigStack: max=0x88"}),
               BoxTexts(boxes_, Sjis(u8"デバッグ表示").c_str()));
     BigStack_Pop(&s);
     EXPECT_EQ(outer, s.sp);
@@ -47,67 +58,58 @@ TEST_F(BigStackTest, PushAllocPopRestoresNestedMarksAndPrints) {
     BigStack_Pop(&s);
     EXPECT_EQ(block, s.sp);
     EXPECT_EQ(nullptr, s.block1);
-    EXPECT_GE(s.max, static_cast<uint32_t>(outer - block) + 104);  // a pop keeps the high mark
+    EXPECT_EQ(0x88u, s.max);  // a pop keeps the high mark
 }
 
 TEST_F(BigStackTest, ProcessStackTakesExactlyItsBlock) {
     BigStack* s = BigStack_Sys();
     BigStack_Push(s);
-    EXPECT_EQ(s->mem + 4, BigStack_Alloc(s, 65532));
+    EXPECT_EQ(s->mem + 8, BigStack_Alloc(s, 65528));
     EXPECT_EQ(281, CaughtCode([&] { BigStack_Alloc(s, 1); }));
-    EXPECT_NE(std::string::npos, LastText().find(Sjis(u8"BigStack 不足です (usable=0, request=4)")))
+    EXPECT_NE(std::string::npos, LastText().find(Sjis(u8"BigStack 不足です (usable=0, request=8)")))
         << Utf8(LastText());
     EXPECT_EQ(s->mem + 65536, s->sp);
     BigStack_Pop(s);
 }
 
-TEST_F(BigStackTest, FullStackRaisesAndChangesNothing) {
+TEST_F(BigStackTest, FullStackRaisesOrWithoutHookReturnsAndChangesNothing) {
     struct {
         uint32_t size, used;
         bool push;
         uint32_t request;
         const char* report;
     } cases[] = {
-        {30, 16, false, 0xFFFFFFFEu, "(usable=14, request=2147483647)"},  // must not wrap
-        {8, 8, true, 0, "(usable=0, request=4)"},  // a push must not write past the block
-        {6, 4, true, 0, "(usable=2, request=4)"},
+        {32, 16, false, 0xFFFFFFFEu, "(usable=16, request=2147483647)"},  // must not wrap
+        {8, 8, true, 0, "(usable=0, request=8)"},  // a push must not write past the block
+        {12, 8, true, 0, "(usable=4, request=8)"},
+        {32, 24, false, 9, "(usable=8, request=16)"},
     };
-    alignas(4) static unsigned char block[40];
-    memset(block, 0xEE, sizeof block);
-    for (const auto& c : cases) {
-        BigStack s{};
-        BigStack_Init(&s, block, c.size);
-        BigStack_Alloc(&s, c.used);
-        EXPECT_EQ(281, CaughtCode([&] {
-                      if (c.push)
-                          BigStack_Push(&s);
-                      else
-                          BigStack_Alloc(&s, c.request);
-                  }))
-            << c.report;
-        EXPECT_NE(std::string::npos, LastText().find(c.report)) << Utf8(LastText());
-        EXPECT_EQ(block + c.used, s.sp) << c.report;
-        for (uint32_t i = c.size; i < c.size + 8; i++) EXPECT_EQ(0xEE, block[i]) << c.report;
-    }
-}
-
-TEST_F(BigStackTest, FullStackWithoutHookEndsTheProgram) {
-    // With no hook the report returns; no memory past the block is handed out.
-    for (bool push : {false, true}) {
-        EXPECT_EXIT(
-            {
-                SetUpLibraryForDeath();
-                Errors_Callback = nullptr;
-                BigStack* s = BigStack_Sys();
-                BigStack_Alloc(s, 65536);
-                if (push)
-                    BigStack_Push(s);
-                else
-                    BigStack_Alloc(s, 1);
-                fprintf(stderr, "not reached\n");
-            },
-            testing::ExitedWithCode(14),
-            "^BOX\\[.*\\] EXIT from bigstack.cpp\\([0-9]+\\)\nBOXES=1\n$")
-            << (push ? "push" : "alloc");
+    alignas(8) static unsigned char block[48];
+    for (bool hook : {true, false}) {
+        for (const auto& c : cases) {
+            memset(block, 0xEE, sizeof block);
+            Errors_Callback = hook ? Except3_RaiseHook : nullptr;
+            BigStack s{};
+            BigStack_Init(&s, block, c.size);
+            BigStack_Alloc(&s, c.used);
+            void* got = &s;
+            EXPECT_EQ(hook ? 281 : 0, CaughtCode([&] {
+                          if (c.push)
+                              BigStack_Push(&s);
+                          else
+                              got = BigStack_Alloc(&s, c.request);
+                      }))
+                << c.report;
+            // Without a hook the report returns: no memory, no mark.
+            EXPECT_EQ(281, Errors_GetMsg()->code) << c.report;
+            if (!hook && !c.push) {
+                EXPECT_EQ(nullptr, got) << c.report;
+            }
+            EXPECT_NE(std::string::npos, LastText().find(c.report)) << Utf8(LastText());
+            EXPECT_TRUE(block + c.used == s.sp && s.block1 == nullptr) << c.report << hook;
+            for (uint32_t i = c.size; i < c.size + 8; i++) EXPECT_EQ(0xEE, block[i]) << c.report;
+            BigStack_Pop(&s);  // no mark: nothing happens
+            EXPECT_EQ(block + c.used, s.sp) << c.report;
+        }
     }
 }

@@ -36,6 +36,52 @@ TEST(CodePageTest, Utf8ToSjisGetaMarksWhatHasNoFormAndCutsWhole) {
     }
 }
 
+TEST(CodePageTest, ConvertersMarkEachUnconvertibleUnitWithAQuestionMark) {
+    // Rows: Shift_JIS in, UTF-8 out.
+    const std::pair<std::string, std::string> toUtf8[] = {
+        {"a\x80"
+         "b",
+         "a?b"},
+        {"\x95\x5C\xFD", U8(u8"表?")},
+        {"x\x82", "x?"},  // a lead byte without its trail byte
+    };
+    for (const auto& [sjis, utf8] : toUtf8) {
+        bool exact = true;
+        EXPECT_EQ(utf8, CodePage_SjisToUtf8(sjis, &exact)) << sjis;
+        EXPECT_FALSE(exact) << sjis;
+    }
+    bool exact = true;
+    EXPECT_EQ("a?" + Sjis(u8"京"), CodePage_Utf8ToSjis("a\xF0\x9F\x98\x80" + U8(u8"京"), &exact));
+    EXPECT_FALSE(exact);
+}
+
+TEST(CodePageTest, CharCutNeverEndsInsideACharacter) {
+    // Rows: text, the most bytes, the bytes kept.
+    const std::tuple<std::string, size_t, size_t> cases[] = {
+        {"a\x95\x5C"
+         "b",
+         2, 1},
+        {"a\x95\x5C"
+         "b",
+         3, 3},
+        {"\x95\x5C", 1, 0},
+        {"abc", 2, 2},
+        {"ab", 2, 2},
+        {"a\x95", 1, 1},
+        {"\x95\x5C\x95\x5C", 3, 2},
+        {"", 0, 0},
+        {"ab", 0, 0},
+    };
+    for (const auto& [text, most, kept] : cases) {
+        EXPECT_EQ(kept, CodePage_CharCut(text, most)) << text << " " << most;
+        char buf[8];
+        memset(buf, 0x5A, sizeof buf);
+        EXPECT_EQ(kept, CodePage_CopyCut(buf, most + 1, text)) << text << " " << most;
+        EXPECT_EQ(text.substr(0, kept), std::string(buf)) << text << " " << most;
+        EXPECT_EQ(0x5A, buf[most + 1]) << text << " " << most;
+    }
+}
+
 TEST(CodePageTest, LeadBytesAtTheirEdges) {
     for (int b : {0x00, 0x5C, 0x7F, 0x80, 0xA0, 0xA1, 0xDF, 0xFD, 0xFF})
         EXPECT_FALSE(CodePage_IsLead(static_cast<unsigned char>(b))) << b;

@@ -488,12 +488,12 @@ TEST_F(CreKeyTest, EncodingRules) {
         // A declared Shift_JIS wins over bytes that are valid UTF-8.
         {httpEquiv + "Shift_JIS\">" + Title(kana) + Kw(kana), kana + ", " + kana},
         {"<meta charset=x-sjis>" + Title(kana), kana + ", "},
+        {"<meta charset=x-sjis><meta charset=utf-8>" + Title(kana), kana + ", "},
         {"<meta charset=SHIFT-JIS>" + Title(kana), kana + ", "},
         {Title(kana), geta + ", "},
-        // A wrong declaration wins for what follows it; a title before it is
-        // decided by its own bytes.
+        // A declaration, even a wrong one, holds for the whole page; the first one counts.
         {"<meta charset=euc-jp>" + Title(utf8), std::string(asEuc) + ", "},
-        {Title(utf8) + "<meta charset=EUC-JP>" + Kw(utf8), Sjis(u8"京都") + ", " + asEuc},
+        {Title(utf8) + "<meta charset=EUC-JP>" + Kw(utf8), std::string(asEuc) + ", " + asEuc},
         // One geta mark per character outside CP932 (〜 is CP932's ～).
         {"<meta charset=utf-8>" + Title(emoji) + Kw(sushi),
          Sjis(u8"旅") + geta + Sjis(u8"と") + geta + Sjis(u8"野家～, 京都; ") + geta},
@@ -503,6 +503,54 @@ TEST_F(CreKeyTest, EncodingRules) {
         {httpEquiv + "ISO-2022-JP\">" + Title("\x1b$B2;3Z$NIt20\x1b(B") + Kw(music + "; " + piano),
          Sjis(u8"音楽の部屋") + ", " + Sjis(u8"音楽; ピアノ")}};
     for (const auto& [page, entry] : cases) EXPECT_EQ(entry, Entry(page)) << Utf8(entry);
+}
+
+// Pages without a declaration, as most hand-made pages of the Shift_JIS years
+// are: one encoding for the whole page from all its head text, references
+// decoded, and each page found by a word of what it stores.
+TEST_F(CreKeyTest, EachPageIsStoredWholeInItsOwnEncodingAndFound) {
+    const std::string kyoto = Sjis(u8"京都"), geta = Sjis(u8"〓");
+    const std::string eucNihongo = "\xc6\xfc\xcb\xdc\xb8\xec\xa4\xce\xa5\xda\xa1\xbc\xa5\xb8";
+    const std::string eucPage = "\xA4\xCE\xA5\xDA\xA1\xBC\xA5\xB8";  // のページ, or ､ﾎ･ﾚ｡ｼ･ｸ
+    std::string longUtf8 = "a", storedLong = "a";
+    for (int i = 0; i < 40; i++) longUtf8 += U8(u8"京都の旅");
+    for (int i = 0; i < 33; i++) storedLong += Sjis(u8"京都の旅");  // 397 of 399 bytes kept whole
+    struct Case {
+        std::string page, entry, word;
+    };
+    const Case cases[] = {
+        // Shift_JIS that begins with a level-2 kanji or half-width kana.
+        {Title("Cafe") + Kw(Sjis(u8"珈琲; ケーキ")), "Cafe, " + Sjis(u8"珈琲; ケーキ"),
+         Sjis(u8"珈琲")},
+        {Title(Sjis(u8"饂飩の店")) + Kw(Sjis(u8"うどん; 麺")),
+         Sjis(u8"饂飩の店") + ", " + Sjis(u8"うどん; 麺"), Sjis(u8"うどん")},
+        {Title(Sjis(u8"ﾃｽﾄ page")) + Kw(Sjis(u8"ｶﾚｰ; ﾗｲｽ")),
+         Sjis(u8"ﾃｽﾄ page") + ", " + Sjis(u8"ｶﾚｰ; ﾗｲｽ"), Sjis(u8"ｶﾚｰ")},
+        {Title(Sjis(u8"日本語のページ")) + Kw(Sjis(u8"日本; 言語")),
+         Sjis(u8"日本語のページ") + ", " + Sjis(u8"日本; 言語"), Sjis(u8"言語")},
+        // A UTF-8 title cut by its record inside a character.
+        {Title(longUtf8) + Kw(U8(u8"京都")), storedLong + ", " + kyoto, kyoto},
+        // EUC-JP, also where its bytes read as Shift_JIS half-width kana, and ISO-2022-JP.
+        {Title(eucNihongo) + Kw("\xb5\xfe\xc5\xd4"), Sjis(u8"日本語のページ") + ", " + kyoto,
+         kyoto},
+        {Title(eucPage), Sjis(u8"のページ") + ", ", Sjis(u8"ページ")},
+        {Title("\x1b$BF|K\\8l\x1b(B") + Kw("\x1b$B5~ET\x1b(B"), Sjis(u8"日本語, 京都"), kyoto},
+        // A declaration wins over the bytes, wherever it stands in the head;
+        // so does a byte-order mark (here over keywords that are not UTF-8).
+        {"<meta charset=shift_jis>" + Title(eucPage), eucPage + ", ", "\xCE\xA5"},
+        {Title(eucPage) + "<meta charset=Shift_JIS>", eucPage + ", ", "\xCE\xA5"},
+        {"\xEF\xBB\xBF" + Title(U8(u8"京都")) + Kw("\x95\x5C"), kyoto + ", " + geta + "\\", kyoto},
+        // References in title and keywords: named, decimal, hexadecimal, a
+        // no-break space (also as a UTF-8 character), unknown and unterminated.
+        {Title("Tom &amp; Jerry &ndash; &#20140;&#x90FD;&nbsp;&copy; &bogus; &amp") +
+             Kw("R&amp;D; lab; &lt;b&gt;"),
+         "Tom & Jerry - " + kyoto + " " + geta + " &bogus; &amp, R&D; lab; <b>", "R&D"},
+        {Title(U8(u8"京都\u00a0旅")) + Kw("&#x4EAC;"), Sjis(u8"京都 旅, 京"), Sjis(u8"都 旅")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.entry, Entry(c.page)) << Utf8(c.entry);
+        EXPECT_EQ(1u, Search(Db(), c.word).size()) << Utf8(c.word) << " in " << Utf8(c.entry);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+#include <tuple>
+#include <functional>
 
 #include "components/arrx.h"
 #include "support/testsupport.h"
@@ -217,6 +220,36 @@ TEST_F(ErrorsTest, LogPrintfAppendsKeptTextThenTextAndNeverOverruns) {
     EXPECT_LT(strlen(Errors_LogBuf()), 1911u);
 }
 
+TEST_F(ErrorsTest, LogBufferTakesTextsOnlyBelowItsThreshold) {
+    InTempDir in;
+    // Rows: bytes in the log buffer before, whether the next text is added.
+    for (const auto& [before, added] : {std::pair{886, true}, {887, false}}) {
+        Errors_InitDebugBuf();
+        Errors_LogPrintf("%s", std::string(before, 'a').c_str());
+        ASSERT_EQ(static_cast<size_t>(before), strlen(Errors_LogBuf()));
+        Errors_LogPrintf("b");
+        EXPECT_EQ(before + (added ? 1u : 0u), strlen(Errors_LogBuf())) << before;
+    }
+}
+
+TEST_F(ErrorsTest, ExitClearsThePendingExceptionBeforeItsBox) {
+    struct Probe : MsgBox_Backend {
+        int Show(const char*, const char* text, int, int) override {
+            fprintf(stderr, "bExcept=%d %s\n", Except3_GetSys()->bExcept, text);
+            return MsgBox_IDOK;
+        }
+    };
+    EXPECT_EXIT(
+        {
+            SetUpLibraryForDeath();
+            static Probe probe;
+            MsgBox_SetBackend(&probe);
+            Except3_GetSys()->bExcept = 1;
+            Errors_Exit("a.cpp", 3);
+        },
+        testing::ExitedWithCode(14), "bExcept=0 EXIT from a.cpp\\(3\\)\n");
+}
+
 TEST_F(ErrorsTest, MsgPoolPrintNumbersOnlyUsedSlots) {
     Errors_Msg* slots = static_cast<Errors_Msg*>(Errors_GetMsgPool()->first);
     slots[1].used = slots[3].used = 1;
@@ -232,17 +265,9 @@ TEST_F(ErrorsTest, MsgPoolPrintNumbersOnlyUsedSlots) {
 
 TEST_F(ErrorsTest, FurtherOperationsEachOnce) {
     static const char kStr[] = "ab\ncd\x81";
-    alignas(16) static unsigned char block[8] = {0, 1, 2, 3, 4};
-    char dump[2][120];
-    const unsigned a = static_cast<unsigned>(reinterpret_cast<uintptr_t>(block));
-    snprintf(dump[0], sizeof dump[0], "m(%08X)  %08X : 00 01 02 03 - 04 : z.cpp(6)", a, a);
-    snprintf(dump[1], sizeof dump[1], "d(%08X)  %08X :       02 03 - 04 %33s: w.cpp(8)", a + 2, a,
-             "");
     Errors_PrintSize("buf", 3 * 1048576 + 2048);
     Errors_PrintInt("n", reinterpret_cast<void*>(0x10), 65, "x.cpp", 4);
     Errors_PrintStr("s", reinterpret_cast<void*>(0x20), kStr, "y.cpp", 5);
-    Errors_DumpMem("m", block, 5, "z.cpp", 6);
-    Errors_DumpAddr("d", block + 2, 3, "w.cpp", 8);
     Errors_SetBreak(true, 9, 1);
     Errors_Break(1, 7, "b.cpp", 12);  // filtered out
     Errors_Break(1, 9, "b.cpp", 13);
@@ -251,7 +276,7 @@ TEST_F(ErrorsTest, FurtherOperationsEachOnce) {
               (std::vector<std::string>{"  buf = 3147776, 0x300800, 3074KB, 3.001953MB",
                                         "n (0x10) = 65(0x41) 'A' : x.cpp(4)",
                                         "s (0x20) = " + PtrText(kStr) + " \"ab cd.\" : y.cpp(5)",
-                                        dump[0], dump[1], "break in b.cpp(13) : hint = 9(0x9)"}));
+                                        "break in b.cpp(13) : hint = 9(0x9)"}));
     static char text[16];
     strcpy(text, "watched");  // the watch keeps the address
     Errors_WatchStart(text, "t", true, 0, "w.cpp", 1);
@@ -273,6 +298,54 @@ TEST_F(ErrorsTest, FurtherOperationsEachOnce) {
     EXPECT_NE(
         std::string::npos,
         LastText().find("CheckSum ERROR run_sum = 256(0x00000100), right_sum = 0(0x00000000)"));
+}
+
+TEST_F(ErrorsTest, DumpsShowWholeAddressesAndSeparateFourByteGroups) {
+    // The block starts 1 past a 16-byte boundary. Under 16 bytes the " - "
+    // counts from the block start; in rows it follows the bytes at addresses
+    // 3 modulo 4 (offsets 2, 6, 10 and 14 here).
+    alignas(16) static unsigned char bytes[40];
+    for (int i = 0; i < 40; i++) bytes[i] = static_cast<unsigned char>(i);
+    const unsigned char* block = bytes + 1;
+    const unsigned long long a = reinterpret_cast<uintptr_t>(block);
+    ASSERT_GT(a, 0xFFFFFFFFull) << "the test needs an address beyond 32 bits";
+    auto line = [](const char* format, unsigned long long x, unsigned long long y = 0) {
+        char text[160];
+        snprintf(text, sizeof text, format, x, y);
+        return std::string(text);
+    };
+    using Lines = std::vector<std::string>;
+    const std::tuple<const char*, std::function<void()>, Lines> cases[] = {
+        {"one line", [&] { Errors_DumpMem("m", block, 5, "z.cpp", 6); },
+         Lines{line("m(%08llX)  %08llX : 01 02 03 04 - 05 : z.cpp(6)", a, a)}},
+        {"one row by address", [&] { Errors_DumpAddr("d", block + 2, 3, "w.cpp", 8); },
+         Lines{line("d(%08llX)  %08llX : ", a + 2, a - 1) + std::string(9, ' ') + "03 - 04 05 " +
+               std::string(30, ' ') + ": w.cpp(8)"}},
+        {"rows", [&] { Errors_DumpMem("m", block, 20, "z.cpp", 6); },
+         Lines{line("m(%08llX) : size = 20(0x14) : z.cpp(6)", a),
+               line("m  %08llX : ", a) + "01 02 03 - 04 05 06 07 - 08 09 0A 0B - 0C 0D 0E 0F - 10 ",
+               line("m  %08llX : ", a + 16) + "11 12 13 - 14 " + std::string(36, ' ')}},
+    };
+    for (const auto& [what, dump, lines] : cases) {
+        boxes_.boxes.clear();
+        dump();
+        EXPECT_EQ(lines, BoxTexts(boxes_)) << what;
+    }
+}
+
+TEST_F(ErrorsTest, WatchSeesAChangeAnywhereInTheBlock) {
+    static unsigned char block[1000];
+    Errors_WatchStart(block, "b", false, sizeof block, "w.cpp", 1);
+    EXPECT_EQ(32u, BoxTexts(boxes_).size());  // one line per 32 bytes, the whole block
+    boxes_.boxes.clear();
+    block[990] = 0x5A;
+    Errors_WatchCheck("here", 2);
+    EXPECT_EQ((std::vector<std::string>{Sjis(u8"WATCH!★ : adr = ") + PtrText(block + 960) +
+                                        " : 00000000 00000000 00000000 00000000 : here(2)"}),
+              BoxTexts(boxes_));
+    boxes_.boxes.clear();
+    Errors_WatchCheck("again", 3);  // the check took a new copy
+    EXPECT_EQ((std::vector<std::string>{"WATCH : no change : again(3)"}), BoxTexts(boxes_));
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "components/except3.h"
 
 #include "components/arrx.h"
+#include "components/bigstack.h"
 
+#include <filesystem>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/testsupport.h"
@@ -130,6 +134,49 @@ TEST_F(Except3Test, DumpListsFlagsAndFramesOutermostFirst) {
     EXPECT_EQ(3, s.maxTry);  // whole frames only
 }
 
+TEST_F(Except3Test, StandardExceptionLeavesFramesFlagsAndScratchAsBefore) {
+    BigStack* bs = BigStack_Sys();
+    const std::pair<const char*, void (*)()> kinds[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }},
+        {"filesystem",
+         [] {
+             throw std::filesystem::filesystem_error(
+                 "x", std::make_error_code(std::errc::no_such_file_or_directory));
+         }},
+    };
+    for (const auto& [what, raise] : kinds) {
+        for (bool fromCatch : {false, true}) {
+            BigStack_Push(bs);  // an outer request's mark stays
+            unsigned char *sp = bs->sp, *mark = bs->block1;
+            bool caught = false;
+            try {
+                EXCEPT3_TRY(
+                    [&] {
+                        BigStack_Push(bs);
+                        BigStack_Alloc(bs, 100);
+                        EXCEPT3_TRY(
+                            [&] {
+                                BigStack_Push(bs);
+                                if (fromCatch) Raise(363);
+                                raise();
+                            },
+                            [&] { raise(); });
+                    },
+                    [&] { NoCatch(); });
+            } catch (const std::exception&) {
+                caught = true;
+            }
+            EXPECT_TRUE(caught) << what << fromCatch;
+            EXPECT_EQ(0, sys->nTry) << what << fromCatch;
+            EXPECT_FALSE(AnyFlag()) << what << fromCatch;
+            EXPECT_TRUE(sp == bs->sp && mark == bs->block1) << what << fromCatch;
+            BigStack_Pop(bs);
+            // Frames work as before: a report reaches its own catch block.
+            EXPECT_EQ(595, CaughtCode([&] { Raise(595); })) << what << fromCatch;
+        }
+    }
+}
+
 // Marks every slot of the message pool used, its text "saved n".
 void FillMessagePool() {
     auto* slots = static_cast<Errors_Msg*>(Errors_GetMsgPool()->first);
@@ -200,6 +247,17 @@ TEST_F(Except3Test, FatalPathsEndTheProgramWithTheirBoxes) {
              Except3_EndTry(Sys());
          },
          pool + exitBox + "6"},
+        // A fatal error while the fatal path runs shows its text as it is,
+        // never as a format.
+        {[] {
+             Errors_Callback = [](int, int, const char*) {
+                 Except3_Error(5283, "100%s done", "h.cpp", 4);
+                 return 0;
+             };
+             Except3_EndTry(Sys());
+         },
+         "BOX\\[.*\\] 100%s done\nBOX\\[.*\\] \\[1\\] \nBOX\\[.*\\] EXIT from "
+         "h.cpp\\(4\\)\nBOXES=3"},
     };
     for (const auto& [run, boxes] : cases) {
         EXPECT_EXIT(

@@ -135,6 +135,8 @@ TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
     auto replace = [](int size, const char* pattern, const char* replacement) {
         return [=](char* b) { StrX_ReplaceStr(b, size, pattern, replacement); };
     };
+    auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
+    auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
     ExpectBounded({
         {"AddLastChar after 表", 16, "C:\\" + kHyo, addLast, "C:\\" + kHyo + "\\"},
         {"CutLastChar takes a trail byte", 16, "C:\\" + kHyo, cutLast, "C:\\\x95"},
@@ -158,6 +160,11 @@ TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
         {"ReplaceStr not on a trail byte", 32, kA + "A", replace(32, "A", "b"), kA + "b"},
         {"ReplaceStrNum", 32, "p %d of %d", [](char* b) { StrX_ReplaceStrNum(b, 32, "%d", -42); },
          "p -42 of -42"},
+        {"Join a drive path", 64, "C:\\a", join("D:\\x"), "D:\\x"},
+        {"Join after 表", 64, "C:\\" + kHyo, join("b"), "C:\\" + kHyo + "\\b"},
+        {"Move up", 64, "C:\\a\\x.txt", move("..\\b"), "C:\\b\\x.txt"},
+        {"Move a bare name", 64, "x.txt", move("bk"), "bk\\x.txt"},
+        {"SetExt", 16, "a.htm", [](char* b) { StrX_SetExt(b, "txt"); }, "a.txt"},
     });
     EXPECT_EQ(StrX_LastChar(("a" + kHyo).c_str()), 0x5C);
 }
@@ -330,10 +337,82 @@ TEST_F(StrXTest, DetectCodeAndCharsetNames) {
         {"ISO-2022-JP", StrX_Code_Jis},  {"UTF8", StrX_Code_Utf8},
         {"utf-8 ", StrX_Code_Ascii},     {nullptr, StrX_Code_Ascii}};
     for (const auto& [name, code] : names) EXPECT_EQ(StrX_CharsetCode(name), code);
-    EXPECT_EQ(StrX_DetectCodeUtf8("\xE4\xBA\xAC"), StrX_Code_Utf8);
-    EXPECT_EQ(StrX_DetectCodeUtf8("ascii"), StrX_Code_Ascii);
-    EXPECT_EQ(StrX_DetectCodeUtf8("\x8B\x9E\x93\x73"), StrX_Code_Sjis);  // not UTF-8
-    EXPECT_EQ(StrX_DetectCodeUtf8("\x1b$B5~\x1b(B"), StrX_Code_Jis);     // 7-bit: not UTF-8
+}
+
+TEST_F(StrXTest, PageCodeIsDecidedFromBothTextsByWhatEachEncodingCanForm) {
+    struct Case {
+        const char* title;
+        bool titleCut;
+        const char* keywords;
+        bool keywordsCut;
+        int code;
+    };
+    const Case cases[] = {
+        {"", false, "", false, StrX_Code_Ascii},
+        {"Cafe", false, "tea; cake", false, StrX_Code_Ascii},
+        // An escape anywhere; ESC ( J alone counts too.
+        {"Cafe", false, "\x1b$B5~ET\x1b(B", false, StrX_Code_Jis},
+        {"a\x1b(Jb", false, "\x95\x5C", false, StrX_Code_Jis},
+        // UTF-8 in one text, ASCII in the other; a cut text may end inside a
+        // character, an uncut one may not.
+        {"\xE4\xBA\xAC\xE9\x83", true, "", false, StrX_Code_Utf8},
+        {"Kyoto", false, "\xE4\xBA\xAC", false, StrX_Code_Utf8},
+        {"\xE4\xBA\xAC\xE9\x83", false, "", false, StrX_Code_Sjis},
+        // Shift_JIS level-2 kanji and half-width kana first (E0 D9 E0 E6 珈琲,
+        // B6 DA B0 ｶﾚｰ): a byte EUC-JP cannot form later decides.
+        {"Cafe", false, "\xE0\xD9\xE0\xE6; \x83\x50\x81\x5B\x83\x4C", false, StrX_Code_Sjis},
+        {"\xC3\xBD\xC4 page", false, "\xB6\xDA\xB0; \xD7\xB2\xBD", false, StrX_Code_Sjis},
+        {"\xE0\xD9\xE0\xE6", false, "", false, StrX_Code_Sjis},  // both read: no half-width kana
+        // EUC-JP: bytes 0xFD and 0xFE and a lone 0xA0-0xFE pair end only here;
+        // 0x8E before kana and 0x8F before two bytes are EUC-JP's own.
+        {"\xB5\xFE\xC5\xD4", false, "", false, StrX_Code_Euc},
+        {"\xA4\xCE\xA5\xDA\xA1\xBC\xA5\xB8", false, "", false, StrX_Code_Euc},  // のページ
+        {"\x8E\xB1\xB5\xFE", false, "", false, StrX_Code_Euc},
+        {"\x8F\xB0\xA1\xFE\xA1", false, "", false, StrX_Code_Euc},
+        // Read both ways: the signs of either encoding, then fewer half-width kana.
+        {"\xCE\xB0\xD1\xCD\xDF\xB0\xBC\xDE", false, "", false, StrX_Code_Sjis},  // ﾎｰﾑﾍﾟｰｼﾞ
+        {"\xB8\xD7\xDE\xB0", false, "", false, StrX_Code_Euc},   // ﾞ after ﾗ: 弊亙 in EUC-JP
+        {"\xCC\xBE\xC1\xB0", false, "", false, StrX_Code_Euc},   // 名前
+        {"\xAF\xB0\xB1\xB2", false, "", false, StrX_Code_Sjis},  // ｯｰｱｲ: row 15 in EUC-JP
+        {"\x8E\xB1\x8E\xB2", false, "", false, StrX_Code_Sjis},
+        {"\xB5\xFE\xC5", true, "", false, StrX_Code_Euc},
+        // A Shift_JIS lead byte without its trail, or a byte neither forms.
+        {"\xB5\xFE\xC5", false, "", false, StrX_Code_Sjis},
+        {"\x95", false, "\xA4\xCE", false, StrX_Code_Sjis},
+        {"\x80", false, "", false, StrX_Code_Sjis},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StrX_DetectPageCode(c.title, c.titleCut, c.keywords, c.keywordsCut), c.code)
+            << c.title << " / " << c.keywords << (c.titleCut ? " (title cut)" : "");
+}
+
+TEST_F(StrXTest, HtmlUnescapeDecodesReferencesAndLeavesOtherTextAlone) {
+    const std::string geta = "\x81\xAC", hyo = "\x95\x5C";
+    const std::pair<std::string, std::string> cases[] = {
+        {"Tom &amp; Jerry", "Tom & Jerry"},
+        {"&lt;b&gt; &quot;q&quot; &apos;", "<b> \"q\" '"},
+        {"A&nbsp;B&ensp;C", "A B C"},
+        {"A &ndash; B &mdash; C", "A - B \x81\x5C C"},
+        {"&hellip;&lsquo;&rdquo;&times;&alpha;&Omega;&sigmaf;",
+         "\x81\x63\x81\x65\x81\x68\x81\x7E"
+         "\x83\xBF\x83\xB6" +
+             geta},
+        {"&#20140;&#x90FD;&#X90fd;&#38;", "\x8B\x9E\x93\x73\x93\x73&"},
+        {"&copy; &#x1F600; &#0; &#27; &#x110000; &#99999999999;",
+         geta + " " + geta + " " + geta + " " + geta + " " + geta + " " + geta},
+        {"&#150;&#128;&#129;", "-" + geta + geta},  // Windows-1252's en dash and euro sign
+        {"a&shy;b&#x200B;c&#10;d", "abc\nd"},
+        // Not references: stay as written.
+        {"AT&T &amp &#38 &#; &#x; &unknown; & ; &&", "AT&T &amp &#38 &#; &#x; &unknown; & ; &&"},
+        {"&AMP;&Amp;", "&&Amp;"},
+        // Shift_JIS text around them keeps its bytes (trail bytes 0x5C and letters).
+        {hyo + "&amp;" + hyo + "\x83\x41&lt;", hyo + "&" + hyo + "\x83\x41<"},
+        {"", ""}};
+    for (const auto& [text, decoded] : cases) {
+        char buf[128];
+        strcpy(buf, text.c_str());
+        EXPECT_EQ(StrX_HtmlUnescape(buf), decoded) << text;
+    }
 }
 
 TEST_F(StrXTest, ToSjisFromCutsAtWholeCharacters) {
@@ -574,30 +653,16 @@ TEST_F(StrXTest, FolderAndFileNameParts) {
     }
     const char* path = "C:\\a\\b\\";
     EXPECT_EQ(StrX_GetFileNamePtr(path), path + 5);
-}
-
-TEST_F(StrXTest, FurtherPathOperationsEachOnce) {
-    auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
-    auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
-    ExpectBounded({
-        {"Join a drive path", 64, "C:\\a", join("D:\\x"), "D:\\x"},
-        {"Join after 表", 64, "C:\\" + kHyo, join("b"), "C:\\" + kHyo + "\\b"},
-        {"Move up", 64, "C:\\a\\x.txt", move("..\\b"), "C:\\b\\x.txt"},
-        {"Move a bare name", 64, "x.txt", move("bk"), "bk\\x.txt"},
-        {"SetExt", 16, "a.htm", [](char* b) { StrX_SetExt(b, "txt"); }, "a.txt"},
-    });
     const char* p = "C:\\a.d\\b";
     EXPECT_EQ(StrX_GetExt(p), p + 5);  // the last dot of the whole path
-
+    EXPECT_STREQ(StrX_FileNameToIdent(out, "C:\\dir\\3d-view.htm"), "_3d_view");
+    EXPECT_STREQ(StrX_WildRename(out, "x*y", "pre-mid-post", "pre-*-post"), "xmidy");
     TempDir dir;
     dir.Write("Pages/Sub/a.htm", "x");
     const std::string root = dir.inside();
-    char out[260];
     EXPECT_EQ(StrX_LongPath(out, (root + "\\pages\\SUB\\A.HTM").c_str()),
               root + "\\Pages\\Sub\\a.htm");
     EXPECT_EQ(BigStack_Sys()->sp, BigStack_Sys()->mem);  // scratch released
-    EXPECT_STREQ(StrX_FileNameToIdent(out, "C:\\dir\\3d-view.htm"), "_3d_view");
-    EXPECT_STREQ(StrX_WildRename(out, "x*y", "pre-mid-post", "pre-*-post"), "xmidy");
 }
 
 // ---- Time text ---------------------------------------------------------------
