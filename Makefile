@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test release deps fuzz browser-test clean
+.PHONY: demo test release deps fuzz browser-test clean bench bench-peers
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -62,3 +62,19 @@ release: deps
 
 clean:
 	rm -rf build build-test build-release build-fuzz
+
+# Speed against baselines on generated data (build/bench/results.md). Needs
+# hyperfine and python3; BENCH_LARGE=0 leaves out the 200k-page corpus.
+bench: deps
+	bash scripts/install-deps.sh bench
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli tessaly-floor
+	BUILD=$(abspath $(BUILD)) bash bench/run.sh
+
+# The same corpus indexed and searched by Namazu, Recoll and Xapian Omega
+# (installs Debian's namazu2, recollcmd and xapian-omega).
+bench-peers: deps
+	bash scripts/install-deps.sh peers
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli
+	BUILD=$(abspath $(BUILD)) bash bench/peers.sh

@@ -136,6 +136,61 @@ void writeEscaped(FILE* f, const char* text, bool quote) {
     }
 }
 
+// A quick test over a whole database line for the lines that may hold the
+// query in a value: the query's bytes, ASCII letters folded, anywhere in the
+// line. A value's bytes stand in its line as they are, except that a quoted
+// value doubles its double quotes: a query holding one lets every line through.
+struct LineFilter {
+    const unsigned char* query;
+    int length;  // 0: no line can hold the query
+    int anchor;  // the offset of the query's first byte that is not a letter; -1 if none
+    bool all;    // every line passes
+};
+
+unsigned char lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
+
+bool isLetter(unsigned char c) {
+    return lower(c) >= 'a' && lower(c) <= 'z';
+}
+
+LineFilter lineFilter(const char* query) {
+    LineFilter f{reinterpret_cast<const unsigned char*>(query), static_cast<int>(strlen(query)), -1,
+                 strchr(query, '"') != nullptr};
+    for (int i = 0; i < f.length && f.anchor < 0; i++)
+        if (!isLetter(f.query[i])) f.anchor = i;
+    return f;
+}
+
+bool sameFolded(const unsigned char* a, const unsigned char* b, int n) {
+    for (int i = 0; i < n; i++)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+bool mayHold(const LineFilter& f, const char* text, int length) {
+    if (f.length == 0) return false;
+    if (f.all) return true;
+    if (length < f.length) return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* last = p + length - f.length;  // the last start that fits
+    if (f.anchor < 0) {
+        for (const unsigned char* at = p; at <= last; at++)
+            if (sameFolded(at, f.query, f.length)) return true;
+        return false;
+    }
+    const unsigned char key = f.query[f.anchor];
+    for (const unsigned char* at = p; at <= last;) {
+        const void* hit = memchr(at + f.anchor, key, static_cast<size_t>(last - at + 1));
+        if (!hit) return false;
+        at = static_cast<const unsigned char*>(hit) - f.anchor;
+        if (sameFolded(at, f.query, f.length)) return true;
+        at++;
+    }
+    return false;
+}
+
 void sinkItem(void* context, const char* title, const char* keywordEntry, const char* href) {
     ResPage_WriteItem(static_cast<ResPage*>(context), title, keywordEntry, href);
 }
@@ -252,13 +307,17 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
 
         IniFile_SetValueLimit(reader, kValueSize);
         IniFile_FindSection(reader, kLinks, false);
-        const int pages = IniFile_CountAttr(reader, kPage);
+        // One pass: the lines that IniFile_CountAttr would count, each parsed
+        // only when the query may stand in it.
+        const LineFilter filter = lineFilter(query);
+        TextRead_Line line;
         int hits = 0;
-        for (int i = 0; i < pages; i++) {
-            IniFile_ReadAttr(reader, kPage, "sss", title, keywords, path);
+        while (IniFile_NextAttrLine(reader, kPage, &line)) {
+            if (!mayHold(filter, line.text, line.length)) continue;
+            IniFile_ReadAttrLine(reader, &line, kPage, "sss", title, keywords, path);
             const char* entry = nullptr;
-            if (char* match = StrX_FindStrI(keywords, query)) entry = cutEntry(keywords, match);
-            if (!entry && !StrX_FindStrI(title, query)) continue;
+            if (char* match = StrX_FindStrIChar(keywords, query)) entry = cutEntry(keywords, match);
+            if (!entry && !StrX_FindStrIChar(title, query)) continue;
             makeLink(path, base);
             sink->onHit(sink->context, title, entry, path);
             hits++;

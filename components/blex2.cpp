@@ -45,7 +45,10 @@ int foldByte(int c) {
 }
 
 bool isDelim(int c, const char* delims) {
-    return c > 0 && delims && strchr(delims, c) != nullptr;
+    if (c <= 0 || !delims) return false;
+    for (const char* d = delims; *d; d++)  // a set of a byte or two: no strchr call
+        if (static_cast<unsigned char>(*d) == c) return true;
+    return false;
 }
 
 // Folds the ASCII capitals of a NUL-terminated text, stepping over the trail
@@ -63,6 +66,27 @@ void foldLower(char* text) {
 
 // Appends the first n held bytes to the record; a full record's ArrX_Err_Full
 // is relabelled as code 325 and raised again.
+// BLex2_Fill, called only when the bytes held do not reach upTo already (the
+// scanner peeks a few bytes ahead at every byte, and most of those peeks find
+// the bytes held).
+inline void fillTo(BLex2* lex, int upTo) {
+    if (lex->nBuf < upTo && lex->nBuf < lex->bufSize) BLex2_Fill(lex, upTo);
+}
+
+// BLex2_Peek(lex, 0) and BLex2_GetChar without the calls when the byte is
+// held (and, for taking it, nothing is recorded): words and tags are read a
+// byte at a time.
+inline int peek0(BLex2* lex) {
+    return lex->nBuf > 0 ? lex->buf[0] : BLex2_Peek(lex, 0);
+}
+
+inline int takeByte(BLex2* lex) {
+    if (lex->nBuf == 0 || lex->recording) return BLex2_GetChar(lex);
+    const int c = lex->buf[0];
+    if (--lex->nBuf > 0) memmove(lex->buf, lex->buf + 1, static_cast<size_t>(lex->nBuf));
+    return c;
+}
+
 void appendRelabelled(BLex2* lex, int n) {
     EXCEPT3_TRY([&] { ArrX_Buf_AppendRange(&lex->record, lex->buf, lex->buf + n); },
                 [&] {
@@ -114,11 +138,12 @@ void BLex2_Open(BLex2* lex, const char* name, unsigned char* buf, int size) {
     if (len > sizeof lex->name - 1) len = sizeof lex->name - 1;
     memcpy(lex->name, kept, len);
     lex->name[len] = '\0';
-    lex->file = name ? FileX_Open(name, "rt") : stdin;
+    lex->file =
+        name ? FileX_OpenReader(name, BLex2_BlockSize) : TextRead_OpenStdin(BLex2_BlockSize);
 }
 
 void BLex2_Close(BLex2* lex) {
-    if (lex->file && lex->file != stdin) fclose(lex->file);
+    TextRead_Close(lex->file);  // the standard input itself stays open
     lex->file = nullptr;
 }
 
@@ -126,8 +151,8 @@ void BLex2_Fill(BLex2* lex, int upTo) {
     if (upTo > lex->bufSize) upTo = lex->bufSize;
     if (!lex->file) return;
     while (lex->nBuf < upTo) {
-        int c = fgetc(lex->file);
-        if (c == EOF) return;
+        int c = TextRead_Get(lex->file);
+        if (c < 0) return;
         if (c < 0x20 && !isTextControl(c)) {
             ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
                           "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
@@ -139,7 +164,7 @@ void BLex2_Fill(BLex2* lex, int upTo) {
 
 int BLex2_Peek(BLex2* lex, int n) {
     if (n < 0 || n >= lex->bufSize) return -1;
-    BLex2_Fill(lex, n + 1);
+    fillTo(lex, n + 1);
     return n < lex->nBuf ? lex->buf[n] : -1;
 }
 
@@ -156,8 +181,8 @@ void BLex2_Skip(BLex2* lex, int n) {
     int rest = n - lex->nBuf;
     lex->nBuf = 0;
     for (; rest > 0 && lex->file; rest--) {
-        int c = fgetc(lex->file);
-        if (c == EOF) break;
+        int c = TextRead_Get(lex->file);
+        if (c < 0) break;
         if (lex->recording) ArrX_Buf_AddByte(&lex->record, static_cast<unsigned char>(c));
     }
 }
@@ -182,14 +207,14 @@ int BLex2_Match(BLex2* lex, const char* literal, BLex2_CompareFunc compare) {
     size_t len = strlen(literal);
     if (len == 0) return 0;
     if (len > static_cast<size_t>(lex->bufSize)) return 1;
-    BLex2_Fill(lex, static_cast<int>(len));
+    fillTo(lex, static_cast<int>(len));
     if (static_cast<size_t>(lex->nBuf) < len) return 1;
     return compare(reinterpret_cast<const char*>(lex->buf), literal, len);
 }
 
 int BLex2_JisEscape(BLex2* lex, int offset) {
     if (offset < 0 || offset >= lex->bufSize) return 0;
-    BLex2_Fill(lex, offset > lex->bufSize - 3 ? lex->bufSize : offset + 3);
+    fillTo(lex, offset > lex->bufSize - 3 ? lex->bufSize : offset + 3);
     char bytes[4] = {0, 0, 0, 0};
     for (int i = 0; i < 3 && offset + i < lex->nBuf; i++)
         bytes[i] = static_cast<char>(lex->buf[offset + i]);
@@ -199,7 +224,7 @@ int BLex2_JisEscape(BLex2* lex, int offset) {
 int BLex2_SkipSpace(BLex2* lex) {
     int lf = 0;
     for (;;) {
-        int c = BLex2_Peek(lex, 0);
+        int c = peek0(lex);
         if (!isSpaceByte(c)) return lf;
         if (c == '\n') lf++;
         BLex2_Skip(lex, 1);
@@ -212,7 +237,7 @@ namespace {
 // or half-width katakana (ESC ( I) text is in force, whose bytes are parts of
 // characters (the kana ｢ is the byte of '"') and never end a word.
 bool stepJisMode(BLex2* lex, bool twoByte) {
-    if (BLex2_Peek(lex, 0) != 0x1B) return twoByte;  // look no further ahead than needed
+    if (peek0(lex) != 0x1B) return twoByte;  // look no further ahead than needed
     const int kind = BLex2_JisEscape(lex, 0);
     if (kind == 4) return true;
     if (kind == 5) return BLex2_Peek(lex, 2) == 'I';
@@ -223,7 +248,7 @@ bool stepJisMode(BLex2* lex, bool twoByte) {
 
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     BLex2_SkipSpace(lex);
-    int c = BLex2_Peek(lex, 0);
+    int c = peek0(lex);
     if (c == -1) return 0;
     int stored = 0;
     bool twoByte = false;
@@ -231,10 +256,10 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
         BLex2_Skip(lex, 1);
         for (;;) {
             twoByte = stepJisMode(lex, twoByte);
-            c = BLex2_GetChar(lex);
+            c = takeByte(lex);
             if (c == '"' && !twoByte) {
                 if (size >= 1) out[stored] = '\0';
-                return BLex2_GetChar(lex);
+                return takeByte(lex);
             }
             if (c == -1 || stored >= size - 1) break;
             out[stored++] = static_cast<char>(c);
@@ -244,7 +269,7 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     }
     for (;;) {
         twoByte = stepJisMode(lex, twoByte);
-        c = BLex2_GetChar(lex);
+        c = takeByte(lex);
         if (c == -1 || (!twoByte && isDelim(c, delims)) || stored >= size - 1) break;
         out[stored++] = static_cast<char>(c);
     }
@@ -352,15 +377,14 @@ void BLex2_SkipToken(BLex2* lex) {
 }
 
 int BLex2_Rewind(BLex2* lex) {
-    if (!lex->file || fseek(lex->file, 0, SEEK_SET) != 0) return -1;
+    if (!lex->file || !TextRead_Seek(lex->file, 0)) return -1;
     lex->nBuf = 0;
     return 0;
 }
 
 long BLex2_Tell(BLex2* lex) {
     if (!lex->file) return -1;
-    long pos = ftell(lex->file);
-    if (pos < 0) return -1;
+    long pos = static_cast<long>(TextRead_Tell(lex->file));
     long held = lex->nBuf;
     for (int i = 0; i < lex->nBuf; i++)
         if (lex->buf[i] == '\n') held++;
@@ -368,7 +392,7 @@ long BLex2_Tell(BLex2* lex) {
 }
 
 int BLex2_Seek(BLex2* lex, long pos) {
-    if (!lex->file || fseek(lex->file, pos, SEEK_SET) != 0) return -1;
+    if (!lex->file || !TextRead_Seek(lex->file, pos)) return -1;
     lex->nBuf = 0;
     BLex2_Fill(lex, 31);
     return 0;

@@ -1,8 +1,8 @@
 // The markup lexer: byte-level scanning of a text file through a read-ahead
 // buffer.
 //
-// A BLex2 reader reads a file (text mode: a CR LF pair arrives as LF) or the
-// standard input one byte at a time into a caller's read-ahead buffer, and
+// A BLex2 reader reads a file (text mode: a CR LF pair arrives as LF, read in
+// blocks below) or the standard input into a caller's read-ahead buffer, and
 // offers peeking at the n-th byte ahead, consuming, comparing the bytes ahead
 // with a literal, reading a markup tag with its attributes, and recording the
 // consumed bytes into a caller's record buffer. Bytes are handed out as 0..255;
@@ -21,8 +21,9 @@
 // the caller provides both and keeps them alive until BLex2_Close. Tag strings
 // live in the caller's StrX_Mem pool, attribute slots in the caller's table.
 // No heap memory is taken (BLex2_ReadReal takes 256 bytes of the scratch stack
-// under a mark of its own). A reader belongs to one thread; the module keeps no
-// static state.
+// under a mark of its own); the block below the read-ahead buffer is the
+// platform reader's, taken at opening and given back at closing. A reader
+// belongs to one thread; the module keeps no static state.
 //
 // Errors raised (through the error core, to the innermost try frame):
 // 323 as above; FileX_Err_CannotReadOpen (363) by BLex2_Open; code 325
@@ -39,6 +40,7 @@
 #include <cstdio>
 
 #include "components/arrx.h"
+#include "platform/textread.h"
 
 struct StrX_Mem;
 
@@ -57,7 +59,7 @@ enum {
 
 // The reader record.
 struct BLex2 {
-    FILE* file;          // the open file (text mode) or stdin; nullptr once closed
+    TextRead* file;      // the open file (text mode) or stdin; nullptr once closed
     unsigned char* buf;  // the caller's read-ahead buffer; buf[0] is the byte at the read point
     int32_t bufSize;     // capacity of buf
     int32_t nBuf;        // bytes now held in buf
@@ -85,13 +87,15 @@ struct BLex2_Tag {
 
 // ---- Opening, peeking and consuming --------------------------------------
 
-// Opens name for reading in text mode ("rt", through FileX_Open, which raises
+// Opens name for reading in text mode (through FileX_OpenReader, which raises
 // FileX_Err_CannotReadOpen 363 when it cannot); a null name reads the standard
 // input and keeps BLex2_StdinName as the name. buf/size become the read-ahead
 // buffer and its capacity. Sets nBuf 0, tokenType 257, tokenLen 0, recording
-// off and an empty record; keeps the name cut to 259 bytes. An opened file's
-// stream is made unbuffered (the reader's buffer does the read-ahead), so that
-// the text-mode stream's positions stay exact for BLex2_Tell and BLex2_Seek.
+// off and an empty record; keeps the name cut to 259 bytes. The file is read
+// in blocks of BLex2_BlockSize bytes below the read-ahead buffer, which is
+// still filled a byte at a time only as far as a peek or match reaches (so a
+// binary byte is met where the scan meets it, never earlier).
+inline constexpr int BLex2_BlockSize = 4096;
 void BLex2_Open(BLex2* lex, const char* name, unsigned char* buf, int size);
 // Closes the file unless it is the standard input; a second close does nothing.
 void BLex2_Close(BLex2* lex);

@@ -118,6 +118,12 @@ bool FileX_CloseWritten(FILE** stream, const char* path) {
     return false;
 }
 
+TextRead* FileX_OpenReader(const char* path, int blockSize) {
+    TextRead* r = TextRead_Open(path, blockSize);
+    if (!r) reportOpen(path, "rt");
+    return r;
+}
+
 bool FileX_IsDir(const char* path) {
     char buf[kPath];
     if (!copyFits(buf, path, sizeof buf)) return false;
@@ -134,6 +140,10 @@ bool FileX_IsDir(const char* path) {
 
 const char* FileX_GetFileName(FILE*) {
     return "(FileName not Recorded)";
+}
+
+const char* FileX_GetFileName(const TextRead*) {
+    return FileX_GetFileName(static_cast<FILE*>(nullptr));
 }
 
 int32_t FileX_GetSize(const char* path) {

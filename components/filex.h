@@ -30,6 +30,7 @@
 #include <ctime>
 
 #include "platform/fs.h"
+#include "platform/textread.h"
 
 struct StrX_Mem;
 
@@ -70,14 +71,23 @@ bool FileX_CheckWrite(FILE** stream, const char* path);
 // FileX_CheckWrite does. Returns true when everything reached the file.
 bool FileX_CloseWritten(FILE** stream, const char* path);
 
+// Opens path for reading in text mode through a buffered reader of blockSize
+// bytes (platform/textread.h: CR LF read as LF, positions computed from the
+// buffer). On failure reports FileX_Err_CannotReadOpen (363, "ファイル "%s"
+// が見つかりません") as FileX_Open does for "rt"; returns nullptr only when that
+// report returns. The caller closes it with TextRead_Close.
+TextRead* FileX_OpenReader(const char* path, int blockSize);
+
 // True when path names an existing folder. One trailing '/' and then one
 // trailing backslash are ignored (a 0x5C trail byte is not one); "C:" alone
 // (two bytes, ':' second) is true as a drive root, and so is a lone separator
 // (the root folder). A path of 260 bytes or more is false.
 bool FileX_IsDir(const char* path);
 
-// Returns "(FileName not Recorded)": no name is recorded for a stream.
+// Returns "(FileName not Recorded)": no name is recorded for a stream or a
+// reader.
 const char* FileX_GetFileName(FILE* stream);
+const char* FileX_GetFileName(const TextRead* reader);
 
 // Returns the size in bytes of the file at path (capped at INT32_MAX). A path
 // that cannot be queried reports Errors_Unofficial (102, "error"); -1 when

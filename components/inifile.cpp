@@ -44,11 +44,11 @@ char* scratch(BigStack* stack, int size) {
 }
 
 long tell(const IniReader* r) {
-    return r->fp ? ftell(r->fp) : 0;
+    return r->in ? static_cast<long>(TextRead_Tell(r->in)) : 0;
 }
 
 void seek(IniReader* r, long pos) {
-    if (r->fp) fseek(r->fp, pos, SEEK_SET);
+    if (r->in) TextRead_Seek(r->in, pos);
 }
 
 // ---- Lines --------------------------------------------------------------------
@@ -56,7 +56,8 @@ void seek(IniReader* r, long pos) {
 // Reads the next line into the line buffer and removes its LF. False at the end
 // of the file, also when this read met it (a last line without a line end).
 bool readLine(IniReader* r) {
-    if (!r->fp || !fgets(r->line, r->lineSize, r->fp) || feof(r->fp)) return false;
+    if (!r->in || !TextRead_GetLine(r->in, r->line, r->lineSize) || TextRead_Eof(r->in))
+        return false;
     size_t n = strlen(r->line);
     if (n > 0 && r->line[n - 1] == '\n') r->line[n - 1] = '\0';
     return true;
@@ -64,7 +65,7 @@ bool readLine(IniReader* r) {
 
 // Reads the next line as is; false only when no byte was left.
 bool readLineRaw(IniReader* r) {
-    return r->fp && fgets(r->line, r->lineSize, r->fp);
+    return r->in && TextRead_GetLine(r->in, r->line, r->lineSize);
 }
 
 char* skipBlanks(char* p) {
@@ -100,16 +101,9 @@ bool headIs(const char* t, const char* name) {
     return static_cast<size_t>(close - (t + 1)) == n && memcmp(t + 1, name, n) == 0;
 }
 
-// Reads the next line that is not empty; it must be an attribute line of name.
-// Returns its value text (in the line buffer), or nullptr after a report that
-// returned.
-char* seekAttr(IniReader* r, const char* name) {
-    do {
-        if (!readLine(r)) {
-            ERRORS_REPORT(IniFile_Err_FewAttr, "属性が少ない");
-            return nullptr;
-        }
-    } while (r->line[0] == '\0');
+// The value text of the line in the line buffer, which must be an attribute
+// line of name; nullptr after a report that returned.
+char* valueText(IniReader* r, const char* name) {
     char* p = skipBlanksTabs(r->line);
     char* sep = matchName(p, name);
     if (!sep) {
@@ -120,6 +114,19 @@ char* seekAttr(IniReader* r, const char* name) {
     p = skipBlanks(sep + 1);
     if (*p == '=' || *p == ':') p = skipBlanks(p + 1);
     return p;
+}
+
+// Reads the next line that is not empty; it must be an attribute line of name.
+// Returns its value text (in the line buffer), or nullptr after a report that
+// returned.
+char* seekAttr(IniReader* r, const char* name) {
+    do {
+        if (!readLine(r)) {
+            ERRORS_REPORT(IniFile_Err_FewAttr, "属性が少ない");
+            return nullptr;
+        }
+    } while (r->line[0] == '\0');
+    return valueText(r, name);
 }
 
 // True when the next line that is not empty is an attribute line of name;
@@ -466,8 +473,8 @@ void IniFile_OpenRead(IniReader* reader, const char* path, char* lineBuffer, int
     reader->valueLimit = kDefaultLimit;
     StrX_CopyN(reader->path, path, sizeof reader->path);
     if (lineBufferSize > 0) lineBuffer[0] = '\0';
-    reader->fp = FileX_Open(path, "rt");
-    if (!reader->fp) {
+    reader->in = FileX_OpenReader(path, IniFile_BlockSize);
+    if (!reader->in) {
         ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s", path);
         return;
     }
@@ -478,12 +485,12 @@ void IniFile_SetValueLimit(IniReader* reader, int limit) {
 }
 
 void IniFile_CloseRead(IniReader* reader) {
-    if (reader->fp) fclose(reader->fp);
-    reader->fp = nullptr;
+    TextRead_Close(reader->in);
+    reader->in = nullptr;
 }
 
 void IniFile_Rewind(IniReader* reader) {
-    if (reader->fp) rewind(reader->fp);
+    if (reader->in) TextRead_Seek(reader->in, 0);
 }
 
 // ---- Sections ---------------------------------------------------------------------
@@ -571,6 +578,47 @@ long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, .
     long pos;
     ERRORS_VA_RUN(ap, pos = readAttr(reader, nullptr, name, format, &ap));
     return pos;
+}
+
+namespace {
+
+// Where the name of an attribute line of name ends in text[0, length) (as
+// matchName on the skipBlanksTabs of that text, the text being cut where a
+// line buffer would end it); nullptr when it is not such a line.
+const char* matchNameIn(const char* text, int length, const char* name) {
+    const char* p = text;
+    const char* end = text + length;
+    while (p < end && (*p == ' ' || *p == '\t')) p++;
+    size_t n = strlen(name);
+    if (static_cast<size_t>(end - p) <= n || memcmp(p, name, n) != 0) return nullptr;
+    char c = p[n];
+    return (c == ' ' || c == '=' || c == ':') ? p + n : nullptr;
+}
+
+}  // namespace
+
+bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* line) {
+    if (!reader->in || reader->lineSize < 2) return false;
+    if (!TextRead_NextLine(reader->in, reader->lineSize - 1, line)) return false;
+    if (!matchNameIn(line->text, line->length, name)) return false;
+    if (TextRead_Eof(reader->in)) {
+        ERRORS_REPORT(IniFile_Err_FewAttr, "属性が少ない");
+        return false;
+    }
+    return true;
+}
+
+void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const char* name,
+                          const char* format, ...) {
+    memcpy(reader->line, line->text, static_cast<size_t>(line->length));
+    reader->line[line->length] = '\0';
+    char* text = valueText(reader, name);
+    if (!text) return;
+    va_list ap;
+    va_start(ap, format);
+    Dests d{&ap, nullptr, 0};
+    storeValues(reader, text, format, &d, nullptr);
+    va_end(ap);
 }
 
 long IniFile_ReadAnyAttr(IniReader* reader, char* nameOut, const char* format, ...) {

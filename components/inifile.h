@@ -29,15 +29,17 @@
 // field is there or not; fields beyond the last letter are ignored. Letters
 // the table does not name take no argument and are skipped.
 //
-// Files are opened through FileX_Open in text mode ("wt" writes CR LF line
-// ends, "rt" reads CR LF or LF). A reader line longer than its line buffer
-// less one byte is read as two or more lines. A last line without a line end
-// counts as absent (except for IniFile_CountAttr). Names compare byte for byte.
+// Files are written through FileX_Open in text mode ("wt" writes CR LF line
+// ends) and read through FileX_OpenReader (CR LF or LF alike, in blocks). A
+// reader line longer than its line buffer less one byte is read as two or
+// more lines. A last line without a line end counts as absent (except for
+// IniFile_CountAttr). Names compare byte for byte.
 //
 // Memory: the records and the line buffer belong to the caller; the module
-// keeps no static buffers. Work buffers come from the scratch stack
-// (BigStack_Sys()) under a mark that is released on every way out, also when a
-// report unwinds. A reader or writer belongs to one thread at a time, and so
+// keeps no static buffers (a reader's block is the platform's, taken when the
+// file is opened and given back when it is closed). Work buffers come from the
+// scratch stack (BigStack_Sys()) under a mark that is released on every way
+// out, also when a report unwinds. A reader or writer belongs to one thread at a time, and so
 // does the scratch stack.
 //
 // Errors are reported through the error core and unwind to the caller's try
@@ -48,6 +50,8 @@
 
 #include <cstdio>
 #include <ctime>
+
+#include "platform/textread.h"
 
 struct ArrX_Buf;
 struct StrX_Mem;
@@ -65,7 +69,7 @@ struct IniWriter {
 // largest string kept, NUL included; 256 after opening) and the file's path
 // (kept for messages, cut to 259 bytes).
 struct IniReader {
-    FILE* fp;
+    TextRead* in;
     char* line;
     int lineSize;
     int valueLimit;
@@ -123,12 +127,15 @@ bool IniFile_CloseWrite(IniWriter* writer);
 
 // ---- Opening and positions ---------------------------------------------------
 
-// Opens path in text mode through FileX_Open (which reports
-// FileX_Err_CannotReadOpen, 363, "ファイル "%s" が見つかりません"); should that
-// report return, reports FileX_Err_CannotReadOpen "読みこみモードで open
-// できません。%s" and leaves fp == nullptr (every read then meets the end of
-// the file). lineBuffer holds lineBufferSize (at least 2) bytes and must
-// outlive the reader. Sets the value limit to 256 and keeps the path.
+// Opens path in text mode through FileX_OpenReader, which reads it in blocks
+// of IniFile_BlockSize bytes and reports FileX_Err_CannotReadOpen (363,
+// "ファイル "%s" が見つかりません"); should that report return, reports
+// FileX_Err_CannotReadOpen "読みこみモードで open できません。%s" and leaves
+// in == nullptr (every read then meets the end of the file). lineBuffer holds
+// lineBufferSize (at least 2) bytes and must outlive the reader. Sets the
+// value limit to 256 and keeps the path. Positions (IniFile_FindSection,
+// IniFile_ReadAttr) are raw file offsets, computed without a system call.
+inline constexpr int IniFile_BlockSize = 65536;
 void IniFile_OpenRead(IniReader* reader, const char* path, char* lineBuffer, int lineBufferSize);
 // Sets the value limit (the largest string kept, NUL included) for the
 // following reads; a limit below 1 counts as 1. Every s/S destination and
@@ -177,6 +184,29 @@ int IniFile_CountLines(IniReader* reader);
 // "属性名が異なる（アプリ=%s, ファイル=%s in %s）" (name, the line, the path)
 // for another name or no separator after it (a tab is not one).
 long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, ...);
+
+// ---- Reading a list in one pass ------------------------------------------
+//
+// A list section read front to back once, without IniFile_CountAttr's pass
+// ahead: IniFile_NextAttrLine hands out the lines that IniFile_CountAttr would
+// count, seen in place in the reader's buffer (no copy), and
+// IniFile_ReadAttrLine parses one of them as IniFile_ReadAttr would read it.
+// IniFile_CountAttr followed by that many IniFile_ReadAttr calls reads the
+// same lines with the same results.
+
+// Reads the next line piece (at most the line buffer's size less one byte, as
+// IniFile_CountAttr reads lines) into *line, seen in place. Returns true when
+// it is an attribute line of name (leading blanks and tabs skipped, then name
+// and a blank, ':' or '='); false when it is not or no byte was left (the
+// piece is consumed either way). A line of name that meets the end of the file
+// (a last line without a line end) reports IniFile_Err_FewAttr (595)
+// "属性が少ない", as IniFile_ReadAttr does there.
+bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* line);
+// Parses a line handed out by the last IniFile_NextAttrLine of name by format
+// into the destinations, as IniFile_ReadAttr does (copying it into the line
+// buffer first). The line must not have been read past since.
+void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const char* name,
+                          const char* format, ...);
 // Reads the next line that is not blank whatever its name: the text before its
 // first '=' (the whole line when it has none), trimmed and cut to the value
 // limit less one byte, into nameOut; the text after the '=' (blanks skipped)

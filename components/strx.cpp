@@ -226,7 +226,12 @@ char* StrX_Trim(char* text) {
 
 // ---- Searching ----------------------------------------------------------
 
-char* StrX_FindStrI(const char* text, const char* pattern) {
+namespace {
+
+// The first match of pattern in text, ASCII letters without case on bytes
+// that are not trail bytes; with onBoundary, only matches that begin on a
+// character boundary of text count.
+char* findStrI(const char* text, const char* pattern, bool onBoundary) {
     if (!*pattern) return nullptr;
     bool startTrail = false;  // text[t] is the trail byte of a double-byte character
     for (const char* t = text; *t; t++) {
@@ -234,7 +239,7 @@ char* StrX_FindStrI(const char* text, const char* pattern) {
         const char* b = pattern;
         bool aTrail = startTrail;
         bool bTrail = false;
-        for (;;) {
+        while (!(onBoundary && startTrail)) {
             unsigned char ca = byteAt(a);
             unsigned char cb = byteAt(b);
             if (!ca) break;
@@ -249,6 +254,16 @@ char* StrX_FindStrI(const char* text, const char* pattern) {
         startTrail = !startTrail && isLead(t);
     }
     return nullptr;
+}
+
+}  // namespace
+
+char* StrX_FindStrI(const char* text, const char* pattern) {
+    return findStrI(text, pattern, false);
+}
+
+char* StrX_FindStrIChar(const char* text, const char* pattern) {
+    return findStrI(text, pattern, true);
 }
 
 char* StrX_FindCharBack(const char* start, const char* from, int ch) {

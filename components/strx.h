@@ -135,6 +135,10 @@ char* StrX_ToUpper(char* out, const char* text);
 // exactly, so no double-byte character equals another through case. nullptr
 // for an empty pattern or text or no match.
 char* StrX_FindStrI(const char* text, const char* pattern);
+// StrX_FindStrI for text search: a match begins only on a character boundary
+// of text, never on a trail byte (so 求 is not found inside 「ファイル」, whose
+// bytes hold 求's), and ASCII letters fold only as single-byte characters.
+char* StrX_FindStrIChar(const char* text, const char* pattern);
 // Examines from, then each byte before it down to start; returns the position
 // after the first byte equal to ch, or start when there is none.
 char* StrX_FindCharBack(const char* start, const char* from, int ch);

@@ -19,13 +19,49 @@ struct LeadTable {
 };
 constexpr LeadTable kLead;
 
+// The iconv descriptor from one encoding to another, opened once per thread
+// and direction (opening one looks the converters up, which costs more than
+// converting a line); it comes back in its initial state. (iconv_t)-1 when
+// the conversion is not available. *owned is set when the cache had no room:
+// the caller then closes the descriptor.
+iconv_t descriptor(const char* to, const char* from, bool* owned) {
+    *owned = false;
+    struct Cache {
+        struct Slot {
+            const char* to;
+            const char* from;
+            iconv_t cd;
+        } slots[4];
+        int used = 0;
+        ~Cache() {
+            for (int i = 0; i < used; i++)
+                if (slots[i].cd != (iconv_t)-1) iconv_close(slots[i].cd);
+        }
+    };
+    thread_local Cache cache;
+    for (int i = 0; i < cache.used; i++) {
+        Cache::Slot& s = cache.slots[i];
+        if (strcmp(s.to, to) == 0 && strcmp(s.from, from) == 0) {
+            if (s.cd != (iconv_t)-1) iconv(s.cd, nullptr, nullptr, nullptr, nullptr);
+            return s.cd;
+        }
+    }
+    iconv_t cd = iconv_open(to, from);
+    if (cache.used < 4)
+        cache.slots[cache.used++] = Cache::Slot{to, from, cd};
+    else
+        *owned = cd != (iconv_t)-1;
+    return cd;
+}
+
 // Converts with iconv, replacing each unconvertible unit of the input by '?'.
 // unitOf returns how many input bytes make up the unit that starts at p.
 std::string convert(const char* to, const char* from, std::string_view in, bool* exact,
                     size_t (*unitOf)(const unsigned char* p, size_t left)) {
     if (exact) *exact = true;
     std::string out;
-    iconv_t cd = iconv_open(to, from);
+    bool owned = false;
+    iconv_t cd = descriptor(to, from, &owned);
     if (cd == (iconv_t)-1) {
         if (exact) *exact = false;
         return std::string(in);
@@ -53,7 +89,7 @@ std::string convert(const char* to, const char* from, std::string_view in, bool*
     size_t dstLeft = sizeof chunk;
     iconv(cd, nullptr, nullptr, &dst, &dstLeft);
     out.append(chunk, dst - chunk);
-    iconv_close(cd);
+    if (owned) iconv_close(cd);
     return out;
 }
 

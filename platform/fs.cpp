@@ -101,11 +101,19 @@ ssize_t textRead(void* c, char* buf, size_t size) {
     return static_cast<ssize_t>(n);
 }
 
+// Writes the runs between line ends whole: the stream above is unbuffered,
+// so this is called for every piece written and must not go byte by byte.
 ssize_t textWrite(void* c, const char* buf, size_t size) {
     TextCookie* tc = static_cast<TextCookie*>(c);
-    for (size_t i = 0; i < size; i++) {
-        if (buf[i] == '\n' && fputc('\r', tc->raw) == EOF) return -1;
-        if (fputc(static_cast<unsigned char>(buf[i]), tc->raw) == EOF) return -1;
+    const char* p = buf;
+    const char* const end = buf + size;
+    while (p < end) {
+        const char* lf = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        const size_t run = static_cast<size_t>((lf ? lf : end) - p);
+        if (run > 0 && fwrite(p, 1, run, tc->raw) != run) return -1;
+        if (!lf) break;
+        if (fwrite("\r\n", 1, 2, tc->raw) != 2) return -1;
+        p = lf + 1;
     }
     return static_cast<ssize_t>(size);
 }
@@ -127,18 +135,33 @@ int textClose(void* c) {
 
 }  // namespace
 
-// Opens a read-only stream that never waits: a FIFO, socket or device is
+// Opens a read-only descriptor that never waits: a FIFO, socket or device is
 // refused (ENXIO) instead of blocking in open or in the first read.
-static FILE* openForReading(const std::string& native, const char* rawMode) {
+static int openNoWait(const std::string& native) {
     int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return -1;
     struct stat sb;
     if (fstat(fd, &sb) != 0 || !(S_ISREG(sb.st_mode) || S_ISDIR(sb.st_mode))) {
         close(fd);
         errno = ENXIO;
-        return nullptr;
+        return -1;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int Fs_OpenReadFd(const char* insidePath) {
+    std::string native = Fs_ToNative(insidePath);
+    if (native.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    return openNoWait(native);
+}
+
+static FILE* openForReading(const std::string& native, const char* rawMode) {
+    int fd = openNoWait(native);
+    if (fd < 0) return nullptr;
     FILE* f = fdopen(fd, rawMode);
     if (!f) close(fd);
     return f;

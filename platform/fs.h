@@ -49,6 +49,10 @@ std::string Fs_FromNative(std::string_view native, bool* exact = nullptr);
 // is not a regular file or a folder (errno ENXIO). Returns nullptr when the
 // file cannot be opened.
 FILE* Fs_Open(const char* insidePath, const char* mode);
+// Opens the file named by an inside path for reading as a raw descriptor, as
+// a read-only Fs_Open does: without waiting, refusing what is not a regular
+// file or a folder (errno ENXIO). Returns -1 when it cannot be opened.
+int Fs_OpenReadFd(const char* insidePath);
 
 // Removes a file (not a folder); returns 0 on success, -1 otherwise.
 int Fs_Remove(const char* insidePath);

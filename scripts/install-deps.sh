@@ -3,12 +3,16 @@
 # With the argument "fuzz": what the fuzz targets need (clang and its libFuzzer).
 # With the argument "browser": what the browser check needs (Chromium, Python,
 # and a Japanese font so the screenshot shows the Japanese text).
+# With "bench" or "peers": what make bench or make bench-peers needs.
 set -euo pipefail
 packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev)
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-dev) ;;
         browser) packages+=(chromium python3 fonts-ipafont-gothic) ;;
+        bench) packages+=(hyperfine python3 time) ;;
+        peers) packages+=(hyperfine python3 time bc namazu2 namazu2-index-tools recollcmd
+                          xapian-omega locales) ;;
         *) echo "install-deps.sh: unknown argument $extra" >&2; exit 2 ;;
     esac
 done

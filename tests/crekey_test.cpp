@@ -23,6 +23,7 @@
 
 #include "app/kwf.h"
 #include "components/bigstack.h"
+#include "components/blex2.h"
 #include "components/filex.h"
 #include "components/inifile.h"
 #include "components/strx.h"
@@ -621,12 +622,12 @@ TEST_F(CreKeyTest, BuiltDatabaseIsFoundBySearch) {
 // ---- Memory -----------------------------------------------------------------------
 
 // Allocations of opening a page as the lexer does, reading a byte and closing
-// it: all the platform's (path conversion, text-mode stream, stdio buffer).
+// it: all the platform's (path conversion, the reader and its block).
 long OpenAndReadCost(const std::string& page) {
     AllocCounter counter;
-    FILE* f = FileX_Open(page.c_str(), "rt");
-    fgetc(f);
-    fclose(f);
+    TextRead* r = FileX_OpenReader(page.c_str(), BLex2_BlockSize);
+    TextRead_Get(r);
+    TextRead_Close(r);
     return counter.Count();
 }
 

@@ -323,7 +323,7 @@ TEST_F(IniFileTest, OpenFailuresWithoutHookLeaveTheFileClosed) {
     std::string in = PathOf("none.ini");
     IniFile_OpenRead(&reader_, in.c_str(), line_, sizeof line_);
     EXPECT_TRUE(LastTextHas(Sjis(u8"読みこみモードで open できません。") + in)) << Utf8(LastText());
-    EXPECT_EQ(reader_.fp, nullptr);
+    EXPECT_EQ(reader_.in, nullptr);
     char v[256];
     IniFile_ReadAttr(&reader_, "A", "s", v);
     EXPECT_EQ(Errors_GetMsg()->code, 595);
@@ -483,4 +483,59 @@ TEST_F(IniFileTest, ReadingAndWritingAttributesTakeNoHeap) {
     for (int k = 0; k < n; k++) IniFile_ReadAttr(&reader_, "A", "sibx", s, &i, &b, &x);
     EXPECT_EQ(count.Count(), 0);
     EXPECT_EQ(std::to_string(n) + "|" + std::to_string(i) + "|" + s, "50|49|x, y");
+}
+
+// ---- A list in one pass ----------------------------------------------------------------------
+
+// The list after [links] read by IniFile_CountAttr and that many
+// IniFile_ReadAttr calls, and read in one pass: every line's three values, and
+// the code of a report that ended the reading (0 for none).
+TEST_F(IniFileTest, OnePassReadsWhatCountAndReadRead) {
+    const std::string head = "[main] \r\nx = 1\r\n \r\n[links] \r\n";
+    const std::string lf8 = "A = " + std::string(6, 'w');  // 10 bytes, fills a line buffer of 11
+    const struct {
+        const char* name;
+        std::string list;
+        int lineSize;
+    } cases[] = {
+        {"CR LF", "A = a, b, c\r\nA = \"d, e\", , f\r\n \r\n", 1024},
+        {"bare LF", "A = a, b, c\nA = d\n \n", 1024},
+        {"a last line without an end", "A = a\r\nA = b", 1024},
+        {"a blank line ends the list", "A = a\r\n\r\nA = b\r\n", 1024},
+        {"another name ends it", "A = a\r\nAb = b\r\nA = c\r\n", 1024},
+        {"blanks, tabs, ':' and '='", " \tA: a\r\nA=b\r\n\tA c\r\n", 1024},
+        {"a line that fills the buffer", lf8 + "\r\n" + lf8 + "x\r\nA = z\r\n", 11},
+        {"a line one byte longer", lf8 + "xy\r\nA = z\r\n", 11},
+        {"a line split into A-lines", "A = x" + std::string(6, ' ') + "A = y\r\n", 11},
+        {"a NUL inside a value", std::string("A = a\0b, c\r\nA = d\r\n", 20), 1024},
+        {"no list", "", 1024},
+    };
+    for (const auto& c : cases) {
+        char t[64], k[64], p[64];
+        auto reset = [&] { strcpy(t, "-"), strcpy(k, "-"), strcpy(p, "-"); };
+        std::string twoPass, onePass;
+        Open(head + c.list, c.lineSize);
+        int code = CaughtCode([&] {
+            IniFile_FindSection(&reader_, "links", false);
+            int n = IniFile_CountAttr(&reader_, "A");
+            for (int i = 0; i < n; i++) {
+                reset();
+                IniFile_ReadAttr(&reader_, "A", "sss", t, k, p);
+                twoPass += std::string(t) + "|" + k + "|" + p + "\n";
+            }
+        });
+        twoPass += "report " + std::to_string(code);
+        Open(head + c.list, c.lineSize);
+        code = CaughtCode([&] {
+            IniFile_FindSection(&reader_, "links", false);
+            TextRead_Line line;
+            while (IniFile_NextAttrLine(&reader_, "A", &line)) {
+                reset();
+                IniFile_ReadAttrLine(&reader_, &line, "A", "sss", t, k, p);
+                onePass += std::string(t) + "|" + k + "|" + p + "\n";
+            }
+        });
+        onePass += "report " + std::to_string(code);
+        EXPECT_EQ(twoPass, onePass) << c.name;
+    }
 }

@@ -275,6 +275,39 @@ TEST_F(KwfTest, SearchReportsTheMatchedKeywordEntryOncePerPage) {
     }
 }
 
+// A hit begins on a character of the text, never on the trail byte of a
+// double-byte character, and ASCII letters fold only as single-byte characters.
+TEST_F(KwfTest, SearchHitsBeginOnCharacters) {
+    const struct {
+        const char *keywords, *query, *entry;  // entry nullptr: no hit
+        bool last = false;                     // the keywords end the line (no path)
+    } cases[] = {
+        {"ファイル", "求", nullptr},  // 83 8B 81 76 holds 求's 8B 81
+        {"キャー", "メ", nullptr},    // ャー is 83 83 81 5B: メ is 83 81
+        {"ヘzq", "wzq", nullptr},     // ヘ is 83 77
+        {"ヘzq", "WZQ", nullptr},
+        {"ヘ", "ジ", nullptr},                  // ジ is 83 57: a trail w is not a W
+        {"表示", "\\", nullptr},                // 表 is 95 5C
+        {"ヘzq", "ヘZQ", "ヘzq"},               // folding on the single-byte letters
+        {"ファイル求; x", "求", "ファイル求"},  // a real 求 at the end of an entry
+        {"京都; 寺", "京都", "京都"},           // a double-byte query at the start
+        {"寺; 古都京都", "京都", "古都京都"},   // and at the end of the value
+        {"x; aBC", "abc", "aBC"},
+        {"寺; 京都", "京都", "京都", true},  // the line's last bytes
+    };
+    for (const auto& c : cases) {
+        const std::string db =
+            Put("s.kwf",
+                Db("C:\\pages", {std::string("A = -, ") + c.keywords + (c.last ? "" : ", p.htm")}));
+        ASSERT_EQ(0, Search(db, c.query)) << Utf8(c.keywords);
+        const Lines want = c.entry ? Lines{std::string("- | ") + c.entry + " | " +
+                                           (c.last ? "" : "file:///C|/pages/p.htm")}
+                                   : Lines{};
+        EXPECT_EQ(want, rec_.hits) << Utf8(c.keywords) << " / " << Utf8(c.query);
+        EXPECT_EQ(static_cast<int>(want.size()), rec_.count) << Utf8(c.keywords);
+    }
+}
+
 TEST_F(KwfTest, SearchMatchesAsciiWithoutCaseAndNothingElse) {
     const std::string db =
         Put("s.kwf", Db("C:\\pages", {"A = one, HTML; css, 1.htm", "A = two, ＨＴＭＬ, 2.htm",
@@ -340,6 +373,7 @@ TEST_F(KwfTest, SearchTakesNoHeapMemoryPerLine) {
                            [](void* c, int n) { *static_cast<int*>(c) = n; }, &count};
     long allocs[2] = {-1, -2};
     ASSERT_EQ(0, CaughtCode([&] {
+                  Kwf_Search(small.c_str(), "page", &sink);  // first-use costs out of the count
                   for (int i = 0; i < 2; i++) {
                       AllocCounter counter;
                       Kwf_Search((i ? big : small).c_str(), "page", &sink);
