@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "components/bigstack.h"
 #include "components/errors.h"
 
 // One open try. The file name is not copied; it must outlive the frame.
@@ -138,3 +139,20 @@ void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catc
 // EXCEPT3_TRY(body, catchBlock). Variadic, so that commas inside the lambdas
 // (braced initialisers) do not split the arguments.
 #define EXCEPT3_TRY(...) Except3_Try(Except3_GetSys(), __FILE_NAME__, __LINE__, __VA_ARGS__)
+
+// Runs body(stack) under a mark of the process-wide scratch stack. The mark is
+// popped on every way out: normally after body, and in the catch block before
+// the report is raised again.
+template <class Body>
+void Except3_WithScratch(Body&& body) {
+    BigStack* stack = BigStack_Sys();
+    BigStack_Push(stack);
+    bool popped = false;
+    EXCEPT3_TRY([&] { body(stack); },
+                [&] {
+                    popped = true;
+                    BigStack_Pop(stack);
+                    Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
+                });
+    if (!popped) BigStack_Pop(stack);
+}

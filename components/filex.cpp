@@ -21,20 +21,6 @@ unsigned char g_block[1024];  // the copy operations
 unsigned char g_cmp1[256];    // FileX_Compare
 unsigned char g_cmp2[256];
 
-// Returns the last character of text when it is a single-byte character
-// (a trail byte is never one), else 0.
-int lastSingleChar(const char* text) {
-    int last = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
-        last = *p;
-        if (CodePage_IsLead(*p) && p[1]) {
-            p++;
-            last = 0;
-        }
-    }
-    return last;
-}
-
 bool isSep(int c) {
     return c == '\\' || c == '/';
 }
@@ -42,7 +28,7 @@ bool isSep(int c) {
 // Removes trailing separators (Shift_JIS-aware), keeping a lone first one.
 void cutTrailingSeps(char* path) {
     size_t n = strlen(path);
-    while (n > 1 && isSep(lastSingleChar(path))) path[--n] = '\0';
+    while (n > 1 && isSep(StrX_LastSingleChar(path))) path[--n] = '\0';
 }
 
 // Copies text into out[0, size); false when it does not fit whole.
@@ -129,8 +115,8 @@ bool FileX_IsDir(const char* path) {
     if (!copyFits(buf, path, sizeof buf)) return false;
     bool hadText = buf[0] != '\0';
     size_t n = strlen(buf);
-    if (lastSingleChar(buf) == '/') buf[--n] = '\0';
-    if (lastSingleChar(buf) == '\\') buf[--n] = '\0';
+    if (StrX_LastSingleChar(buf) == '/') buf[--n] = '\0';
+    if (StrX_LastSingleChar(buf) == '\\') buf[--n] = '\0';
     if (n == 2 && buf[1] == ':') return true;  // a drive name alone: its root
     if (n == 0) return hadText;                // a lone separator: the root folder
     Fs_StatData st;
@@ -189,7 +175,7 @@ int FileX_ListFiles(const char* folder, StrX_Mem* pool) {
     char path[kPath];
     int added = 0;
     const size_t folderLen = strlen(folder);
-    const bool sep = lastSingleChar(folder) == '\\';
+    const bool sep = StrX_LastSingleChar(folder) == '\\';
     FileX_FindFirst(&find, folder);
     EXCEPT3_TRY(
         [&] {
@@ -304,7 +290,7 @@ int FileX_NumberedName(const char* base, const char* path, char* buf) {
     } else {
         folder[0] = '\0';
     }
-    const char* sep = (folder[0] == '\0' || isSep(lastSingleChar(folder))) ? "" : "\\";
+    const char* sep = (folder[0] == '\0' || isSep(StrX_LastSingleChar(folder))) ? "" : "\\";
     for (int n = 1; n > 0; n++) {
         int len = snprintf(buf, kPath, "%s%s%s%d", folder, sep, base, n);
         if (len < 0 || len >= kPath) break;
@@ -407,7 +393,7 @@ static void normalForm(char* path) {
     StrX_CleanDots(path);
     for (;;) {
         size_t n = strlen(path);
-        if (n > 1 && isSep(lastSingleChar(path))) {
+        if (n > 1 && isSep(StrX_LastSingleChar(path))) {
             path[n - 1] = '\0';
         } else if (n >= 2 && path[n - 1] == '.' && path[n - 2] == '\\') {
             path[n - 1] = '\0';
@@ -520,7 +506,7 @@ int FileX_MkDirs(const char* path, bool isFile) {
     char* p = g_mkdirsPath;
     StrX_AbsPathCwd(p, path, kPath);
     if (isFile) StrX_CutFileName(p);
-    if (isSep(lastSingleChar(p)) && p[1] != '\0') p[strlen(p) - 1] = '\0';
+    if (isSep(StrX_LastSingleChar(p)) && p[1] != '\0') p[strlen(p) - 1] = '\0';
     // Skip the drive part or a leading separator (two for a network path).
     size_t i = 0;
     if (p[0] != '\0' && p[1] == ':') i = 2;

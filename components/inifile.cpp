@@ -22,23 +22,6 @@ constexpr int kDefaultLimit = 256;  // the value limit after opening
 
 // ---- Scratch and positions ----------------------------------------------------
 
-// Runs body(stack) under a mark of the scratch stack. The mark is popped on
-// every way out: normally after body, and in the catch block before the report
-// is raised again.
-template <class Body>
-void withScratch(Body&& body) {
-    BigStack* stack = BigStack_Sys();
-    BigStack_Push(stack);
-    bool popped = false;
-    EXCEPT3_TRY([&] { body(stack); },
-                [&] {
-                    popped = true;
-                    BigStack_Pop(stack);
-                    Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
-                });
-    if (!popped) BigStack_Pop(stack);
-}
-
 char* scratch(BigStack* stack, int size) {
     return static_cast<char*>(BigStack_Alloc(stack, static_cast<uint32_t>(size)));
 }
@@ -399,7 +382,7 @@ void IniFile_WriteAttr(IniWriter* writer, const char* name, const char* format, 
         }
         fputc('\n', fp);
     };
-    ERRORS_VA_RUN(ap, withScratch(write));
+    ERRORS_VA_RUN(ap, Except3_WithScratch(write));
     checkWrite(writer);
 }
 
@@ -411,7 +394,7 @@ void IniFile_WriteLabel(IniWriter* writer, const char* text) {
 
 void IniFile_WriteSplitAttr(IniWriter* writer, const char* name, char separator, const char* text) {
     if (!writer->fp) return;
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* piece = scratch(stack, kPieceSize);
         const int quotedSize = 2 * kPieceSize + 2;
         char* quoted = scratch(stack, quotedSize);
@@ -440,7 +423,7 @@ void IniFile_WriteFileList(IniWriter* writer, const char* section, const char* c
                            int count) {
     IniFile_WriteSection(writer, section);
     if (!writer->fp) return;
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* prev = scratch(stack, kPathSize);
         char* folder = scratch(stack, kPathSize);
         char* path = scratch(stack, kPathSize);
@@ -843,7 +826,7 @@ int IniFile_ReadRecordArray(IniReader* reader, StrX_Mem* pool, ArrX_Buf* array, 
             readRecords(reader, pool, array, name, format, range, static_cast<size_t>(recordSize),
                         [&](int k) { return static_cast<size_t>(offsets[k]); });
     };
-    ERRORS_VA_RUN(ap, withScratch(read));
+    ERRORS_VA_RUN(ap, Except3_WithScratch(read));
     return done;
 }
 
@@ -899,7 +882,7 @@ PtrRange* IniFile_ReadFileList(IniReader* reader, StrX_Mem* pool, ArrX_Buf* arra
     void* start = array->last;
     PtrRange_SetEnds(range, start, start);
     if (IniFile_FindSection(reader, section, true) < 0) return range;
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* folder = scratch(stack, kPathSize);
         char* path = scratch(stack, kPathSize);
         strcpy(folder, ".");
@@ -932,7 +915,7 @@ bool IniFile_WaitValue(IniReader* reader, const char* section, const char* name,
     char letter = format[0];
     if (letter != 'b' && letter != 'i' && letter != 's') return false;
     bool seen = false;
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* text = scratch(stack, reader->valueLimit);
         for (int k = 0; k < maxReads && !seen; k++) {
             if (k > 0 && pauseMs > 0)

@@ -736,6 +736,12 @@ int StrX_LastChar(const char* text) {
     return len ? byteAt(text + len - 1) : 0;
 }
 
+int StrX_LastSingleChar(const char* text) {
+    int last = 0;
+    for (const char* p = text; *p; p = nextChar(p)) last = isLead(p) && p[1] ? 0 : byteAt(p);
+    return last;
+}
+
 char* StrX_TrimQuotes(char* text) {
     StrX_Trim(text);
     size_t len = strlen(text);

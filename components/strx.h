@@ -103,6 +103,9 @@ char* StrX_CutHead(char* text, int n);
 char* StrX_CutLastChar(char* text, int ch);
 // Returns the last byte (0..255), 0 for an empty text.
 int StrX_LastChar(const char* text);
+// Returns the last character when it is a single-byte one (the trail byte of
+// a double-byte character never is), else 0; 0 for an empty text.
+int StrX_LastSingleChar(const char* text);
 // Removes blanks, tabs, CR, LF, VT and FF at both ends. Returns text.
 char* StrX_Trim(char* text);
 // StrX_Trim, then removes every double quote at either end. Returns text.

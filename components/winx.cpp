@@ -153,40 +153,10 @@ bool readQuiet(HKEY root, const char* key, const char* name, char* out, int size
     return true;
 }
 
-// Runs body(stack) under a mark of the scratch stack, popped on every way
-// out (in the catch block before the report is raised again).
-template <class Body>
-void withScratch(Body&& body) {
-    BigStack* stack = BigStack_Sys();
-    BigStack_Push(stack);
-    bool popped = false;
-    EXCEPT3_TRY([&] { body(stack); },
-                [&] {
-                    popped = true;
-                    BigStack_Pop(stack);
-                    Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
-                });
-    if (!popped) BigStack_Pop(stack);
-}
-
 char* scratch(BigStack* stack, int size) {
     char* p = static_cast<char*>(BigStack_Alloc(stack, static_cast<uint32_t>(size)));
     p[0] = '\0';
     return p;
-}
-
-// The last character of text when it is a single byte (a trail byte is
-// never one), else 0.
-int lastSingleChar(const char* text) {
-    int last = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++) {
-        last = *p;
-        if (CodePage_IsLead(*p) && p[1]) {
-            p++;
-            last = 0;
-        }
-    }
-    return last;
 }
 
 // The inside form of a native path from the environment, in out[0, kPath);
@@ -363,7 +333,7 @@ bool WinX_DdeExecuteAssoc(WinX_Assoc* assoc, const char* topic, const char* text
 }
 
 void WinX_OpenURL(const char* url) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* command = scratch(stack, kUrlSize);
         char* text = scratch(stack, kUrlSize);
         char* service = scratch(stack, kUrlSize);
@@ -460,7 +430,7 @@ const char* WinX_GetWinDir() {
 
 const char* WinX_GetTempFolder() {
     envPath("TEMP", g_tempFolder);
-    if (lastSingleChar(g_tempFolder) == '\\') g_tempFolder[strlen(g_tempFolder) - 1] = '\0';
+    if (StrX_LastSingleChar(g_tempFolder) == '\\') g_tempFolder[strlen(g_tempFolder) - 1] = '\0';
     return g_tempFolder;
 }
 
@@ -500,7 +470,7 @@ int WinX_GetBitsPerPixel() {
 void WinX_RegistFileType(const char* ext, const char* description, const char* verb,
                          const char* verbName, const char* command, const char* iconFile,
                          int iconIndex, bool makeDefault, bool editFlags) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* extKey = scratch(stack, kKeySize);
         char* type = scratch(stack, kKeySize);
         char* key = scratch(stack, kKeySize);
@@ -548,7 +518,7 @@ void WinX_RegistFileType(const char* ext, const char* description, const char* v
 }
 
 void WinX_UnregistFileType(const char* ext, const char* verb) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* extKey = scratch(stack, kKeySize);
         char* type = scratch(stack, kKeySize);
         char* key = scratch(stack, kKeySize);
@@ -580,7 +550,7 @@ void WinX_UnregistFileType(const char* ext, const char* verb) {
 
 void WinX_RegistFolderVerb(const char* verb, const char* verbName, const char* command,
                            bool makeDefault) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         if (makeDefault) setDefault("Directory\\shell", verb, __LINE__);
         WINX_KEY(key, "Directory\\shell\\%s", verb);
@@ -595,7 +565,7 @@ void WinX_RegistFolderVerb(const char* verb, const char* verbName, const char* c
 }
 
 void WinX_UnregistFolderVerb(const char* verb) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         WINX_KEY(key, "Directory\\shell\\%s\\command", verb);
         if (!deleteKey(HKEY_CLASSES_ROOT, key, __LINE__)) return;
@@ -605,7 +575,7 @@ void WinX_UnregistFolderVerb(const char* verb) {
 }
 
 void WinX_RegistShellNew(const char* ext, const char* fileName) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         WINX_KEY(key, ".%s\\ShellNew", ext);
         if (fileName) {
@@ -622,7 +592,7 @@ void WinX_RegistShellNew(const char* ext, const char* fileName) {
 }
 
 void WinX_UnregistShellNew(const char* ext) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         WINX_KEY(key, ".%s\\ShellNew", ext);
         deleteKey(HKEY_CLASSES_ROOT, key, __LINE__);
@@ -630,7 +600,7 @@ void WinX_UnregistShellNew(const char* ext) {
 }
 
 void WinX_RegistUninstall(const char* keyName, const char* displayName, const char* command) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         WINX_KEY(key, kUninstall, keyName);
         OpenKey k;
@@ -642,7 +612,7 @@ void WinX_RegistUninstall(const char* keyName, const char* displayName, const ch
 }
 
 void WinX_UnregistUninstall(const char* keyName) {
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         WINX_KEY(key, kUninstall, keyName);
         deleteKey(HKEY_LOCAL_MACHINE, key, __LINE__);
@@ -653,7 +623,7 @@ void WinX_UnregistUninstall(const char* keyName) {
 
 int WinX_OpenWithAssoc(const char* path) {
     int result = 0;
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* key = scratch(stack, kKeySize);
         char* type = scratch(stack, kCmdSize);
         char* shell = scratch(stack, kKeySize);
@@ -718,7 +688,7 @@ int WinX_RemoveProgramFolder(const char* folder) {
         return WinX_OpenFolder(folder);
     }
     int result = 0;
-    withScratch([&](BigStack* stack) {
+    Except3_WithScratch([&](BigStack* stack) {
         char* script = scratch(stack, kKeySize);
         char* cmd = scratch(stack, kKeySize);
         formatFit(__LINE__, "script path", script, kKeySize, "%s\\uninst.vbs", temp);
