@@ -1217,10 +1217,12 @@ namespace {
 // count against the text.
 //
 // Text in one encoding read as the other: EUC-JP kana (leads 0xA4, 0xA5) and
-// punctuation (0xA1) read as Shift_JIS become the half-width marks ｡｢｣､･,
+// punctuation (0xA1) read as Shift_JIS become the half-width marks ｡､･,
 // which real text seldom holds; a half-width voiced mark ﾞ or ﾟ then follows a
-// character that cannot take it; and JIS rows that hold no characters show up
-// (Shift_JIS leads 0xEB and above, EUC-JP rows 9 to 15 and 85 to 94).
+// character that cannot take it; EUC-JP half-width kana become kanji of lead
+// 0x8E; Shift_JIS half-width kana read as EUC-JP become Greek, Cyrillic, box
+// drawing; and JIS rows that hold no characters show up (Shift_JIS leads 0xEB
+// and above, EUC-JP rows 9 to 15 and 85 to 94).
 struct Reading {
     bool valid = true;
     int halfKana = 0;
@@ -1249,7 +1251,7 @@ void readSjis(const unsigned char* p, bool cut, Reading* r) {
             p++;
         } else if (c >= 0xA1 && c <= 0xDF) {
             r->halfKana++;
-            if (c <= 0xA5) r->unlikely++;
+            if (c == 0xA1 || c == 0xA4 || c == 0xA5) r->unlikely++;  // ｡､･
             if (c >= 0xDE) (takesMark(prev, c == 0xDF) ? r->likely : r->unlikely)++;
             p++;
         } else if (CodePage_IsLead(static_cast<unsigned char>(c))) {
@@ -1258,7 +1260,9 @@ void readSjis(const unsigned char* p, bool cut, Reading* r) {
                 return;
             }
             if (!isSjisTrail(p[1])) r->valid = false;
-            if (c >= 0xEB) r->unlikely++;
+            // Rows that hold no characters, and 0x8E before a half-width
+            // kana byte: EUC-JP's own way of writing half-width katakana.
+            if (c >= 0xEB || (c == 0x8E && p[1] >= 0xA1 && p[1] <= 0xDF)) r->unlikely++;
             p += 2;
         } else {
             r->valid = false;  // 0x80, 0xA0, 0xFD..0xFF
@@ -1302,7 +1306,10 @@ void readEuc(const unsigned char* p, bool cut, Reading* r) {
         if (i > need) {
             if (kana) r->halfKana++;
             if (c == 0xA4 || c == 0xA5) r->likely++;
-            if ((c >= 0xA9 && c <= 0xAF && c != 0xAD) || c >= 0xF5) r->unlikely++;
+            // Greek, Cyrillic and box drawing (rows 6 to 8), rows that hold
+            // no characters (9 to 15 but for 13, 85 to 94): what Shift_JIS
+            // half-width kana ｦ to ｯ and level-2 kanji read as.
+            if ((c >= 0xA6 && c <= 0xAF && c != 0xAD) || c >= 0xF5) r->unlikely++;
         }
         p += i <= need ? i : need + 1;
     }

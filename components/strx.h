@@ -313,8 +313,10 @@ int StrX_CharsetCode(const char* name);
 // ASCII, gives 4; else the one of Shift_JIS (2) and EUC-JP (3) whose every
 // byte forms a character. When neither does, Shift_JIS. When both do, the
 // signs of either encoding decide (EUC-JP: full-width kana in its reading,
-// the half-width marks ｡｢｣､･ or a misplaced ﾞ/ﾟ in the Shift_JIS reading;
-// either: characters of rows that hold none), then EUC-JP if its reading
+// the half-width marks ｡､･, a misplaced ﾞ/ﾟ or a kanji of lead 0x8E before a
+// kana byte in the Shift_JIS reading; Shift_JIS: a well-placed ﾞ/ﾟ in its
+// reading, Greek, Cyrillic or box drawing in the EUC-JP one; either: rows that
+// hold no characters), then EUC-JP if its reading
 // holds fewer half-width katakana, else Shift_JIS. A text marked cut (filled
 // to a byte limit) may end inside a character without counting against an
 // encoding.

@@ -374,7 +374,8 @@ TEST_F(StrXTest, PageCodeIsDecidedFromBothTextsByWhatEachEncodingCanForm) {
         {"\xB8\xD7\xDE\xB0", false, "", false, StrX_Code_Euc},   // ﾞ after ﾗ: 弊亙 in EUC-JP
         {"\xCC\xBE\xC1\xB0", false, "", false, StrX_Code_Euc},   // 名前
         {"\xAF\xB0\xB1\xB2", false, "", false, StrX_Code_Sjis},  // ｯｰｱｲ: row 15 in EUC-JP
-        {"\x8E\xB1\x8E\xB2", false, "", false, StrX_Code_Sjis},
+        {"\x8E\xB1\x8E\xB2", false, "", false, StrX_Code_Euc},   // ｱｲ, not 鴫湿
+        {"\xD8\xCC\xA7\xDA", false, "", false, StrX_Code_Sjis},  // ﾘﾌｧﾚ: Cyrillic in EUC-JP
         {"\xB5\xFE\xC5", true, "", false, StrX_Code_Euc},
         // A Shift_JIS lead byte without its trail, or a byte neither forms.
         {"\xB5\xFE\xC5", false, "", false, StrX_Code_Sjis},
