@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and the machine lacks.
 set -euo pipefail
-packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev)
+packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
