@@ -54,6 +54,9 @@ class DlgBase : public QDialog {
     // Builds the controls (once), calls OnInitDialog, shows the dialog and
     // runs its modal loop; returns the EndDialog result.
     int DoModal();
+    // Builds the controls from the template without showing the dialog
+    // (DoModal does it first; later calls do nothing).
+    void CreateControls() { BuildControls(); }
     // Ends the modal loop with result.
     void EndDialog(int result);
 

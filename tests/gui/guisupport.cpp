@@ -36,6 +36,7 @@ void GuiTest::SetUp() {
     setenv("TZ", "UTC", 1);
     tzset();
     NewProgramFolder();
+    VarkApp_ReleaseLibrary();
     MsgBox_SetBackend(&boxes_);
     VarkBrowser_Set(&browser_);
     VarkDlg::SetClock(&GuiTest::Now);
