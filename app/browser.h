@@ -2,10 +2,10 @@
 // DDE conversation that asks the browser for its current page, and the
 // hand-off of the display page.
 //
-// The window talks to whatever VarkBrowser_Get returns; the program installs
-// the implementation on the browser hand-off module at start-up, tests
-// install a scripted one. Texts are CP932. Calls are made on the
-// user-interface thread only.
+// The window talks to whatever VarkBrowser_Get returns: by default the
+// browser registered for "http", reached through the WinX hand-off (a rooted
+// page path goes out in its native form); tests install a scripted one. Texts are CP932. Calls are
+// made on the user-interface thread only.
 #pragma once
 
 class VarkBrowser {
@@ -25,7 +25,7 @@ class VarkBrowser {
     virtual void OpenURL(const char* url) = 0;
 };
 
-// The installed implementation (nullptr before one is installed).
+// The browser in use (never nullptr).
 VarkBrowser* VarkBrowser_Get();
-// Installs browser (not owned) and returns the one it replaces.
+// Installs browser (not owned; nullptr: the WinX one) and returns the one it replaces.
 VarkBrowser* VarkBrowser_Set(VarkBrowser* browser);

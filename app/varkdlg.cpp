@@ -14,6 +14,7 @@
 #include "components/bigstack.h"
 #include "components/errors.h"
 #include "components/strx.h"
+#include "components/winx.h"
 #include "platform/fs.h"
 
 char g_prevURL[512];
@@ -36,18 +37,6 @@ int compareNoCase(const char* a, const char* b) {
     }
 }
 
-// The URL of a WWW_GetWindowInfo reply: the text after its first character up
-// to the next double quote (the whole rest when there is none).
-void replyUrl(const char* reply, char* url, int size) {
-    url[0] = '\0';
-    if (!reply[0]) return;
-    const char* start = reply + 1;
-    const char* end = strchr(start, '"');
-    int n = end ? static_cast<int>(end - start) : static_cast<int>(strlen(start));
-    if (n > size - 1) n = size - 1;
-    memcpy(url, start, n);
-    url[n] = '\0';
-}
 }  // namespace
 
 // ---- The about box ----------------------------------------------------------
@@ -204,7 +193,6 @@ void VarkDlg::OnOK() {
     BeginWaitCursor();
 
     VarkBrowser* browser = VarkBrowser_Get();
-    if (!browser) ERRORS_REPORT(Errors_NotSupport, "ブラウザとの連携がありません。");
     char app[256];
     browser->ReadAssoc(app, sizeof app);
     const bool alive = browser->Probe();
@@ -214,8 +202,7 @@ void VarkDlg::OnOK() {
         reply[0] = '\0';
         browser->Request("WWW_GetWindowInfo", reply, 512);
         char url[512];
-        replyUrl(reply, url, sizeof url);
-        if (strncmp(url, "file:///", 8) == 0 && url[8] && url[9] == ':') url[9] = '|';
+        WinX_ReplyURL(reply, url, sizeof url);
         if (StrX_IsRelativePath(m_dispURL.c_str()))
             StrX_CopyN(dispAsURL, m_dispURL.c_str(), 512);
         else

@@ -23,11 +23,11 @@ constexpr time_t kNow = 1700000000;  // 2023-11-14 22:13:20 UTC
 constexpr int kWatchdogMs = 20000;
 }  // namespace
 
-void FakeBrowser::ReadAssoc(char* out, int size) {
+void ScriptedBrowser::ReadAssoc(char* out, int size) {
     StrX_CopyN(out, app.c_str(), size);
 }
 
-void FakeBrowser::Request(const char* item, char* out, int size) {
+void ScriptedBrowser::Request(const char* item, char* out, int size) {
     requests.push_back(item);
     StrX_CopyN(out, reply.c_str(), size);
 }

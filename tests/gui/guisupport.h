@@ -22,7 +22,7 @@
 #include "support/testsupport.h"
 
 // The browser as the search window sees it, scripted by the test.
-class FakeBrowser : public VarkBrowser {
+class ScriptedBrowser : public VarkBrowser {
    public:
     std::string app = "IExplore";  // the association's DDE application
     bool alive = true;             // Probe's answer
@@ -63,7 +63,7 @@ class GuiTest : public testing::Test {
 
     std::unique_ptr<TempDir> dir_;
     std::string programFile_;  // inside: <program folder>\tessaly
-    FakeBrowser browser_;
+    ScriptedBrowser browser_;
     MsgBox_Recorder boxes_;
     std::map<int, std::vector<std::function<void(DlgBase*)>>> actions_;
 };

@@ -10,6 +10,8 @@
 #include "components/strx.h"
 #include "guisupport.h"
 #include "platform/fs.h"
+#include "platform/registry.h"
+#include "support/fakebrowser.h"
 
 namespace {
 
@@ -173,7 +175,7 @@ TEST_F(VarkDlgTest, SearchWritesTheResultPageHandsItOverAndKeepsTheBackLinkRule)
         NewProgramFolder();
         std::string db = WriteDatabase("a.kwf", kDay, 3);
         if (!c.iniBefore.empty()) WriteIni("", c.iniBefore);
-        browser_ = FakeBrowser();
+        browser_ = ScriptedBrowser();
         browser_.app = c.app;
         browser_.alive = c.alive;
         browser_.reply = c.reply;
@@ -250,6 +252,48 @@ TEST_F(VarkDlgTest, AboutItemOfTheContextMenuShowsTheBuildDate) {
     EXPECT_TRUE(
         testing::internal::RE::FullMatch(shownDate, "[A-Z][a-z][a-z]\\.[0-9]+\\.20[0-9][0-9]"))
         << shownDate;
+}
+
+// ---- Through the registered browser (the real hand-off) ----
+
+void PutHttp(const char* name, const std::string& text) {
+    HKEY h;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &h, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                             static_cast<DWORD>(text.size())));
+    RegCloseKey(h);
+}
+
+TEST_F(VarkDlgTest, SearchHandsTheNativePageToTheDesktopLauncher) {
+    DesktopEnv desktop;  // registry store, runtime folder and bin/ of this test
+    std::string xdgOpen = desktop.Recorder("xdg-open");
+    VarkBrowser_Set(nullptr);
+    std::string db = WriteDatabase("a.kwf", kDay, 3);
+    EXPECT_EQ(Search(db, "kyoto"), IDOK);
+    std::string rec = WaitForFile(xdgOpen + ".rec");
+    EXPECT_NE(rec.find("\n" + Program("outframe.htm") + "\n"), std::string::npos) << rec;
+    EXPECT_EQ(ReadFile(Program("vark.ini")), "(missing)");  // Launcher is not IExplore
+}
+
+TEST_F(VarkDlgTest, SearchAsksARunningIExploreForItsPageAndHandsItOurs) {
+    DesktopEnv desktop;
+    FakeBrowser iexplore;
+    ASSERT_TRUE(iexplore.Start());
+    PutHttp("http\\shell\\open\\command", "unused %1");
+    PutHttp("http\\shell\\open\\ddeexec", "\"%1\",,-1");
+    PutHttp("http\\shell\\open\\ddeexec\\Application", "IExplore");
+    PutHttp("http\\shell\\open\\ddeexec\\Topic", "WWW_OpenURL");
+    VarkBrowser_Set(nullptr);
+    std::string db = WriteDatabase("a.kwf", kDay, 3);
+    EXPECT_EQ(Search(db, "kyoto"), IDOK);
+    EXPECT_EQ(IniPrevUrl(), "http://example.jp/now.htm");
+    EXPECT_NE(ReadFile(Program("out.htm")).find("href=\"http://example.jp/now.htm\""),
+              std::string::npos);
+    std::vector<std::string> opened = iexplore.WaitOpened(1, 10000);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], "\"" + Program("outframe.htm") + "\",,-1");
 }
 
 // ---- Ends of the program (each in a child process) ----

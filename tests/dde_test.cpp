@@ -1,0 +1,311 @@
+#include "platform/dde.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/msgbox.h"
+#include "support/fakebrowser.h"
+#include "support/testsupport.h"
+
+namespace {
+
+// One client instance with a conversation to service on topic (null when
+// none opens); everything is freed by DdeUninitialize.
+class Client {
+   public:
+    Client(const char* service, const char* topic) {
+        DdeInitializeA(&inst, nullptr, APPCMD_CLIENTONLY, 0);
+        conv = DdeConnect(inst, DdeCreateStringHandleA(inst, service, CP_WINANSI),
+                          DdeCreateStringHandleA(inst, topic, CP_WINANSI), nullptr);
+    }
+    ~Client() { DdeUninitialize(inst); }
+    // The reply text of a request of item "-1", or "(null)".
+    std::string Request(DWORD timeout = 1000) {
+        HDDEDATA d = DdeClientTransaction(nullptr, 0, conv, DdeCreateStringHandleA(inst, "-1", 0),
+                                          CF_TEXT, XTYP_REQUEST, timeout, nullptr);
+        if (!d) return "(null)";
+        DWORD n = 0;
+        BYTE* p = DdeAccessData(d, &n);
+        return std::string(reinterpret_cast<char*>(p), n);
+    }
+    bool Execute(const std::string& text, DWORD timeout = TIMEOUT_ASYNC) {
+        return DdeClientTransaction(reinterpret_cast<const BYTE*>(text.data()),
+                                    static_cast<DWORD>(text.size()), conv, nullptr, 0, XTYP_EXECUTE,
+                                    timeout, nullptr) != nullptr;
+    }
+    DWORD inst = 0;
+    HCONV conv = nullptr;
+};
+
+// A listening socket at the path of service and topic, driven by the test
+// itself to play a service that misbehaves.
+class RawService {
+   public:
+    RawService(const char* service, const char* topic) {
+        sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        std::string path = Dde_SocketPath(service, topic);
+        strcpy(addr.sun_path, path.c_str());
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        listen(fd_, 4);
+    }
+    ~RawService() { close(fd_); }
+    int Accept() { return accept(fd_, nullptr, nullptr); }
+
+   private:
+    int fd_;
+};
+
+// Reads one frame's header and payload; returns the payload ("" on error).
+std::string ReadFrame(int fd, unsigned char* kind = nullptr, uint32_t* id = nullptr) {
+    unsigned char head[9];
+    if (recv(fd, head, 9, MSG_WAITALL) != 9) return "";
+    uint32_t len = head[0] | head[1] << 8 | head[2] << 16 | static_cast<uint32_t>(head[3]) << 24;
+    if (kind) *kind = head[4];
+    if (id) *id = head[5] | head[6] << 8 | head[7] << 16 | static_cast<uint32_t>(head[8]) << 24;
+    std::string payload(len, '\0');
+    if (len && recv(fd, payload.data(), len, MSG_WAITALL) != static_cast<ssize_t>(len)) return "";
+    return payload;
+}
+
+std::string Frame(unsigned char kind, uint32_t id, const std::string& payload, uint32_t len) {
+    std::string out;
+    for (int i = 0; i < 4; i++) out += static_cast<char>(len >> (8 * i));
+    out += static_cast<char>(kind);
+    for (int i = 0; i < 4; i++) out += static_cast<char>(id >> (8 * i));
+    return out + payload;
+}
+
+class DdeTest : public testing::Test {
+   protected:
+    DesktopEnv env_;
+};
+
+TEST_F(DdeTest, SocketNamesStayInTheRuntimeFolder) {
+    std::string folder = Dde_RuntimeFolder();
+    ASSERT_EQ(env_.dir().path() + "/run/tessaly-dde", folder);
+    const std::string names[] = {"IExplore", "../../etc/passwd", std::string(300, 'x'), "",
+                                 "\x95\x5C\\/"};
+    for (const std::string& n : names) {
+        std::string path = Dde_SocketPath(n.c_str(), "WWW_OpenURL");
+        EXPECT_EQ(folder + "/", path.substr(0, folder.size() + 1)) << n;
+        EXPECT_EQ(std::string::npos, path.find('/', folder.size() + 1)) << n;
+        EXPECT_LT(path.size(), sizeof(sockaddr_un{}.sun_path)) << n;
+    }
+    EXPECT_EQ(Dde_SocketPath("IExplore", "WWW_OpenURL"), Dde_SocketPath("iexplore", "www_openurl"));
+    EXPECT_NE(Dde_SocketPath("IExplore", "WWW_OpenURL"),
+              Dde_SocketPath("IExplore", "WWW_GetWindowInfo"));
+    EXPECT_NE(Dde_SocketPath("a", "bc"), Dde_SocketPath("ab", "c"));
+}
+
+TEST_F(DdeTest, WithoutARuntimeFolderAPrivateOneIsUsedOnlyWhenSafe) {
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", env_.dir().path().c_str(), 1);
+    std::string want = env_.dir().path() + "/tessaly-dde-" + std::to_string(geteuid());
+    EXPECT_EQ(want, Dde_RuntimeFolder());
+    struct stat st;
+    ASSERT_EQ(0, lstat(want.c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+    // Open to others, or a planted link: refused.
+    chmod(want.c_str(), 0755);
+    EXPECT_EQ("", Dde_RuntimeFolder());
+    EXPECT_EQ("", Dde_SocketPath("IExplore", "WWW_OpenURL"));
+    rmdir(want.c_str());
+    mkdir((env_.dir().path() + "/elsewhere").c_str(), 0700);
+    symlink((env_.dir().path() + "/elsewhere").c_str(), want.c_str());
+    EXPECT_EQ("", Dde_RuntimeFolder());
+}
+
+TEST_F(DdeTest, OnlyTheSameUserMayTalk) {
+    const struct {
+        unsigned peer, own;
+        bool want;
+    } cases[] = {
+        {1000, 1000, true}, {1001, 1000, false}, {0, 1000, false}, {1000, 0, false}, {0, 0, true}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.want, Dde_PeerAllowed(c.peer, c.own)) << c.peer << " to " << c.own;
+    // A service of another user's does not answer this one.
+    FakeBrowser fake;
+    Dde_Server* server = Dde_ServerStart("IExplore", {"WWW_OpenURL"}, &fake, geteuid() + 1);
+    ASSERT_NE(nullptr, server);
+    Client client("IExplore", "WWW_OpenURL");
+    EXPECT_EQ(nullptr, client.conv);
+    EXPECT_EQ(DMLERR_NO_CONV_ESTABLISHED, DdeGetLastError(client.inst));
+    Dde_ServerStop(server);
+}
+
+TEST_F(DdeTest, RequestsAndExecutesReachTheService) {
+    FakeBrowser fake;
+    ASSERT_TRUE(fake.Start());
+    Client client("iexplore", "www_getwindowinfo");
+    ASSERT_NE(nullptr, client.conv);
+    EXPECT_EQ("\"http://example.jp/now.htm\",\"Example\",\"\"", client.Request());
+    EXPECT_TRUE(client.Execute("\"http://a/\",,-1", 1000));
+    EXPECT_EQ(std::vector<std::string>{"\"http://a/\",,-1"}, fake.WaitOpened(1, 5000));
+    // Unknown topics and refusals open nothing.
+    Client wrongTopic("IExplore", "WWW_Other");
+    EXPECT_EQ(nullptr, wrongTopic.conv);
+    fake.refuse = true;
+    Client refused("IExplore", "WWW_OpenURL");
+    EXPECT_EQ(nullptr, refused.conv);
+}
+
+TEST_F(DdeTest, UninitializeFreesEveryHandle) {
+    FakeBrowser fake;
+    ASSERT_TRUE(fake.Start());
+    size_t before = Dde_LiveHandles();
+    {
+        Client client("IExplore", "WWW_GetWindowInfo");
+        ASSERT_NE(nullptr, client.conv);
+        EXPECT_NE("(null)", client.Request());  // leaves its item handle and its data
+        EXPECT_EQ(before + 6, Dde_LiveHandles());
+    }
+    EXPECT_EQ(before, Dde_LiveHandles());
+    // Freed handles are refused afterwards, never followed.
+    DWORD inst = 0;
+    DdeInitializeA(&inst, nullptr, APPCMD_CLIENTONLY, 0);
+    HSZ s = DdeCreateStringHandleA(inst, "x", CP_WINANSI);
+    EXPECT_EQ(1, DdeFreeStringHandle(inst, s));
+    EXPECT_EQ(0, DdeFreeStringHandle(inst, s));
+    EXPECT_EQ(nullptr, DdeCreateStringHandleA(inst, std::string(256, 'x').c_str(), CP_WINANSI));
+    EXPECT_EQ(DMLERR_INVALIDPARAMETER, DdeGetLastError(inst));
+    EXPECT_EQ(DMLERR_NO_ERROR, DdeGetLastError(inst));
+    EXPECT_EQ(1, DdeUninitialize(inst));
+    EXPECT_EQ(0, DdeUninitialize(inst));
+    EXPECT_EQ(DMLERR_NOT_INITIALIZED, DdeGetLastError(inst));
+}
+
+TEST_F(DdeTest, APeerThatMisbehavesEndsOnlyItsConversation) {
+    RawService raw("Bad", "T");
+    std::atomic<int> step{0};
+    std::thread service([&] {
+        // 1: closes in the middle of a reply; 2: sends more than the cap;
+        // 3: takes an execute and closes before the next one.
+        for (int round = 1; round <= 3; round++) {
+            int fd = raw.Accept();
+            unsigned char kind;
+            uint32_t id;
+            ReadFrame(fd);
+            send(fd, Frame(2, 0, "", 0).data(), 9, MSG_NOSIGNAL);
+            if (round < 3) {
+                ReadFrame(fd, &kind, &id);
+                std::string reply = round == 1 ? Frame(5, id, "\"http://cut", 100)
+                                               : Frame(5, id, "", Dde_MaxMessage + 1);
+                send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+            }
+            close(fd);
+            step = round;
+        }
+    });
+    {
+        Client client("Bad", "T");
+        ASSERT_NE(nullptr, client.conv);
+        EXPECT_EQ("(null)", client.Request(5000));
+        EXPECT_EQ(DMLERR_SERVER_DIED, DdeGetLastError(client.inst));
+    }
+    {
+        Client client("Bad", "T");
+        ASSERT_NE(nullptr, client.conv);
+        EXPECT_EQ("(null)", client.Request(5000));
+        EXPECT_EQ(DMLERR_SERVER_DIED, DdeGetLastError(client.inst));
+    }
+    {
+        Client client("Bad", "T");
+        ASSERT_NE(nullptr, client.conv);
+        service.join();  // the service has closed its end
+        // Sending to a closed peer fails; SIGPIPE would have ended the test.
+        EXPECT_FALSE(client.Execute("x"));
+        EXPECT_EQ(DMLERR_SERVER_DIED, DdeGetLastError(client.inst));
+    }
+    EXPECT_EQ(3, step.load());
+}
+
+// A service whose request waits until the test lets it answer.
+class SlowService : public Dde_Service {
+   public:
+    bool OnRequest(const std::string&, const std::string&, UINT, std::string* reply) override {
+        while (!release) std::this_thread::yield();
+        *reply = "late";
+        answered = true;
+        return true;
+    }
+    bool OnExecute(const std::string&, const std::string&) override { return true; }
+    std::atomic<bool> release{false}, answered{false};
+};
+
+TEST_F(DdeTest, AServiceOutlivesClientsThatLeaveOrSendGarbage) {
+    SlowService slow;
+    Dde_Server* server = Dde_ServerStart("Slow", {"T"}, &slow);
+    ASSERT_NE(nullptr, server);
+    {
+        // A client that gives up before the reply: the reply goes to a
+        // closed socket.
+        Client client("Slow", "T");
+        ASSERT_NE(nullptr, client.conv);
+        EXPECT_EQ("(null)", client.Request(50));
+        EXPECT_EQ(DMLERR_DATAACKTIMEOUT, DdeGetLastError(client.inst));
+    }
+    slow.release = true;
+    while (!slow.answered) std::this_thread::yield();
+    {
+        // A raw client announcing a message over the cap is dropped.
+        sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        strcpy(addr.sun_path, Dde_SocketPath("Slow", "T").c_str());
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+        std::string huge = Frame(1, 0, "", Dde_MaxMessage + 1);
+        send(fd, huge.data(), huge.size(), MSG_NOSIGNAL);
+        char c;
+        EXPECT_EQ(0, recv(fd, &c, 1, 0));  // closed by the service
+        close(fd);
+    }
+    Client client("Slow", "T");
+    ASSERT_NE(nullptr, client.conv);
+    EXPECT_EQ("late", client.Request());
+    Dde_ServerStop(server);
+}
+
+TEST_F(DdeTest, LauncherHandsTheTextToXdgOpen) {
+    std::string rec = env_.Recorder("xdg-open") + ".rec";
+    const struct {
+        const char* text;
+        std::string want;
+    } cases[] = {
+        {"\\home\\u\\out.htm", "/home/u/out.htm"},
+        {"\"\\home\\u\\\x95\x5C.htm\"", U8(u8"/home/u/表.htm")},
+        {"http://example.jp/a b?x=\\1", "http://example.jp/a b?x=\\1"},
+    };
+    for (const auto& c : cases) {
+        unlink(rec.c_str());
+        Client client("LAUNCHER", "anything");
+        ASSERT_NE(nullptr, client.conv);
+        EXPECT_TRUE(client.Execute(c.text));
+        std::string got = WaitForFile(rec);
+        EXPECT_EQ(c.want + "\n", got.substr(got.find('\n') + 1)) << c.text;
+    }
+}
+
+TEST_F(DdeTest, LauncherReportsAnXdgOpenThatCannotStart) {
+    setenv("PATH", env_.Bin().c_str(), 1);  // holds no xdg-open
+    MsgBox_Recorder boxes;
+    MsgBox_SetBackend(&boxes);
+    Client client("Launcher", "WWW_OpenURL");
+    EXPECT_FALSE(client.Execute("http://example.jp/"));
+    EXPECT_EQ(DMLERR_NOTPROCESSED, DdeGetLastError(client.inst));
+    MsgBox_SetBackend(nullptr);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_NE(std::string::npos, boxes.boxes[0].text.find("xdg-open")) << Utf8(boxes.boxes[0].text);
+    EXPECT_NE(std::string::npos, boxes.boxes[0].text.find("http://example.jp/"));
+}
+
+}  // namespace

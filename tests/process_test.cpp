@@ -1,0 +1,67 @@
+#include "platform/process.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+#include "support/fakebrowser.h"
+#include "support/testsupport.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(ProcessTest, CommandLinesSplitByTheWindowsRules) {
+    const struct {
+        const char* line;
+        Args want;
+    } cases[] = {
+        {"", {}},
+        {"   ", {}},
+        {"prog", {"prog"}},
+        {"prog a  b\tc", {"prog", "a", "b", "c"}},
+        {"\"C:\\Program Files\\x.exe\" \"%1\"", {"C:\\Program Files\\x.exe", "%1"}},
+        {"prog \\home\\u\\out.htm", {"prog", "\\home\\u\\out.htm"}},
+        {"prog \"a b\"c \"\"", {"prog", "a bc", ""}},
+        {"prog \"say \"\"hi\"\"\"", {"prog", "say \"hi\""}},
+        {"prog a\\\"b", {"prog", "a\"b"}},
+        {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},
+        {"prog \"ends in a folder\\\\\"", {"prog", "ends in a folder\\"}},
+        {"prog a\\\\b", {"prog", "a\\\\b"}},
+        // The trail byte of 表 (\x95\x5C) before a quote is no backslash.
+        {"prog \"\x95\x5C\" x", {"prog", "\x95\x5C", "x"}},
+        {"\"\\bin\\p q\" r", {"\\bin\\p q", "r"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.want, Process_SplitCommandLine(c.line)) << c.line;
+}
+
+TEST(ProcessTest, WinExecStartsWithNativePathsAndDoesNotWait) {
+    DesktopEnv env;
+    std::string rec = env.Recorder("rec");
+    std::string line =
+        Fs_FromNative(rec) + " \\home\\u\\out.htm http://h/a\\b \"two words\" " + "\x95\x5C";
+    EXPECT_EQ(33, WinExec(line.c_str(), SW_SHOWNORMAL));
+    std::string got = WaitForFile(rec + ".rec");
+    EXPECT_NE(std::string::npos,
+              got.find("\n/home/u/out.htm\nhttp://h/a\\b\ntwo words\n" + U8(u8"表") + "\n"))
+        << got;
+}
+
+TEST(ProcessTest, WinExecGivesTheWindowsCodesForWhatCannotStart) {
+    DesktopEnv env;
+    std::string plain = env.dir().Write("plain.txt", "not a program");
+    const struct {
+        std::string line;
+        int want;
+    } cases[] = {
+        {"", 2},
+        {"no-such-program-anywhere", 2},
+        {Fs_FromNative(env.dir().path()) + "\\missing", 2},
+        {Fs_FromNative(env.dir().path()) + "\\no-folder\\missing", 3},
+        {Fs_FromNative(plain), 11},
+        {Fs_FromNative(env.dir().path()), 11},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.want, WinExec(c.line.c_str(), SW_SHOWNORMAL)) << c.line;
+}
+
+}  // namespace
