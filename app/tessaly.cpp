@@ -4,12 +4,14 @@
 // The program folder (vark.ini, out.htm, outframe.htm, help.htm) is decided
 // by VarkApp_FindFolders; message boxes are Qt windows. The environment
 // variable TESSALY_TEST_SEARCH, when set, types its text into the keyword box
-// and presses Search once the window is up: the only way a test can search
-// in a program it started, since nothing can type into an offscreen window of
-// another process.
+// and presses Search once the window is up, and every message box is printed
+// to standard error and answered OK: the only way a test can drive a program
+// it started, since nothing can type into an offscreen window of another
+// process.
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +46,12 @@ int main(int argc, char** argv) {
     }
 
     if (const char* text = getenv("TESSALY_TEST_SEARCH")) {
+        // Nobody can answer a box offscreen: each is printed and answered OK.
+        MsgBoxQt::SetModalHook([](QMessageBox* box) {
+            fprintf(stderr, "BOX[%s] %s\n", box->windowTitle().toStdString().c_str(),
+                    box->text().toStdString().c_str());
+            return static_cast<int>(MsgBox_IDOK);
+        });
         std::string keywords = text;
         DlgBase::SetShownHook([keywords](DlgBase* dialog) {
             if (dialog->TemplateId() != 102) return;

@@ -148,9 +148,12 @@ bool VarkApp_FindFolders(VarkApp_Folders* folders, std::string* message) {
             base = Fs_ToNative(home) + "/.local/share";
         }
         folder = base + "/tessaly";
-        std::string inside = Fs_FromNative(folder);
-        if (inside.size() + strlen("\\outframe.htm") < kPathSize)
-            FileX_MkDirs(inside.c_str(), false);
+        // Each missing folder on the way, from the top down.
+        for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+            std::string part = Fs_FromNative(folder.substr(0, slash));
+            if (Fs_Access(part.c_str(), Fs_Access_Exist) != 0) Fs_MkDir(part.c_str());
+            if (slash == std::string::npos) break;
+        }
         if (!nativeExists(folder, true)) {
             *message = "フォルダ " + Fs_FromNative(folder) + " が作れません。";
             return false;
