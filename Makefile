@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test deps clean
+.PHONY: demo test tsan deps clean
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -27,5 +27,14 @@ test: deps
 	cmake --build $(TEST_BUILD) -j$(JOBS)
 	cd $(TEST_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# ThreadSanitizer build of the dialog tests (the UI thread and the update
+# worker). Suppressions name Qt's own libraries only: tests/gui/tsan.supp.
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target varkdlg_test updatedlg_test
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/gui/tsan.supp halt_on_error=1 exitcode=66" \
+		ctest --output-on-failure -j$(JOBS) -R 'VarkDlg|UpdateDlg'
+
 clean:
-	rm -rf build build-test
+	rm -rf build build-test build-tsan
