@@ -9,4 +9,4 @@ bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build -j2 --target screenshots
 mkdir -p docs
-QT_QPA_PLATFORM=offscreen build/tests/screenshots docs examples/pages
+QT_QPA_PLATFORM=offscreen build/bin/screenshots docs examples/pages

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
                     QTimer::singleShot(0, main, [main] { main->EndDialog(IDCANCEL); });
                 break;
             case 132: {
-                QTest::qWaitFor(
+                (void)QTest::qWaitFor(
                     [] {
                         std::lock_guard<std::mutex> lock(g_mutex);
                         return g_calls >= 4;
