@@ -32,9 +32,9 @@ test: deps
 TSAN_BUILD ?= build-tsan
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target varkdlg_test updatedlg_test
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target varkdlg_test updatedlg_test msgboxqt_test
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/gui/tsan.supp halt_on_error=1 exitcode=66" \
-		ctest --output-on-failure -j$(JOBS) -R 'VarkDlg|UpdateDlg'
+		ctest --output-on-failure -j$(JOBS) -R 'VarkDlg|UpdateDlg|MsgBoxQt'
 
 clean:
 	rm -rf build build-test build-tsan
