@@ -2,9 +2,7 @@
 
 #include <QDir>
 #include <QIcon>
-#include <QKeySequence>
 #include <QProcess>
-#include <QShortcut>
 #include <cstring>
 
 #include "app/browser.h"
@@ -53,8 +51,6 @@ bool AboutDlg::OnInitDialog() {
 VarkDlg::VarkDlg(std::string commandLine, std::string programFile)
     : DlgBase(102), m_commandLine(std::move(commandLine)), m_programFile(std::move(programFile)) {
     setWindowIcon(QIcon(QString::fromStdString(Res_IconPath(128))));
-    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(help, &QShortcut::activated, this, [this] { OnHelpButton(); });
 }
 
 void VarkDlg::SetClock(time_t (*clock)()) {

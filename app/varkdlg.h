@@ -53,6 +53,7 @@ class VarkDlg : public DlgBase {
     void OnOK() override;
     void OnCommand(int id) override;
     void OnSysCommand(int command) override;
+    void OnHelp() override { OnHelpButton(); }
     void OnUpdateDatabase();
     void OnHelpButton();
 

@@ -314,6 +314,10 @@ void DlgBase::keyPressEvent(QKeyEvent* e) {
         OnCancel();
         return;
     }
+    if (key == Qt::Key_F1 && e->modifiers() == Qt::NoModifier) {
+        OnHelp();
+        return;
+    }
     if ((key == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier) || key == Qt::Key_Menu) {
         OpenContextMenu(mapToGlobal(rect().center()));
         return;

@@ -13,7 +13,7 @@
 // (only while button 1 exists and is enabled); OnCancel for button 2, Esc and
 // the close box; OnCommand for any other button; OnEditChange when an edit
 // box's text changes; OnPaint on each paint; OnDropFiles for local files and
-// folders dropped on the dialog; OnSysCommand for the window-menu items,
+// folders dropped on the dialog; OnHelp for F1; OnSysCommand for the window-menu items,
 // offered in the dialog's context menu (and Shift+F10).
 //
 // Threads: a dialog belongs to the user-interface thread. From another
@@ -112,6 +112,8 @@ class DlgBase : public QDialog {
     virtual void OnPaint() {}
     virtual void OnDropFiles(const std::vector<std::string>&) {}
     virtual void OnSysCommand(int) {}
+    // F1 (the platform's help command).
+    virtual void OnHelp() {}
     // Accepts drops of files and folders from a file manager.
     void DragAcceptFiles(bool accept);
 

@@ -40,6 +40,7 @@ TEST_F(InstallTest, InstalledProgramKeepsItsFilesInThePerUserFolder) {
                     Program("db.kwf") + "' > /dev/null 2>&1"),
               0);
     dir_->Write("data/tessaly/vark.ini", "kept as it is\r\n");
+    dir_->Write("data/tessaly/outframe.htm", "an older copy\r\n");  // refreshed at start
     const std::string run =
         "XDG_DATA_HOME='" + data + "' QT_QPA_PLATFORM=offscreen TESSALY_TEST_SEARCH=kyoto '" +
         prefix + "/bin/tessaly' '" + Program("db.kwf") + "' > '" + Program("run.log") + "' 2>&1";

@@ -222,14 +222,22 @@ TEST_F(VarkDlgTest, HelpOpensTheHelpPageWithXdgOpen) {
     std::string bin = dir_->Write("bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$0.called\"\n");
     chmod(bin.c_str(), 0755);
     setenv("PATH", (Program("bin") + ":" + getenv("PATH")).c_str(), 1);
-    OnShown(102, [](DlgBase* d) {
-        Click(d, 1025);
-        d->EndDialog(IDCANCEL);
-    });
-    VarkDlg dialog("", programFile_);
-    dialog.DoModal();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadFile(bin + ".called") != "(missing)"; }, 10000));
-    EXPECT_EQ(ReadFile(bin + ".called"), Program("help.htm") + "\n");
+    for (bool f1 : {false, true}) {
+        Fs_Remove(Inside(bin + ".called").c_str());
+        OnShown(102, [f1](DlgBase* d) {
+            if (f1)
+                Key(d, Qt::Key_F1);
+            else
+                Click(d, 1025);
+            d->EndDialog(IDCANCEL);
+        });
+        VarkDlg dialog("", programFile_);
+        dialog.DoModal();
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return ReadFile(bin + ".called") != "(missing)"; }, 10000))
+            << f1;
+        EXPECT_EQ(ReadFile(bin + ".called"), Program("help.htm") + "\n") << f1;
+    }
 }
 
 TEST_F(VarkDlgTest, AboutItemOfTheContextMenuShowsTheBuildDate) {
