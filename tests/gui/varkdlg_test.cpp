@@ -219,7 +219,8 @@ TEST_F(VarkDlgTest, EscAndEnterWithSearchDisabledWriteNothing) {
 
 TEST_F(VarkDlgTest, HelpOpensTheHelpPageWithXdgOpen) {
     // A stand-in xdg-open records what it was asked to open.
-    std::string bin = dir_->Write("bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$0.called\"\n");
+    std::string bin = dir_->Write(
+        "bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.called\"\n");
     chmod(bin.c_str(), 0755);
     setenv("PATH", (Program("bin") + ":" + getenv("PATH")).c_str(), 1);
     for (bool f1 : {false, true}) {
