@@ -94,6 +94,8 @@ void UpdateWorker(ProgressDlg* dialog) {
     VarkApp_ClaimLibrary();
     UpdateJob* job = dialog->m_job;
     bool failed = false, unexpected = false;
+    Except3_Sys* sys = Except3_GetSys();
+    const int32_t openFrames = sys->nTry;
     try {
         EXCEPT3_TRY(
             [&] {
@@ -102,7 +104,11 @@ void UpdateWorker(ProgressDlg* dialog) {
             },
             [&] { failed = true; });
     } catch (...) {
+        // An exception that is not a report left the frames it passed open:
+        // close them, so the report below takes the uncaught-error path.
         failed = unexpected = true;
+        sys->nTry = openFrames;
+        sys->bExcept = sys->bAgain = sys->bCatch = sys->bNoJump = 0;
     }
     VarkApp_ReleaseLibrary();
     if (failed) {

@@ -104,6 +104,10 @@ TEST_F(UpdateDlgTest, DropTakesTheFirstItemAndAFilesFolder) {
         {"the root", {"/"}, "/", "/vark.kwf"},
         {"250 bytes still fit", {longName}, p, p + "/vark.kwf"},
         {"251 bytes are refused", {longName + "x"}, "/old", "/old/vark.kwf"},
+        {"a name without a Shift_JIS form is refused",
+         {p + U8(u8"/\U0001F600.htm")},
+         "/old",
+         "/old/vark.kwf"},
     };
     for (const Case& c : cases) {
         boxes_.boxes.clear();
