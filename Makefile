@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test release deps fuzz browser-test clean bench bench-peers
+.PHONY: demo test tsan release deps fuzz browser-test clean bench bench-peers
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -60,8 +60,17 @@ release: deps
 	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(RELEASE_BUILD) -j$(JOBS)
 
+# ThreadSanitizer build of the dialog tests (the UI thread and the update
+# worker). Suppressions name Qt's own libraries only: tests/gui/tsan.supp.
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTESSALY_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target varkdlg_test updatedlg_test msgboxqt_test
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/gui/tsan.supp halt_on_error=1 exitcode=66" \
+		ctest --output-on-failure -j$(JOBS) -R 'VarkDlg|UpdateDlg|MsgBoxQt'
+
 clean:
-	rm -rf build build-test build-release build-fuzz
+	rm -rf build build-test build-release build-fuzz build-tsan
 
 # Speed against baselines on generated data (build/bench/results.md). Needs
 # hyperfine and python3; BENCH_LARGE=0 leaves out the 200k-page corpus.

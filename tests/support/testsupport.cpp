@@ -97,7 +97,7 @@ namespace {
 thread_local long t_allocs = 0;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
                                                                              size_t),
                                                          void (*free_hook)(const volatile void*));

@@ -1,0 +1,254 @@
+#include "app/updatedlg.h"
+
+#include <QLineEdit>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "app/varkapp.h"
+#include "components/errors.h"
+#include "components/except3.h"
+#include "components/filex.h"
+#include "components/strx.h"
+#include "platform/fs.h"
+#include "platform/msgbox.h"
+#include "platform/qt/uicall.h"
+
+namespace {
+constexpr int kPathSize = 260;
+// The longest dropped path whose folder still takes "\vark.kwf" in 259 bytes.
+constexpr size_t kDropLimit = 250;
+
+std::function<void(const CreKey_Progress*)> g_progressGate;
+
+bool isAbsolute(const char* path) {
+    return path[0] == '\\' || path[0] == '/' || (path[0] && path[1] == ':');
+}
+
+// A typing mistake: the error box, and the dialog stays for a correction.
+bool mistake(const char* text) {
+    Errors_Printf("%s", text);
+    return false;
+}
+}  // namespace
+
+// ---- ProgressDlg --------------------------------------------------------------
+
+ProgressDlg::ProgressDlg(QWidget* parent) : DlgBase(132, parent) {}
+
+ProgressDlg::~ProgressDlg() {
+    Join();
+}
+
+void ProgressDlg::Join() {
+    if (m_worker.joinable()) m_worker.join();
+}
+
+void ProgressDlg::SetProgressGate(std::function<void(const CreKey_Progress*)> gate) {
+    g_progressGate = std::move(gate);
+}
+
+void ProgressDlg::OnPaint() {
+    if (m_bRunning) return;
+    m_bRunning = 1;
+    // The worker owns the library's state from here until its final message.
+    VarkApp_ReleaseLibrary();
+    m_worker = std::thread(UpdateWorker, this);
+}
+
+void ProgressDlg::OnCancel() {
+    m_cancelRequested.store(true);
+}
+
+intptr_t ProgressDlg::OnBuildDone() {
+    m_bRunning = 0;
+    VarkApp_ClaimLibrary();
+    EndDialog(IDOK);
+    return 0;
+}
+
+int ProgressDlg_OnProgress(void* context, const CreKey_Progress* progress) {
+    auto* dialog = static_cast<ProgressDlg*>(context);
+    VarkApp_CheckOwner("ProgressDlg_OnProgress");
+    if (g_progressGate) g_progressGate(progress);
+    static char name[kPathSize];
+    static char line[kPathSize + 16];
+    StrX_GetFileName(name, progress->path);
+    snprintf(line, sizeof line, "%d: %s", progress->count, name);
+    // Texts become QStrings here, on the worker, so the UI thread never waits
+    // for the worker and no converter is shared.
+    dialog->PostItemText(1041, Dlg_QText(line));
+    dialog->PostItemText(1021, QString::fromStdString(Fs_ToNative(progress->path)));
+    int total = progress->total, position = progress->position;
+    while (total >= 1000) {
+        total >>= 3;
+        position >>= 3;
+    }
+    dialog->PostProgress(1019, total, position);
+    // A Cancel pressed before the builder cleared its byte is not lost.
+    if (dialog->m_cancelRequested.load()) dialog->m_job->cancel = 1;
+    return 0;
+}
+
+void UpdateWorker(ProgressDlg* dialog) {
+    VarkApp_ClaimLibrary();
+    UpdateJob* job = dialog->m_job;
+    bool failed = false, unexpected = false;
+    Except3_Sys* sys = Except3_GetSys();
+    const int32_t openFrames = sys->nTry;
+    try {
+        EXCEPT3_TRY(
+            [&] {
+                CreKey_Build(&job->cancel, job->folder, job->kwfPath, job->callback,
+                             job->callbackContext, "main");
+            },
+            [&] { failed = true; });
+    } catch (...) {
+        // An exception that is not a report left the frames it passed open:
+        // close them, so the report below takes the uncaught-error path.
+        failed = unexpected = true;
+        sys->nTry = openFrames;
+        sys->bExcept = sys->bAgain = sys->bCatch = sys->bNoJump = 0;
+    }
+    VarkApp_ReleaseLibrary();
+    if (failed) {
+        // Boxes belong to the UI thread: it shows the report and ends the
+        // program there, the way an uncaught report does (status 14).
+        UiCall_Send([&]() -> intptr_t {
+            VarkApp_ClaimLibrary();
+            if (unexpected)
+                ERRORS_REPORT(Errors_Unofficial,
+                              "データベースの更新中に予期しないエラーが起きました。");
+            Except3_Throw(Except3_GetSys(), Errors_GetMsg());
+            return 0;
+        });
+    }
+    UiCall_Send([dialog] { return dialog->OnBuildDone(); });
+}
+
+// ---- UpdateDlg ------------------------------------------------------------------
+
+UpdateDlg::UpdateDlg(QWidget* parent) : DlgBase(131, parent) {}
+
+void UpdateDlg::SetPathText(int id, const std::string& inside) {
+    SetItemQText(id, QString::fromStdString(Fs_ToNative(inside)));
+}
+
+std::string UpdateDlg::GetPathText(int id, bool* exact) const {
+    auto* edit = qobject_cast<QLineEdit*>(Item(id));
+    bool convertible = true;
+    std::string inside =
+        Fs_FromNative(edit ? edit->text().toStdString() : std::string(), &convertible);
+    if (exact) *exact = convertible;
+    return inside;
+}
+
+bool UpdateDlg::OnInitDialog() {
+    SetPathText(1033, m_kwfPath);
+    SetPathText(1016, m_folder);
+    UpdateOkState();
+    DragAcceptFiles(true);
+    if (!m_kwfPath.empty()) return true;
+    SetItemText(1033, "vark.kwf");
+    FocusItem(1033);
+    return false;
+}
+
+void UpdateDlg::UpdateOkState() {
+    EnableItem(IDOK, !GetItemText(1016).empty() && !GetItemText(1033).empty());
+}
+
+void UpdateDlg::OnEditChange(int id) {
+    if (id == 1033 || id == 1016) UpdateOkState();
+}
+
+void UpdateDlg::OnCommand(int id) {
+    if (id == 1011) OnBrowseKwf();
+    if (id == 1017) OnBrowseFolder();
+}
+
+void UpdateDlg::OnBrowseKwf() {
+    Dlg_FileRequest request{true, "kwf", "vark.kwf", {}};
+    if (!RunFileDialog(this, &request)) return;
+    SetItemQText(1033, QString::fromStdString(request.path));
+}
+
+void UpdateDlg::OnBrowseFolder() {
+    Dlg_FileRequest request{false, "htm", "any", {}};
+    if (!RunFileDialog(this, &request)) return;
+    // The folder of the chosen file, without a trailing separator.
+    size_t slash = request.path.rfind('/');
+    SetItemQText(
+        1016, QString::fromStdString(slash == std::string::npos ? std::string()
+                                                                : request.path.substr(0, slash)));
+}
+
+void UpdateDlg::OnDropFiles(const std::vector<std::string>& paths) {
+    static char folder[kPathSize];
+    const std::string& first = paths.front();
+    if (first.size() > kDropLimit) {
+        MsgBox_Show("Tessaly!", "ドロップされたパスが長すぎます（250 バイトまで）。", MsgBox_OK,
+                    MsgBox_IconWarning);
+        return;
+    }
+    StrX_CopyN(folder, first.c_str(), sizeof folder);
+    if (!FileX_IsDir(folder)) StrX_CutFileName(folder);
+    char kwf[kPathSize];
+    StrX_CopyN(kwf, folder, sizeof kwf);
+    StrX_JoinPath(kwf, "vark.kwf");
+    SetPathText(1033, kwf);
+    SetPathText(1016, folder);
+}
+
+bool UpdateDlg::CheckInput(std::string* folder, std::string* kwfPath) {
+    bool exactFolder = true, exactKwf = true;
+    *folder = GetPathText(1016, &exactFolder);
+    std::string kwf = GetPathText(1033, &exactKwf);
+    if (!exactFolder || !exactKwf) return mistake("パスに使えない文字があります。");
+    if (Fs_Access(folder->c_str(), Fs_Access_Exist) != 0)
+        return mistake("指定した調べる場所が存在しません");
+    if (!FileX_IsDir(folder->c_str()))
+        return mistake("指定した調べる場所はフォルダではありません。");
+    if (folder->size() + 1 >= kPathSize) return mistake("調べる場所のパスが長すぎます。");
+
+    // A relative database name lies in the program folder, as every other
+    // relative name does.
+    if (!isAbsolute(kwf.c_str())) {
+        const char* exe = StrX_GetExePath();
+        size_t base = strlen(exe) - strlen(StrX_GetFileNamePtr(exe));
+        if (base + kwf.size() >= kPathSize) return mistake("データベースのパスが長すぎます。");
+        char path[kPathSize];
+        StrX_AbsPathExe(path, kwf.c_str(), sizeof path);
+        kwf = path;
+    }
+    if (kwf.size() >= kPathSize) return mistake("データベースのパスが長すぎます。");
+    if (FileX_IsDir(kwf.c_str())) return mistake("データベースのパスがフォルダを指しています。");
+    char dir[kPathSize];
+    StrX_CopyN(dir, kwf.c_str(), sizeof dir);
+    StrX_CutFileName(dir);
+    if (!dir[0] || !FileX_IsDir(dir) || Fs_Access(dir, Fs_Access_Write) != 0)
+        return mistake("データベースを置くフォルダが存在しないか、書きこめません。");
+    *kwfPath = kwf;
+    return true;
+}
+
+void UpdateDlg::OnOK() {
+    VarkApp_CheckOwner("UpdateDlg::OnOK");
+    std::string folder, kwf;
+    if (!CheckInput(&folder, &kwf)) return;
+    char withSep[kPathSize];
+    StrX_CopyN(withSep, folder.c_str(), sizeof withSep);
+    StrX_AddLastChar(withSep, '\\');
+    folder = withSep;
+
+    ProgressDlg progress(this);
+    UpdateJob job{folder.c_str(), kwf.c_str(), ProgressDlg_OnProgress, &progress, 0};
+    progress.m_job = &job;
+    const int result = progress.DoModal();
+    progress.Join();
+    if (result != IDOK) return;
+    m_kwfPath = kwf;
+    m_folder = GetPathText(1016, nullptr);
+    m_kwfText = GetItemText(1033);
+    EndDialog(IDOK);
+}

@@ -1,0 +1,333 @@
+// The main search window driven as a person drives it, on the offscreen platform.
+
+#include <QAction>
+#include <QMenu>
+#include <cstdlib>
+#include <fstream>
+
+#include "app/varkapp.h"
+#include "app/varkdlg.h"
+#include "components/strx.h"
+#include "guisupport.h"
+#include "platform/fs.h"
+#include "platform/registry.h"
+#include "support/fakebrowser.h"
+
+namespace {
+
+// What the window showed when it came up.
+struct Shown {
+    std::string age, pages, guide;
+    int icon = 0;
+    bool search = false, update = false, ageShown = false, guideShown = false;
+};
+
+class VarkDlgTest : public GuiTest {
+   public:
+    // Opens the window with a command line (UTF-8 native), reads its state and closes it.
+    Shown Open(const std::string& commandLine) {
+        Shown s;
+        OnShown(102, [&](DlgBase* d) {
+            s.age = Utf8(d->GetItemText(1013));
+            s.pages = Utf8(d->GetItemText(1043));
+            s.guide = Utf8(d->GetItemText(1044));
+            s.icon = d->ItemIcon(1014);
+            s.search = d->IsItemEnabled(IDOK);
+            s.update = d->IsItemEnabled(1022) && d->IsItemShown(1022);
+            s.ageShown = d->IsItemShown(1013);
+            s.guideShown = d->IsItemShown(1044);
+            d->EndDialog(IDCANCEL);
+        });
+        VarkDlg dialog(commandLine, programFile_);
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+        return s;
+    }
+
+    // Searches for text and returns the dialog's result.
+    int Search(const std::string& commandLine, const std::string& text) {
+        OnShown(102, [text](DlgBase* d) {
+            Type(d, 1000, text);
+            Click(d, IDOK);
+        });
+        VarkDlg dialog(commandLine, programFile_);
+        return dialog.DoModal();
+    }
+
+    void WriteIni(const std::string& defaultKwf, const std::string& prevUrl) {
+        dir_->Write("vark.ini",
+                    "[main] \r\nApplication = Tessaly!\r\nVersion = 101\r\nDefaultKwf = " +
+                        defaultKwf + "\r\nPrevURL = " + prevUrl + "\r\n \r\n");
+    }
+    std::string IniPrevUrl() {
+        char url[512] = "(none)";
+        std::string ini = Inside(Program("vark.ini"));
+        if (Fs_Access(ini.c_str(), Fs_Access_Exist) == 0) VarkIni_ReadPrevURL(ini.c_str(), url);
+        return url;
+    }
+};
+
+const long kDay = 86400;
+
+TEST_F(VarkDlgTest, StatusShowsTheDatabaseState) {
+    struct Case {
+        const char* name;
+        std::function<std::string(VarkDlgTest*)> setUp;  // returns the command line
+        const char8_t* age;
+        const char8_t* pages;  // nullptr: the template's text stays
+        int icon;
+        bool search;
+    };
+    const Case cases[] = {
+        {"no command line, no vark.ini", [](VarkDlgTest*) { return std::string(); },
+         u8"ファイルが見つかりません", nullptr, 129, false},
+        {"empty DefaultKwf",
+         [](VarkDlgTest* t) {
+             t->WriteIni("", "");
+             return std::string();
+         },
+         u8"ファイルが見つかりません", nullptr, 129, false},
+        {"relative DefaultKwf in the program folder",
+         [](VarkDlgTest* t) {
+             t->dir_->Write("data/keep", "");
+             t->WriteDatabase("data/x.kwf", 0, 3);
+             t->WriteIni("data\\x.kwf", "");
+             return std::string();
+         },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 0日前に更新されています。", u8"登録ページ数：3", 128, true},
+        {"command line wins, vark.ini not read",
+         [](VarkDlgTest* t) {
+             t->dir_->Write("vark.ini", "not an attribute file\r\n");
+             return t->WriteDatabase("cmd.kwf", kDay, 2);
+         },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 1日前に更新されています。", u8"登録ページ数：2", 128, true},
+        {"bNewFile",
+         [](VarkDlgTest* t) {
+             return t->dir_->Write("new.kwf",
+                                   "[main] \r\nApplication = Tessaly!\r\nVersion = 100\r\n"
+                                   "bNewFile = 1\r\n \r\n");
+         },
+         u8"データがありません。", u8"登録ページ数：0", 129, false},
+        {"29 days 23 hours",
+         [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", 30 * kDay - 3600, 1); },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 29日前に更新されています。", u8"登録ページ数：1", 128, true},
+        {"exactly 30 days", [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", 30 * kDay, 1); },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 30日前に更新されています。", u8"登録ページ数：1", 129, true},
+        {"built in the future keeps the negative count",
+         [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", -(kDay + 3600), 1); },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは -2日前に更新されています。", u8"登録ページ数：1", 128, true},
+    };
+    for (const Case& c : cases) {
+        NewProgramFolder();
+        Shown s = Open(c.setUp(this));
+        EXPECT_EQ(s.age, U8(c.age)) << c.name;
+        EXPECT_EQ(s.pages, c.pages ? U8(c.pages) : U8(u8"登録ページ数：0000")) << c.name;
+        EXPECT_EQ(s.icon, c.icon) << c.name;
+        EXPECT_EQ(s.search, c.search) << c.name;
+        EXPECT_TRUE(s.update) << c.name;
+    }
+}
+
+TEST_F(VarkDlgTest, FixedDatabaseShowsItsGuideInsteadOfAgeUpdateAndHelp) {
+    std::string db = dir_->Write(
+        "fixed.kwf",
+        Sjis(u8"[main] \r\nApplication = Tessaly!\r\nVersion = 100\r\nbNewFile = 0\r\n"
+             u8"Base = .\r\nUpdate = 2023/11/14-22:13:20\r\nbCanUpdate = 0\r\n"
+             u8"DispURL = (default)\r\nDispTarget = main\r\nbFixed = 1\r\n"
+             u8"Guide = CD-ROM 版です\r\n \r\n[links] \r\nA = t, kyoto, a.htm\r\n \r\n"));
+    Shown s = Open(db);
+    EXPECT_FALSE(s.ageShown);
+    EXPECT_FALSE(s.update);
+    EXPECT_TRUE(s.guideShown);
+    EXPECT_EQ(s.guide, U8(u8"CD-ROM 版です"));
+    EXPECT_TRUE(s.search);
+}
+
+TEST_F(VarkDlgTest, SearchWritesTheResultPageHandsItOverAndKeepsTheBackLinkRule) {
+    struct Case {
+        const char* name;
+        std::string app;
+        bool alive;
+        std::string reply;
+        std::string iniBefore;  // PrevURL in vark.ini before ("" no file)
+        std::string back;       // back link expected in out.htm ("" none)
+        std::string iniAfter;   // PrevURL after ("(none)": no vark.ini)
+    };
+    // The browser's answer when it shows our own display page ("@" stands for
+    // the program folder, which each case has anew).
+    const std::string own = "\"file://@/outframe.htm\",\"Tessaly\"";
+    const std::string ownUpper = "\"FILE://@/OUTFRAME.HTM\",\"Tessaly\"";
+    const Case cases[] = {
+        {"not IExplore: no conversation, no back link", "Launcher", true, "\"http://x/\"", "", "",
+         "(none)"},
+        {"another page: PrevURL written", "IExplore", true, "\"http://example.com/a\",\"A\"", "",
+         "http://example.com/a", "http://example.com/a"},
+        {"reply without closing quote", "IExplore", true, "\"http://example.com/b", "",
+         "http://example.com/b", "http://example.com/b"},
+        {"empty reply", "IExplore", true, "", "http://before/", "", ""},
+        {"our own page: PrevURL kept", "IExplore", true, own, "http://before/", "http://before/",
+         "http://before/"},
+        {"our own page, other case", "IExplore", true, ownUpper, "http://before/", "http://before/",
+         "http://before/"},
+        {"browser not running: PrevURL cleared", "IExplore", false, "\"http://started/\"",
+         "http://before/", "", ""},
+    };
+    for (const Case& c : cases) {
+        NewProgramFolder();
+        std::string db = WriteDatabase("a.kwf", kDay, 3);
+        if (!c.iniBefore.empty()) WriteIni("", c.iniBefore);
+        browser_ = ScriptedBrowser();
+        browser_.app = c.app;
+        browser_.alive = c.alive;
+        browser_.reply = c.reply;
+        if (size_t at = c.reply.find('@'); at != std::string::npos) {
+            std::string folder = Program();
+            if (c.reply == ownUpper)
+                for (char& ch : folder)
+                    ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+            browser_.reply.replace(at, 1, folder);
+        }
+
+        EXPECT_EQ(Search(db, "kyoto"), IDOK) << c.name;
+        std::string page = ReadFile(Program("out.htm"));
+        EXPECT_NE(page.find(Sjis(u8"3 件みつかりました")), std::string::npos) << c.name;
+        EXPECT_EQ(page.find("href=\"" + c.back + "\" target=_top") != std::string::npos,
+                  !c.back.empty())
+            << c.name;
+        EXPECT_EQ(page.find(Sjis(u8"戻る")) != std::string::npos, !c.back.empty()) << c.name;
+        EXPECT_EQ(IniPrevUrl(), c.iniAfter) << c.name;
+        EXPECT_EQ(browser_.requests.size(), c.app == "IExplore" ? 1u : 0u) << c.name;
+        ASSERT_EQ(browser_.opened.size(), 1u) << c.name;
+        EXPECT_EQ(browser_.opened[0], Inside(Program("outframe.htm"))) << c.name;
+    }
+}
+
+TEST_F(VarkDlgTest, EscAndEnterWithSearchDisabledWriteNothing) {
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+        // No database: Search is disabled, so Enter must not search; Esc closes.
+        OnShown(102, [key](DlgBase* d) {
+            Type(d, 1000, "kyoto");
+            Key(d, key);
+            if (d->isVisible()) d->EndDialog(IDCANCEL);
+        });
+        VarkDlg dialog("", programFile_);
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL) << key;
+        EXPECT_EQ(ReadFile(Program("out.htm")), "(missing)") << key;
+        EXPECT_EQ(ReadFile(Program("vark.ini")), "(missing)") << key;
+        EXPECT_TRUE(browser_.opened.empty()) << key;
+    }
+}
+
+TEST_F(VarkDlgTest, HelpOpensTheHelpPageWithXdgOpen) {
+    // A stand-in xdg-open records what it was asked to open.
+    std::string bin = dir_->Write(
+        "bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.called\"\n");
+    chmod(bin.c_str(), 0755);
+    setenv("PATH", (Program("bin") + ":" + getenv("PATH")).c_str(), 1);
+    for (bool f1 : {false, true}) {
+        Fs_Remove(Inside(bin + ".called").c_str());
+        OnShown(102, [f1](DlgBase* d) {
+            if (f1)
+                Key(d, Qt::Key_F1);
+            else
+                Click(d, 1025);
+            d->EndDialog(IDCANCEL);
+        });
+        VarkDlg dialog("", programFile_);
+        dialog.DoModal();
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return ReadFile(bin + ".called") != "(missing)"; }, 10000))
+            << f1;
+        EXPECT_EQ(ReadFile(bin + ".called"), Program("help.htm") + "\n") << f1;
+    }
+}
+
+TEST_F(VarkDlgTest, AboutItemOfTheContextMenuShowsTheBuildDate) {
+    std::string shownDate, menuText;
+    DlgBase::SetMenuHook([&](QMenu* menu, const QPoint&) -> QAction* {
+        menuText = menu->actions().value(0) ? menu->actions()[0]->text().toStdString() : "";
+        return menu->actions().value(0);
+    });
+    OnShown(102, [](DlgBase* d) {
+        QTest::keyClick(d, Qt::Key_F10, Qt::ShiftModifier);
+        d->EndDialog(IDCANCEL);
+    });
+    OnShown(100, [&](DlgBase* d) {
+        shownDate = d->GetItemText(1038);
+        Click(d, IDOK);
+    });
+    VarkDlg dialog("", programFile_);
+    dialog.DoModal();
+    EXPECT_EQ(menuText, U8(u8"ﾊﾞｰｼﾞｮﾝ情報 (&A)..."));
+    EXPECT_TRUE(
+        testing::internal::RE::FullMatch(shownDate, "[A-Z][a-z][a-z]\\.[0-9]+\\.20[0-9][0-9]"))
+        << shownDate;
+}
+
+// ---- Through the registered browser (the real hand-off) ----
+
+void PutHttp(const char* name, const std::string& text) {
+    HKEY h;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &h, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
+                             static_cast<DWORD>(text.size())));
+    RegCloseKey(h);
+}
+
+TEST_F(VarkDlgTest, SearchHandsTheNativePageToTheDesktopLauncher) {
+    DesktopEnv desktop;  // registry store, runtime folder and bin/ of this test
+    std::string xdgOpen = desktop.Recorder("xdg-open");
+    VarkBrowser_Set(nullptr);
+    std::string db = WriteDatabase("a.kwf", kDay, 3);
+    EXPECT_EQ(Search(db, "kyoto"), IDOK);
+    std::string rec = WaitForFile(xdgOpen + ".rec");
+    EXPECT_NE(rec.find("\n" + Program("outframe.htm") + "\n"), std::string::npos) << rec;
+    EXPECT_EQ(ReadFile(Program("vark.ini")), "(missing)");  // Launcher is not IExplore
+}
+
+TEST_F(VarkDlgTest, SearchAsksARunningIExploreForItsPageAndHandsItOurs) {
+    DesktopEnv desktop;
+    FakeBrowser iexplore;
+    ASSERT_TRUE(iexplore.Start());
+    PutHttp("http\\shell\\open\\command", "unused %1");
+    PutHttp("http\\shell\\open\\ddeexec", "\"%1\",,-1");
+    PutHttp("http\\shell\\open\\ddeexec\\Application", "IExplore");
+    PutHttp("http\\shell\\open\\ddeexec\\Topic", "WWW_OpenURL");
+    VarkBrowser_Set(nullptr);
+    std::string db = WriteDatabase("a.kwf", kDay, 3);
+    EXPECT_EQ(Search(db, "kyoto"), IDOK);
+    EXPECT_EQ(IniPrevUrl(), "http://example.jp/now.htm");
+    EXPECT_NE(ReadFile(Program("out.htm")).find("href=\"http://example.jp/now.htm\""),
+              std::string::npos);
+    std::vector<std::string> opened = iexplore.WaitOpened(1, 10000);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], "\"" + Program("outframe.htm") + "\",,-1");
+}
+
+// ---- Ends of the program (each in a child process) ----
+
+class VarkDlgDeathTest : public VarkDlgTest {};
+
+TEST_F(VarkDlgDeathTest, NewerVersionEndsWithItsMessageAndStatus14) {
+    std::string db =
+        dir_->Write("new.kwf", "[main] \r\nApplication = Tessaly!\r\nVersion = 102\r\n \r\n");
+    EXPECT_EXIT(
+        {
+            boxes_.echo = true;
+            Open(db);
+        },
+        testing::ExitedWithCode(14), U8(u8"新しいバージョンのファイルです"));
+}
+
+TEST_F(VarkDlgDeathTest, CommandLineTooLongIsRefusedNotCut) {
+    std::string db = "/" + std::string(300, 'd') + "/x.kwf";
+    EXPECT_EXIT(
+        {
+            boxes_.echo = true;
+            Open(db);
+        },
+        testing::ExitedWithCode(14), U8(u8"データベースのパスが長すぎます"));
+}
+
+}  // namespace
