@@ -7,6 +7,8 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "app/kwf.h"
@@ -312,6 +314,43 @@ TEST_F(UpdateDlgDeathTest, ReportOnTheWorkerShowsTheBoxOnTheUiThreadAndEnds14) {
             });
         },
         testing::ExitedWithCode(14), "UI-BOX \\[1\\] Error in .*disk went away");
+}
+
+// The file system refuses the database's temp file, or its rename over the
+// database: the worker's report ends the program on the UI thread, and the
+// previous database is left as it was.
+const char* g_failingOp = "";
+int FailOp(const char* op, const char*) {
+    if (strcmp(op, g_failingOp) != 0) return 0;
+    fprintf(stderr, "FAULT %s\n", op);
+    return EIO;
+}
+
+TEST_F(UpdateDlgDeathTest, ADatabaseThatCannotBeWrittenEndsTheProgramWith14) {
+    const std::string old = "[main] \r\nApplication = Tessaly!\r\n";
+    for (const char* op : {"create", "rename"}) {
+        dir_->Write("vark.kwf", old);
+        g_failingOp = op;
+        EXPECT_EXIT(
+            {
+                MsgBoxQt qtBoxes;
+                MsgBox_SetBackend(&qtBoxes);
+                MsgBoxQt::SetModalHook([](QMessageBox* box) {
+                    fprintf(stderr, "%s %s\n", UiCall_OnUiThread() ? "UI-BOX" : "WORKER-BOX",
+                            box->text().toStdString().c_str());
+                    return int(MsgBox_IDOK);
+                });
+                Fs_SetFaultHook(FailOp);
+                Run("", "", [&](DlgBase* d) {
+                    Type(d, 1016, Program("pages"));
+                    Click(d, IDOK);
+                });
+            },
+            testing::ExitedWithCode(14),
+            std::string("FAULT ") + op + ".*UI-BOX \\[1\\] Error in .*vark\\.kwf")
+            << op;
+        EXPECT_EQ(old, dir_->Read("vark.kwf")) << op;
+    }
 }
 
 TEST_F(UpdateDlgDeathTest, TheUiThreadMayNotTouchTheLibraryWhileTheWorkerRuns) {
