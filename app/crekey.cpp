@@ -1,5 +1,6 @@
 #include "app/crekey.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -121,8 +122,13 @@ class HeadReader {
             if (kind == 5) twoByte_ = BLex2_Peek(lex_, 2) == 'I';
             // In JIS two-byte text the byte of '<' is half of a character,
             // in JIS half-width katakana it is the kana ｼ.
-            if (twoByte_ || BLex2_Peek(lex_, 0) != '<') {
-                SkipOne();
+            const int c = BLex2_Peek(lex_, 0);
+            if (c == 0x1B) {
+                SkipOne();  // an escape: the test above has seen it
+                continue;
+            }
+            if (twoByte_ || c != '<') {
+                SkipRun();
                 continue;
             }
             if (capturing_) {
@@ -177,6 +183,25 @@ class HeadReader {
             }
         }
         BLex2_Skip(lex_, 1);
+    }
+
+    // Consumes the run of bytes up to the next '<' (outside JIS text) or
+    // escape, as SkipOne would one by one: while the title is captured, no
+    // further than its record has room, and a full record stops recording
+    // first (bytes held by a look-ahead would otherwise overflow it).
+    void SkipRun() {
+        int max = INT_MAX;
+        if (capturing_ && lex_->recording) {
+            ArrX_Buf* rec = BLex2_GetRecord(lex_);
+            max =
+                static_cast<int>(static_cast<char*>(rec->bufLast) - static_cast<char*>(rec->last));
+            if (max <= 0) {
+                lex_->recording = 0;
+                captureCut_ = true;
+                max = INT_MAX;
+            }
+        }
+        if (BLex2_SkipUntil(lex_, twoByte_ ? 0x1B : '<', 0x1B, max) == 0) SkipOne();
     }
 
     // Keeps the captured title as the page has it (the last complete title wins).

@@ -187,6 +187,32 @@ void BLex2_Skip(BLex2* lex, int n) {
     }
 }
 
+int BLex2_SkipUntil(BLex2* lex, int stop1, int stop2, int max) {
+    // The held bytes first, then straight from the reader: a page's text
+    // between tags is passed over without a peek per byte.
+    int n = 0;
+    while (n < lex->nBuf && n < max && lex->buf[n] != stop1 && lex->buf[n] != stop2) n++;
+    const bool heldAll = n == lex->nBuf;
+    BLex2_Skip(lex, n);
+    if (!heldAll || n == max || !lex->file) return n;
+    while (n < max) {
+        const int c = TextRead_Get(lex->file);
+        if (c < 0) break;
+        if (c < 0x20 && !isTextControl(c)) {
+            ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
+                          "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
+            continue;  // the report returned (no hook): the byte is dropped
+        }
+        if (c == stop1 || c == stop2) {
+            lex->buf[lex->nBuf++] = static_cast<unsigned char>(c);
+            break;
+        }
+        if (lex->recording) ArrX_Buf_AddByte(&lex->record, static_cast<unsigned char>(c));
+        n++;
+    }
+    return n;
+}
+
 int BLex2_GetChar(BLex2* lex) {
     int c = BLex2_Peek(lex, 0);
     BLex2_Skip(lex, 1);
@@ -244,6 +270,29 @@ bool stepJisMode(BLex2* lex, bool twoByte) {
     return twoByte;
 }
 
+// Takes the next byte of a word as stepJisMode and takeByte would, following
+// the escapes into *twoByte; with nothing held and nothing recorded, straight
+// from the reader instead of through a peek per byte.
+int wordByte(BLex2* lex, bool* twoByte) {
+    if (lex->nBuf > 0 || lex->recording || !lex->file) {
+        *twoByte = stepJisMode(lex, *twoByte);
+        return takeByte(lex);
+    }
+    int c;
+    for (;;) {
+        c = TextRead_Get(lex->file);
+        if (c < 0 || c >= 0x20 || isTextControl(c)) break;
+        ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
+                      "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
+        // the report returned (no hook): the byte is dropped
+    }
+    if (c != 0x1B) return c;
+    lex->buf[0] = static_cast<unsigned char>(c);  // held again for the escape test
+    lex->nBuf = 1;
+    *twoByte = stepJisMode(lex, *twoByte);
+    return takeByte(lex);
+}
+
 }  // namespace
 
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
@@ -255,8 +304,7 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     if (c == '"') {
         BLex2_Skip(lex, 1);
         for (;;) {
-            twoByte = stepJisMode(lex, twoByte);
-            c = takeByte(lex);
+            c = wordByte(lex, &twoByte);
             if (c == '"' && !twoByte) {
                 if (size >= 1) out[stored] = '\0';
                 return takeByte(lex);
@@ -268,8 +316,7 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
         return c;
     }
     for (;;) {
-        twoByte = stepJisMode(lex, twoByte);
-        c = takeByte(lex);
+        c = wordByte(lex, &twoByte);
         if (c == -1 || (!twoByte && isDelim(c, delims)) || stored >= size - 1) break;
         out[stored++] = static_cast<char>(c);
     }

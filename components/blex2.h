@@ -114,6 +114,14 @@ int BLex2_Peek(BLex2* lex, int n);
 // and the bytes read beyond them are appended while there is room and dropped
 // after. Bytes read beyond the held ones are not tested for binary content.
 void BLex2_Skip(BLex2* lex, int n);
+// Consumes bytes up to, not including, the first byte equal to stop1 or
+// stop2, the end of the input, or max bytes, whichever comes first, and
+// returns how many it consumed. Each byte is tested for binary content as a
+// peek tests it (BLex2_Err_BinaryCannotParse, 323) and appended to the record
+// while recording is on (held bytes as BLex2_Skip appends them: keep max
+// within the record's room). A stop byte read from the file is held, as a
+// peek would hold it.
+int BLex2_SkipUntil(BLex2* lex, int stop1, int stop2, int max);
 // Returns Peek(0) and consumes one byte.
 int BLex2_GetChar(BLex2* lex);
 // The compare function of BLex2_Match: (bytes ahead, literal, length) -> 0

@@ -549,6 +549,8 @@ TEST_F(CreKeyTest, LongTitlesAndTagsTooLargeForThePoolNeverStopTheHead) {
         {"<title>" + Repeat(kHyo, 200) + "</title>" + k, Repeat(kHyo, 199) + ", k"},
         {"<title>a" + Repeat(kHyo, 250) + "</title>" + k, "a" + Repeat(kHyo, 199) + ", k"},
         {"<title>" + std::string(450, 'a') + "<b></title>" + k, std::string(399, 'a') + ", k"},
+        // The record fills with a '<' whose look-ahead is still held.
+        {"<title>" + std::string(398, 'a') + "<xyzwvu</title>" + k, std::string(398, 'a') + "<, k"},
         // A tag too large for the 4096-byte pool is passed over.
         {"<meta name=description content=\"" + big + "\"><title>T</title>" + k, "T, k"},
         {"<meta name=keywords content=first><meta name=keywords content=\"" + big + "\">",
