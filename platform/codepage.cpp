@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -59,6 +60,10 @@ iconv_t descriptor(const char* to, const char* from, bool* owned) {
 std::string convert(const char* to, const char* from, std::string_view in, bool* exact,
                     size_t (*unitOf)(const unsigned char* p, size_t left)) {
     if (exact) *exact = true;
+    // ASCII reads the same in CP932 and UTF-8: no converter needed (a search
+    // lists thousands of links this way).
+    if (std::all_of(in.begin(), in.end(), [](char c) { return (c & 0x80) == 0; }))
+        return std::string(in);
     std::string out;
     bool owned = false;
     iconv_t cd = descriptor(to, from, &owned);
