@@ -194,8 +194,8 @@ def main():
                 if (texts_bytes is not None and valid_sjis(texts_bytes) and
                         valid_euc(texts_bytes)):
                     stats["ambiguous"] += 1
-        for spec in args.cli:
-            label, cli = spec.split("=", 1)
+        for named in args.cli:
+            label, cli = named.split("=", 1)
             db = os.path.join(args.workdir, "%s-%s.kwf" % (enc, label))
             subprocess.run([cli, "build", folder, db], check=True, capture_output=True)
             with open(db, "rb") as fh:

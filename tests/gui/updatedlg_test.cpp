@@ -293,25 +293,32 @@ TEST_F(UpdateDlgTest, MainWindowShowsTheNewDatabaseAfterABuild) {
 
 // ---- The worker's reports end the program on the UI thread ----
 
-class UpdateDlgDeathTest : public UpdateDlgTest {};
+class UpdateDlgDeathTest : public UpdateDlgTest {
+   protected:
+    // In the child: the Qt boxes, each printed with the thread it shows on
+    // and answered OK, then a build of the pages folder from the update dialog.
+    void BuildAndPrintBoxes() {
+        MsgBoxQt qtBoxes;
+        MsgBox_SetBackend(&qtBoxes);
+        MsgBoxQt::SetModalHook([](QMessageBox* box) {
+            fprintf(stderr, "%s %s\n", UiCall_OnUiThread() ? "UI-BOX" : "WORKER-BOX",
+                    box->text().toStdString().c_str());
+            return int(MsgBox_IDOK);
+        });
+        Run("", "", [&](DlgBase* d) {
+            Type(d, 1016, Program("pages"));
+            Click(d, IDOK);
+        });
+    }
+};
 
 TEST_F(UpdateDlgDeathTest, ReportOnTheWorkerShowsTheBoxOnTheUiThreadAndEnds14) {
     EXPECT_EXIT(
         {
-            MsgBoxQt qtBoxes;
-            MsgBox_SetBackend(&qtBoxes);
-            MsgBoxQt::SetModalHook([](QMessageBox* box) {
-                fprintf(stderr, "%s %s\n", UiCall_OnUiThread() ? "UI-BOX" : "WORKER-BOX",
-                        box->text().toStdString().c_str());
-                return int(MsgBox_IDOK);
-            });
             ProgressDlg::SetProgressGate([](const CreKey_Progress*) {
                 ERRORS_REPORT(FileX_Err_CannotWrite, "disk went away");
             });
-            Run("", "", [&](DlgBase* d) {
-                Type(d, 1016, Program("pages"));
-                Click(d, IDOK);
-            });
+            BuildAndPrintBoxes();
         },
         testing::ExitedWithCode(14), "UI-BOX \\[1\\] Error in .*disk went away");
 }
@@ -333,18 +340,8 @@ TEST_F(UpdateDlgDeathTest, ADatabaseThatCannotBeWrittenEndsTheProgramWith14) {
         g_failingOp = op;
         EXPECT_EXIT(
             {
-                MsgBoxQt qtBoxes;
-                MsgBox_SetBackend(&qtBoxes);
-                MsgBoxQt::SetModalHook([](QMessageBox* box) {
-                    fprintf(stderr, "%s %s\n", UiCall_OnUiThread() ? "UI-BOX" : "WORKER-BOX",
-                            box->text().toStdString().c_str());
-                    return int(MsgBox_IDOK);
-                });
                 Fs_SetFaultHook(FailOp);
-                Run("", "", [&](DlgBase* d) {
-                    Type(d, 1016, Program("pages"));
-                    Click(d, IDOK);
-                });
+                BuildAndPrintBoxes();
             },
             testing::ExitedWithCode(14),
             std::string("FAULT ") + op + ".*UI-BOX \\[1\\] Error in .*vark\\.kwf")
