@@ -58,13 +58,17 @@ std::string SplitAll(const std::string& text) {
 
 // ---- Fields -------------------------------------------------------------
 
-TEST_F(StrXTest, QuoteAndSplitRoundTrip) {
-    const std::pair<std::string, std::string> cases[] = {{"", ""},
-                                                         {"a b", "a b"},
-                                                         {" lead", "\" lead\""},
-                                                         {"trail ", "\"trail \""},
-                                                         {"a,b", "\"a,b\""},
-                                                         {"say \"hi\"", "\"say \"\"hi\"\"\""}};
+TEST_F(StrXTest, FieldsQuoteSplitAndCutInsideTheirSize) {
+    // Rows: a value and its field; the field splits back to the value.
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"a b", "a b"},
+        {" lead", "\" lead\""},
+        {"trail ", "\"trail \""},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\ttab\t", "\ttab\t"},  // tabs are not blanks
+        {kHyo + "\x8C\x5C", kHyo + "\x8C\x5C"}};
     for (const auto& [value, quoted] : cases) {
         EXPECT_EQ(Bounded(64, "", [&](char* b) { StrX_QuoteField(b, value.c_str(), 64); }), quoted)
             << value;
@@ -78,9 +82,7 @@ TEST_F(StrXTest, QuoteAndSplitRoundTrip) {
     char text[] = "\"a\"\"b\" , next";
     EXPECT_STREQ(StrX_SplitField(text, text), " next");  // in place
     EXPECT_STREQ(text, "a\"b");
-}
 
-TEST_F(StrXTest, FieldOperationsCutInsideTheirSize) {
     auto quote = [](std::string value, int size) {
         return [=](char* b) { StrX_QuoteField(b, value.c_str(), size); };
     };
@@ -109,9 +111,23 @@ TEST_F(StrXTest, FieldOperationsCutInsideTheirSize) {
 
 // ---- Bounded copying and editing ----------------------------------------
 
-TEST_F(StrXTest, CopyOperationsStayInsideTheirSize) {
+// Every operation that writes into a caller's buffer: what it leaves there,
+// and never a byte past its size.
+TEST_F(StrXTest, CopiesAndEditsStayInsideTheirSize) {
     auto copyN = [](std::string t, int n) { return [=](char* b) { StrX_CopyN(b, t.c_str(), n); }; };
     auto catN = [](const char* t, int n) { return [=](char* b) { StrX_CatN(b, t, n); }; };
+    const std::string hyoPath = "C:\\" + kHyo + "\\a";
+    auto addLast = [](char* b) { StrX_AddLastChar(b, '\\'); };
+    auto cutLast = [](char* b) { StrX_CutLastChar(b, '\\'); };
+    auto replace = [](int size, const char* pattern, const char* replacement) {
+        return [=](char* b) { StrX_ReplaceStr(b, size, pattern, replacement); };
+    };
+    auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
+    auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
+    auto escape = [](std::string text, int size) {
+        return [=](char* b) { StrX_HtmlEscape(text.c_str(), b, size); };
+    };
+    auto clean = [](char* b) { StrX_CleanDots(b); };
     ExpectBounded({
         {"CopyN exact fit", 4, "", copyN("abc", 4), "abc"},
         {"CopyN one over", 4, "", copyN("abcd", 4), "abc"},
@@ -125,19 +141,6 @@ TEST_F(StrXTest, CopyOperationsStayInsideTheirSize) {
         {"CopyUntil stop", 8, "", [](char* b) { StrX_CopyUntil(b, 7, "key=v", '='); }, "key"},
         {"CatN exact fit", 5, "ab", catN("cd", 4), "abcd"},
         {"CatN one over", 5, "ab", catN("cde", 4), "abcd"},
-    });
-}
-
-TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
-    const std::string hyoPath = "C:\\" + kHyo + "\\a";
-    auto addLast = [](char* b) { StrX_AddLastChar(b, '\\'); };
-    auto cutLast = [](char* b) { StrX_CutLastChar(b, '\\'); };
-    auto replace = [](int size, const char* pattern, const char* replacement) {
-        return [=](char* b) { StrX_ReplaceStr(b, size, pattern, replacement); };
-    };
-    auto join = [](const char* part) { return [=](char* b) { StrX_JoinPath(b, part); }; };
-    auto move = [](const char* folder) { return [=](char* b) { StrX_MoveToFolder(b, folder); }; };
-    ExpectBounded({
         {"AddLastChar after 表", 16, "C:\\" + kHyo, addLast, "C:\\" + kHyo + "\\"},
         {"CutLastChar takes a trail byte", 16, "C:\\" + kHyo, cutLast, "C:\\\x95"},
         {"CutLast", 16, "abc", [](char* b) { StrX_CutLast(b); }, "ab"},
@@ -165,6 +168,21 @@ TEST_F(StrXTest, EditsInPlaceStayInsideTheirSize) {
         {"Move up", 64, "C:\\a\\x.txt", move("..\\b"), "C:\\b\\x.txt"},
         {"Move a bare name", 64, "x.txt", move("bk"), "bk\\x.txt"},
         {"SetExt", 16, "a.htm", [](char* b) { StrX_SetExt(b, "txt"); }, "a.txt"},
+        {"HtmlEscape, an entity that does not fit", 6, "", escape("a&b", 6), "a"},
+        {"HtmlEscape exact fit", 8, "", escape("a&b", 8), "a&amp;b"},
+        {"HtmlEscape all entities", 32, "", escape("<x>\"", 32), "&lt;x&gt;\""},
+        {"HtmlEscape size 0", 0, "", escape("abc", 0), "(untouched)"},
+        {"HtmlEscape, 表 does not fit", 3, "", escape("a" + kHyo, 3), "a"},
+        {"HtmlEscape, a lead byte ends the text", 8, "", escape("a\x95", 8), "a\x95"},
+        {"CleanDots, leading steps stay", 64, "..\\..\\a", clean, "..\\..\\a"},
+        {"CleanDots", 64, "..\\a\\..\\b", clean, "..\\b"},
+        {"CleanDots .\\", 64, ".\\a", clean, "a"},
+        {"CleanDots, of two steps the second stays", 64, "x\\.\\.\\y", clean, "x\\.\\y"},
+        {"CleanDots, a name ending in dots is no step", 64, "a..\\b", clean, "a..\\b"},
+        {"CleanDots with a drive", 64, "C:\\a\\..\\..\\b", clean, "C:\\b"},
+        {"CleanDots at the root", 64, "\\..\\x", clean, "\\x"},
+        {"CleanDots, .\\ after a 0x5C trail byte", 64, "a" + kHyo + ".\\b", clean,
+         "a" + kHyo + ".\\b"},
     });
     EXPECT_EQ(StrX_LastChar(("a" + kHyo).c_str()), 0x5C);
 }
@@ -216,20 +234,6 @@ TEST_F(StrXTest, WildCmp) {
         EXPECT_EQ(StrX_WildCmp(pattern, text), want) << pattern << " ~ " << text;
 }
 
-TEST_F(StrXTest, HtmlEscapeStopsBeforeWhatDoesNotFit) {
-    auto escape = [](std::string text, int size) {
-        return [=](char* b) { StrX_HtmlEscape(text.c_str(), b, size); };
-    };
-    ExpectBounded({
-        {"entity does not fit", 6, "", escape("a&b", 6), "a"},
-        {"exact fit", 8, "", escape("a&b", 8), "a&amp;b"},
-        {"all entities", 32, "", escape("<x>\"", 32), "&lt;x&gt;\""},
-        {"size 0", 0, "", escape("abc", 0), "(untouched)"},
-        {"表 does not fit", 3, "", escape("a" + kHyo, 3), "a"},
-        {"lead byte ends the text", 8, "", escape("a\x95", 8), "a\x95"},
-    });
-}
-
 // ---- Paths --------------------------------------------------------------
 
 std::string AbsPath(const std::string& path, const std::string& folder, int size = 260) {
@@ -258,21 +262,6 @@ TEST_F(StrXTest, AbsPathJoinsRelativePaths) {
     EXPECT_EQ(AbsPath("a", "C:\\" + std::string(600, 'f'), 1000).size(), 511u);
     char keep[8] = "ab";
     EXPECT_STREQ(StrX_AbsPath(keep, 0, "C:\\x"), "ab");
-}
-
-TEST_F(StrXTest, CleanDots) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"..\\..\\a", "..\\..\\a"},  // leading steps stay
-        {"..\\a\\..\\b", "..\\b"},
-        {".\\a", "a"},
-        {"x\\.\\.\\y", "x\\.\\y"},  // of two steps in a row the second stays
-        {"a..\\b", "a..\\b"},       // a name ending in dots is no step
-        {"C:\\a\\..\\..\\b", "C:\\b"},
-        {"\\..\\x", "\\x"},
-        {"a" + kHyo + ".\\b", "a" + kHyo + ".\\b"},  // .\ after a 0x5C trail byte
-    };
-    for (const auto& [path, want] : cases)
-        EXPECT_EQ(Bounded(64, path, [](char* b) { StrX_CleanDots(b); }), want) << path;
 }
 
 TEST_F(StrXTest, RelativeAndRootedPaths) {
@@ -377,14 +366,18 @@ TEST_F(StrXTest, PageCodeIsDecidedFromBothTextsByWhatEachEncodingCanForm) {
         {"\x8E\xB1\x8E\xB2", false, "", false, StrX_Code_Euc},   // ｱｲ, not 鴫湿
         {"\xD8\xCC\xA7\xDA", false, "", false, StrX_Code_Sjis},  // ﾘﾌｧﾚ: Cyrillic in EUC-JP
         {"\xB5\xFE\xC5", true, "", false, StrX_Code_Euc},
+        {"\xE0\xD9\xE0", true, "", false, StrX_Code_Sjis},  // a cut lead byte: both read
         // A Shift_JIS lead byte without its trail, or a byte neither forms.
         {"\xB5\xFE\xC5", false, "", false, StrX_Code_Sjis},
         {"\x95", false, "\xA4\xCE", false, StrX_Code_Sjis},
         {"\x80", false, "", false, StrX_Code_Sjis},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {  // the texts may trade places
         EXPECT_EQ(StrX_DetectPageCode(c.title, c.titleCut, c.keywords, c.keywordsCut), c.code)
             << c.title << " / " << c.keywords << (c.titleCut ? " (title cut)" : "");
+        EXPECT_EQ(StrX_DetectPageCode(c.keywords, c.keywordsCut, c.title, c.titleCut), c.code)
+            << c.keywords << " / " << c.title << (c.titleCut ? " (keywords cut)" : "");
+    }
 }
 
 TEST_F(StrXTest, HtmlUnescapeDecodesReferencesAndLeavesOtherTextAlone) {

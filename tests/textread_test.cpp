@@ -64,18 +64,12 @@ std::string NewLines(const std::string& inside, int size) {
     return log;
 }
 
-TEST_F(TextReadTest, LinesPositionsAndEndsEqualTheTextStreams) {
+TEST_F(TextReadTest, LinesBytesPositionsAndSeeksEqualTheTextStreams) {
     for (const auto& file : kFiles) {
         const std::string path = Put(file.bytes);
         for (int size : {2, 3, 4, 5, 64, 255, 256, 257, 1024})
             EXPECT_EQ(OldLines(path, size), NewLines(path, size))
                 << file.name << ", line buffer " << size;
-    }
-}
-
-TEST_F(TextReadTest, BytesAndSeeksEqualTheTextStreams) {
-    for (const auto& file : kFiles) {
-        const std::string path = Put(file.bytes);
         FILE* f = Fs_Open(path.c_str(), "rt");
         TextRead* r = TextRead_Open(path.c_str(), 256);
         // Every byte with its position after it, then back to each position.
@@ -106,18 +100,6 @@ TEST_F(TextReadTest, BytesAndSeeksEqualTheTextStreams) {
         fclose(f);
         TextRead_Close(r);
     }
-}
-
-TEST_F(TextReadTest, PiecesAreSeenInPlace) {
-    TextRead* r = TextRead_Open(Put("ab\r\ncdefg\nh").c_str(), 256);
-    TextRead_Line line;
-    std::string log;
-    while (TextRead_NextLine(r, 3, &line))
-        log += std::string(line.text, static_cast<size_t>(line.length)) + (line.ended ? "|" : "+") +
-               (TextRead_Eof(r) ? "eof" : "") + " ";
-    EXPECT_EQ(log, "ab| cde+ fg| h+eof ");
-    TextRead_Close(r);
-    EXPECT_EQ(nullptr, TextRead_Open((dir_.inside() + "\\missing.txt").c_str(), 256));
 }
 
 TEST_F(TextReadTest, WhatIsNotAFileIsRefusedWithoutWaiting) {
