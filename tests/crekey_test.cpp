@@ -186,7 +186,7 @@ TEST_F(CreKeyTest, HeadRules) {
         {"<HTML><HEAD><TITLE>Alpha</TITLE><META NAME=\"Keywords\" CONTENT=\"a b c\">",
          "Alpha, a b c"},
         {"<meta a=1 b=2 c=3 name=\"keywords\" content=\"k\">", "(no title), k"},  // 5th attribute
-        {"<meta a=1 b=2 c=3 d=4 e=5 name=\"keywords\" content=\"k\">", "(no title), "},
+        {"<meta a=1 b=2 c=3 d=4 name=\"keywords\" content=\"k\">", "(no title), "},  // 6th
         {"<meta\nname=\"keywords\" content=\"k\">", "(no title), "},  // no blank after the name
         {"<meta name=\"keywords\" content='a b'>", "(no title), 'a"},
         {"<meta name=keywords content=\"a\r\nb\tc\rd\">", "(no title), abcd"},
