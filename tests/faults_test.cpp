@@ -1,6 +1,6 @@
 // Faults that no module's own tests caught: each test here fails when the
-// guarded rule of its module is broken (a link scheme, a section head, a
-// pool's room, the version check, the home-folder guard, open files).
+// guarded rule of its module is broken (a section head, a pool's room, the
+// version check, the home-folder guard, open files).
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,10 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "app/crekey.h"
-#include "app/kwf.h"
 #include "components/filex.h"
 #include "components/inifile.h"
 #include "components/strx.h"
@@ -27,31 +25,6 @@ class FaultsTest : public LibraryTest {
    protected:
     TempDir dir_;
 };
-
-TEST_F(FaultsTest, SearchLinksGiveOnlyDriveAndRootedPathsAFileScheme) {
-    // Rows: Base, the page's stored path, the link.
-    const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-        {"\\\\server\\pages", "a.htm", "//server/pages/a.htm"},  // a network path: none
-        {".", "\\\\host\\x.htm", "//host/x.htm"},
-        {"\\home\\u", "b.htm", "file:///home/u/b.htm"},
-        {"C:\\web", "c.htm", "file:///C|/web/c.htm"},
-    };
-    for (const auto& [base, page, want] : cases) {
-        const std::string db = dir_.Write(
-            "n.kwf",
-            "[main] \nApplication = Tessaly!\nVersion = 100\nbNewFile = 0\nBase = " + base +
-                "\nUpdate = 2000/03/30-21:15:07\nbCanUpdate = 1\nDispURL = "
-                "(default)\nDispTarget = main\n \n[links] \nA = t, k, " +
-                page + "\n \n");
-        std::vector<std::string> hrefs;
-        Kwf_HitSink sink{[](void* c, const char*, const char*, const char* href) {
-                             static_cast<std::vector<std::string>*>(c)->push_back(href);
-                         },
-                         [](void*, int) {}, &hrefs};
-        EXPECT_EQ(0, CaughtCode([&] { Kwf_Search(Fs_FromNative(db).c_str(), "k", &sink); }));
-        EXPECT_EQ(std::vector<std::string>{want}, hrefs) << base << " " << page;
-    }
-}
 
 TEST_F(FaultsTest, SectionSearchTakesOnlyAHeadInTheFirstColumn) {
     // Rows: the file, the section found (an empty name: 591 reported).

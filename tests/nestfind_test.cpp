@@ -76,7 +76,7 @@ class NestFindTest : public LibraryTest {
     NestFind walk_;
 };
 
-TEST_F(NestFindTest, FilesOnlyAndPostOrderReportInListingOrder) {
+TEST_F(NestFindTest, FilesOnlyAndPostOrderReportInListingOrderAndLinksAreFiles) {
     TempDir dir;
     for (const char* f : {"a.htm", "m/b.htm", "x.htm", "m/n/c.htm"}) dir.Write(f, "x");
     fs::create_directories(dir.path() + "/e/deeper");
@@ -95,19 +95,16 @@ TEST_F(NestFindTest, FilesOnlyAndPostOrderReportInListingOrder) {
         EXPECT_EQ(Paths{}, Walk(empty.inside() + "\\none", postOrder));
         EXPECT_EQ(Paths{}, Walk(dir.inside() + "\\a.htm", postOrder));
     }
-}
-
-TEST_F(NestFindTest, TrailByteFiveCAndLinksToFolders) {
-    TempDir dir;
-    dir.Write(U8(u8"表/能.htm"), "x");
-    dir.Write("real/x.htm", "x");
-    ASSERT_EQ(0, symlink(".", (dir.path() + "/loop").c_str()));
-    ASSERT_EQ(0, symlink("real", (dir.path() + "/zlink").c_str()));
-    // A link to a folder is a file to the walk.
+    // A link to a folder is a file to the walk; a start folder ending in a
+    // 0x5C trail byte gets its own backslash.
+    TempDir links;
+    links.Write(U8(u8"表/能.htm"), "x");
+    links.Write("real/x.htm", "x");
+    ASSERT_EQ(0, symlink(".", (links.path() + "/loop").c_str()));
+    ASSERT_EQ(0, symlink("real", (links.path() + "/zlink").c_str()));
     EXPECT_EQ((Paths{"loop", "real\\x.htm", "zlink", "\x95\x5C\\\x94\x5C.htm"}),
-              Walk(dir.inside(), false));
-    // A start folder ending in a 0x5C trail byte gets its own backslash.
-    EXPECT_EQ(Paths{"\x94\x5C.htm"}, Walk(dir.inside() + "\\\x95\x5C", false));
+              Walk(links.inside(), false));
+    EXPECT_EQ(Paths{"\x94\x5C.htm"}, Walk(links.inside() + "\\\x95\x5C", false));
 }
 
 TEST_F(NestFindTest, ThreeThousandEntriesFitAndOneMoreRaises) {

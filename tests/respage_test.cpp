@@ -31,14 +31,6 @@ std::string Repeat(const std::string& piece, int times) {
     return s;
 }
 
-// head then tail, by appending (GCC 12 warns falsely, -Wrestrict, on a
-// literal + a temporary string).
-std::string Joined(const char* head, const std::string& tail) {
-    std::string s(head);
-    s += tail;
-    return s;
-}
-
 class ResPageTest : public LibraryTest {
    protected:
     // Opens the page in the temporary folder, runs fn on it, closes it and
@@ -133,8 +125,8 @@ TEST_F(ResPageTest, ItemCutsEscapedTextsAt1023Bytes) {
     const std::pair<std::string, std::string> cases[] = {
         {std::string(2000, 'a'), std::string(1023, 'a')},
         {std::string(300, '&'), Repeat("&amp;", 204)},
-        {Joined("a", Repeat("表", 600)), Joined("a", Repeat("表", 511))},
-        {Joined("aa", Repeat("表", 600)), Joined("aa", Repeat("表", 510))}};
+        {std::string("a") + Repeat("表", 600), std::string("a") + Repeat("表", 511)},
+        {std::string("aa") + Repeat("表", 600), std::string("aa") + Repeat("表", 510)}};
     for (const auto& [text, escaped] : cases) {
         EXPECT_EQ("<LI><A href=\"h\">[" + escaped + "]</A>\r\n", Item("", text, nullptr, "h"))
             << text.size();
@@ -143,14 +135,11 @@ TEST_F(ResPageTest, ItemCutsEscapedTextsAt1023Bytes) {
     }
 }
 
-TEST_F(ResPageTest, OpenReportsAPageThatCannotBeCreated) {
-    ResPage page{};
+TEST_F(ResPageTest, PagesThatCannotBeMadeOrWrittenReportWithThePath) {
+    ResPage created{};
     const std::string path = tmp_.inside() + "\\no such folder\\out.htm";
-    EXPECT_EQ(362, CaughtCode([&] { ResPage_Open(&page, path.c_str()); }));
+    EXPECT_EQ(362, CaughtCode([&] { ResPage_Open(&created, path.c_str()); }));
     EXPECT_NE(std::string::npos, LastText().find("no such folder"));
-}
-
-TEST_F(ResPageTest, FailedWritesReport365WithThePath) {
     // A short page fails at its close (the stream's buffer), a long one at an item.
     for (const int items : {1, 2000}) {
         ResPage page{};
