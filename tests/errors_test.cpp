@@ -7,10 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
-#include <tuple>
 #include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "components/arrx.h"
 #include "support/testsupport.h"
@@ -129,6 +129,13 @@ TEST_F(ErrorsTest, FatalPathsExitWith14AndTheirBoxes) {
          }},
         {"Cancel in the EXIT box calls Errors_Exit again, which shows nothing",
          [] { Errors_Exit("a.cpp", 3); }, exitBox + "a.cpp\\(3\\)\nBOXES=1", true},
+        {"Errors_Exit clears a pending exception",
+         [] {
+             Except3_GetSys()->bExcept = 1;
+             std::atexit([] { fprintf(stderr, "bExcept=%d\n", Except3_GetSys()->bExcept); });
+             Errors_Exit("a.cpp", 3);
+         },
+         exitBox + "a.cpp\\(3\\)\nbExcept=0\nBOXES=1"},
         {"Cancel in an error box", [] { Errors_Printf("first"); },
          "BOX\\[.*\\] first\n" + exitBox + "errors.cpp\\([0-9]+\\)\nBOXES=2", true},
         {"Cancel in a debug box", [] { Errors_DebugPrintf("look %d", 1); },
@@ -153,13 +160,6 @@ TEST_F(ErrorsTest, FatalPathsExitWith14AndTheirBoxes) {
             testing::ExitedWithCode(14), "^" + c.boxes + "\n$")
             << c.what;
     }
-}
-
-TEST_F(ErrorsTest, PrintfShowsAnErrorBoxCutAtItsBuffer) {
-    Errors_Printf("%s", std::string(1023, 'x').c_str());
-    Errors_Printf("%s", std::string(1024, 'y').c_str());
-    EXPECT_EQ(BoxTexts(boxes_, Sjis(u8"エラーメッセージ").c_str()),
-              (std::vector<std::string>{std::string(1023, 'x'), std::string(1020, 'y') + "..."}));
 }
 
 TEST_F(ErrorsTest, FirstLogWriteDeletesOldErrlogAndEntriesEndInCrLf) {
@@ -231,20 +231,14 @@ TEST_F(ErrorsTest, DebugPageRingAfterOneWrap) {
     EXPECT_EQ("next\r\n\r\n--- Page 1\r\n", std::string(Errors_DebugBuf()).substr(at, 20));
 }
 
-TEST_F(ErrorsTest, LogPrintfAppendsKeptTextThenTextAndNeverOverruns) {
+// The log buffer takes a text only while it holds fewer than 887 bytes.
+TEST_F(ErrorsTest, LogPrintfAppendsKeptTextThenTextBelowItsThreshold) {
     InTempDir in;
     EXPECT_STREQ("kept 7", Errors_PrintfKeep("kept %d", 7));
     EXPECT_EQ(Errors_LogBuf(), Errors_LogPrintf("log %s", "a"));
     // Entries run together; the kept text is consumed.
     EXPECT_EQ(Errors_LogBuf() + 11, Errors_LogPrintf("b"));
     EXPECT_STREQ("kept 7log ab", Errors_LogBuf());
-    for (int k = 0; k < 5; k++) Errors_LogPrintf("%s", std::string(1000, 'z').c_str());
-    EXPECT_LT(strlen(Errors_LogBuf()), 1911u);
-}
-
-TEST_F(ErrorsTest, LogBufferTakesTextsOnlyBelowItsThreshold) {
-    InTempDir in;
-    // Rows: bytes in the log buffer before, whether the next text is added.
     for (const auto& [before, added] : {std::pair{886, true}, {887, false}}) {
         Errors_InitDebugBuf();
         Errors_LogPrintf("%s", std::string(before, 'a').c_str());
@@ -254,81 +248,15 @@ TEST_F(ErrorsTest, LogBufferTakesTextsOnlyBelowItsThreshold) {
     }
 }
 
-TEST_F(ErrorsTest, ExitClearsThePendingExceptionBeforeItsBox) {
-    struct Probe : MsgBox_Backend {
-        int Show(const char*, const char* text, int, int) override {
-            fprintf(stderr, "bExcept=%d %s\n", Except3_GetSys()->bExcept, text);
-            return MsgBox_IDOK;
-        }
-    };
-    EXPECT_EXIT(
-        {
-            SetUpLibraryForDeath();
-            static Probe probe;
-            MsgBox_SetBackend(&probe);
-            Except3_GetSys()->bExcept = 1;
-            Errors_Exit("a.cpp", 3);
-        },
-        testing::ExitedWithCode(14), "bExcept=0 EXIT from a.cpp\\(3\\)\n");
-}
-
-TEST_F(ErrorsTest, MsgPoolPrintNumbersOnlyUsedSlots) {
-    Errors_Msg* slots = static_cast<Errors_Msg*>(Errors_GetMsgPool()->first);
-    slots[1].used = slots[3].used = 1;
-    strcpy(slots[1].text, "first saved");
-    strcpy(slots[3].text, "second saved");
-    Errors_Msg_Set(Errors_GetMsg(), 3, 102, "f.cpp", 9, "current %d", 5);
-    Errors_PrintRecent();
-    EXPECT_EQ(BoxTexts(boxes_),
-              (std::vector<std::string>{
-                  "[1] first saved", "[2] second saved",
-                  "Following Message is recently Error, but it may have soluved...", "current 5"}));
-}
-
-TEST_F(ErrorsTest, FurtherOperationsEachOnce) {
+// What each display shows, byte for byte. Dumps show whole addresses; under
+// 16 bytes the " - " counts from the block start, in rows it follows the
+// bytes at addresses 3 modulo 4 (here the block starts 1 past a 16-byte
+// boundary: offsets 2, 6, 10 and 14).
+TEST_F(ErrorsTest, DisplaysShowTheirLinesByteForByte) {
     static const char kStr[] = "ab\ncd\x81";
-    Errors_PrintSize("buf", 3 * 1048576 + 2048);
-    Errors_PrintInt("n", reinterpret_cast<void*>(0x10), 65, "x.cpp", 4);
-    Errors_PrintStr("s", reinterpret_cast<void*>(0x20), kStr, "y.cpp", 5);
-    Errors_SetBreak(true, 9, 1);
-    Errors_Break(1, 7, "b.cpp", 12);  // filtered out
-    Errors_Break(1, 9, "b.cpp", 13);
-    Errors_SetBreak(true, 0xCCCCCCCC, 1);
-    EXPECT_EQ(BoxTexts(boxes_),
-              (std::vector<std::string>{"  buf = 3147776, 0x300800, 3074KB, 3.001953MB",
-                                        "n (0x10) = 65(0x41) 'A' : x.cpp(4)",
-                                        "s (0x20) = " + PtrText(kStr) + " \"ab cd.\" : y.cpp(5)",
-                                        "break in b.cpp(13) : hint = 9(0x9)"}));
-    static char text[16];
-    strcpy(text, "watched");  // the watch keeps the address
-    Errors_WatchStart(text, "t", true, 0, "w.cpp", 1);
-    text[0] = 'W';
-    Errors_WatchCheck("there", 3);
-    EXPECT_NE(std::string::npos, BoxTexts(boxes_).back().find(": Watched : there(3)"));
-    EXPECT_EQ(std::string("0 . \xFF.."),
-              std::string({Errors_PrintableChar(0), Errors_PrintableChar('\n'),
-                           Errors_PrintableChar('\t'), Errors_PrintableChar(' '),
-                           Errors_PrintableChar(255), Errors_PrintableChar(-1),
-                           Errors_PrintableChar(256)}));
-    Errors_SetDebugDisplay(false);
-    EXPECT_EQ(nullptr, Errors_DebugPrintf("hidden"));
-    static const unsigned char data[] = {1, 2, 3, 250};
-    const void* ranges[] = {data, data + 4};
-    Errors_Callback = Except3_RaiseHook;
-    Errors_SetCheckSum(0);
-    EXPECT_EQ(110, CaughtCode([&] { Errors_CheckSum(ranges, sizeof ranges); }));
-    EXPECT_NE(
-        std::string::npos,
-        LastText().find("CheckSum ERROR run_sum = 256(0x00000100), right_sum = 0(0x00000000)"));
-}
-
-TEST_F(ErrorsTest, DumpsShowWholeAddressesAndSeparateFourByteGroups) {
-    // The block starts 1 past a 16-byte boundary. Under 16 bytes the " - "
-    // counts from the block start; in rows it follows the bytes at addresses
-    // 3 modulo 4 (offsets 2, 6, 10 and 14 here).
     alignas(16) static unsigned char bytes[40];
     for (int i = 0; i < 40; i++) bytes[i] = static_cast<unsigned char>(i);
-    const unsigned char* block = bytes + 1;
+    static const unsigned char* block = bytes + 1;
     const unsigned long long a = reinterpret_cast<uintptr_t>(block);
     ASSERT_GT(a, 0xFFFFFFFFull) << "the test needs an address beyond 32 bits";
     auto line = [](const char* format, unsigned long long x, unsigned long long y = 0) {
@@ -338,21 +266,76 @@ TEST_F(ErrorsTest, DumpsShowWholeAddressesAndSeparateFourByteGroups) {
     };
     using Lines = std::vector<std::string>;
     const std::tuple<const char*, std::function<void()>, Lines> cases[] = {
-        {"one line", [&] { Errors_DumpMem("m", block, 5, "z.cpp", 6); },
-         Lines{line("m(%08llX)  %08llX : 01 02 03 04 - 05 : z.cpp(6)", a, a)}},
-        {"one row by address", [&] { Errors_DumpAddr("d", block + 2, 3, "w.cpp", 8); },
-         Lines{line("d(%08llX)  %08llX : ", a + 2, a - 1) + std::string(9, ' ') + "03 - 04 05 " +
-               std::string(30, ' ') + ": w.cpp(8)"}},
-        {"rows", [&] { Errors_DumpMem("m", block, 20, "z.cpp", 6); },
-         Lines{line("m(%08llX) : size = 20(0x14) : z.cpp(6)", a),
-               line("m  %08llX : ", a) + "01 02 03 - 04 05 06 07 - 08 09 0A 0B - 0C 0D 0E 0F - 10 ",
-               line("m  %08llX : ", a + 16) + "11 12 13 - 14 " + std::string(36, ' ')}},
+        {"size",
+         [] { Errors_PrintSize("buf", 3 * 1048576 + 2048); },
+         {"  buf = 3147776, 0x300800, 3074KB, 3.001953MB"}},
+        {"int",
+         [] { Errors_PrintInt("n", reinterpret_cast<void*>(0x10), 65, "x.cpp", 4); },
+         {"n (0x10) = 65(0x41) 'A' : x.cpp(4)"}},
+        {"string",
+         [] { Errors_PrintStr("s", reinterpret_cast<void*>(0x20), kStr, "y.cpp", 5); },
+         {"s (0x20) = " + PtrText(kStr) + " \"ab cd.\" : y.cpp(5)"}},
+        {"a break only for its hint",
+         [] {
+             Errors_SetBreak(true, 9, 1);
+             Errors_Break(1, 7, "b.cpp", 12);
+             Errors_Break(1, 9, "b.cpp", 13);
+             Errors_SetBreak(true, 0xCCCCCCCC, 1);
+         },
+         {"break in b.cpp(13) : hint = 9(0x9)"}},
+        {"error boxes cut at their buffer",
+         [] {
+             Errors_Printf("%s", std::string(1023, 'x').c_str());
+             Errors_Printf("%s", std::string(1024, 'y').c_str());
+         },
+         {std::string(1023, 'x'), std::string(1020, 'y') + "..."}},
+        {"the saved records numbered, used slots only",
+         [] {
+             Errors_Msg* slots = static_cast<Errors_Msg*>(Errors_GetMsgPool()->first);
+             slots[1].used = slots[3].used = 1;
+             strcpy(slots[1].text, "first saved");
+             strcpy(slots[3].text, "second saved");
+             Errors_Msg_Set(Errors_GetMsg(), 3, 102, "f.cpp", 9, "current %d", 5);
+             Errors_PrintRecent();
+         },
+         {"[1] first saved", "[2] second saved",
+          "Following Message is recently Error, but it may have soluved...", "current 5"}},
+        {"dump in one line",
+         [] { Errors_DumpMem("m", block, 5, "z.cpp", 6); },
+         {line("m(%08llX)  %08llX : 01 02 03 04 - 05 : z.cpp(6)", a, a)}},
+        {"dump of one row by address",
+         [] { Errors_DumpAddr("d", block + 2, 3, "w.cpp", 8); },
+         {line("d(%08llX)  %08llX : ", a + 2, a - 1) + std::string(9, ' ') + "03 - 04 05 " +
+          std::string(30, ' ') + ": w.cpp(8)"}},
+        {"dump in rows",
+         [] { Errors_DumpMem("m", block, 20, "z.cpp", 6); },
+         {line("m(%08llX) : size = 20(0x14) : z.cpp(6)", a),
+          line("m  %08llX : ", a) + "01 02 03 - 04 05 06 07 - 08 09 0A 0B - 0C 0D 0E 0F - 10 ",
+          line("m  %08llX : ", a + 16) + "11 12 13 - 14 " + std::string(36, ' ')}},
     };
-    for (const auto& [what, dump, lines] : cases) {
+    for (const auto& [what, show, lines] : cases) {
         boxes_.boxes.clear();
-        dump();
+        show();
         EXPECT_EQ(lines, BoxTexts(boxes_)) << what;
     }
+    EXPECT_EQ(std::string("0 . \xFF.."),
+              std::string({Errors_PrintableChar(0), Errors_PrintableChar('\n'),
+                           Errors_PrintableChar('\t'), Errors_PrintableChar(' '),
+                           Errors_PrintableChar(255), Errors_PrintableChar(-1),
+                           Errors_PrintableChar(256)}));
+    Errors_SetDebugDisplay(false);
+    EXPECT_EQ(nullptr, Errors_DebugPrintf("hidden"));
+}
+
+TEST_F(ErrorsTest, CheckSumReportsAChangedSum) {
+    static const unsigned char data[] = {1, 2, 3, 250};
+    const void* ranges[] = {data, data + 4};
+    Errors_Callback = Except3_RaiseHook;
+    Errors_SetCheckSum(0);
+    EXPECT_EQ(110, CaughtCode([&] { Errors_CheckSum(ranges, sizeof ranges); }));
+    EXPECT_NE(
+        std::string::npos,
+        LastText().find("CheckSum ERROR run_sum = 256(0x00000100), right_sum = 0(0x00000000)"));
 }
 
 TEST_F(ErrorsTest, WatchSeesAChangeAnywhereInTheBlock) {
@@ -368,6 +351,12 @@ TEST_F(ErrorsTest, WatchSeesAChangeAnywhereInTheBlock) {
     boxes_.boxes.clear();
     Errors_WatchCheck("again", 3);  // the check took a new copy
     EXPECT_EQ((std::vector<std::string>{"WATCH : no change : again(3)"}), BoxTexts(boxes_));
+    static char text[16];
+    strcpy(text, "watched");  // a text watch keeps the address
+    Errors_WatchStart(text, "t", true, 0, "w.cpp", 1);
+    text[0] = 'W';
+    Errors_WatchCheck("there", 3);
+    EXPECT_NE(std::string::npos, BoxTexts(boxes_).back().find(": Watched : there(3)"));
 }
 
 }  // namespace

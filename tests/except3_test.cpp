@@ -4,6 +4,8 @@
 #include "components/bigstack.h"
 
 #include <filesystem>
+#include <functional>
+#include <tuple>
 #include <new>
 #include <string>
 #include <system_error>
@@ -20,94 +22,72 @@ class Except3Test : public LibraryTest {
     Except3_Sys* sys = Except3_GetSys();
     void Raise(int code) { Errors_Report("r.cpp", 1, code, "Test_Err", "raised"); }
     bool AnyFlag() const { return sys->bNoJump || sys->bExcept || sys->bAgain || sys->bCatch; }
-    void NoCatch() { ADD_FAILURE() << "no raise, no catch"; }
 };
 
-TEST_F(Except3Test, BodyEndingNormallyLeavesTheStackAsItWas) {
-    bool ran = false;
-    EXCEPT3_TRY([&] { ran = sys->nTry == 1; }, [&] { NoCatch(); });
-    EXPECT_TRUE(ran);
-    EXPECT_EQ(0, sys->nTry);
-    EXPECT_FALSE(AnyFlag());
-    // Inside an open frame and a no-jump region: the inner body runs with the
-    // region off, and its end brings back both as they were.
-    EXCEPT3_TRY(
-        [&] {
-            Except3_BeginNoJump(sys);
-            EXCEPT3_TRY([&] { EXPECT_TRUE(sys->nTry == 2 && !sys->bNoJump); }, [&] { NoCatch(); });
-            EXPECT_EQ(1, sys->nTry);
-            EXPECT_TRUE(sys->bNoJump && !sys->bExcept && !sys->bAgain && !sys->bCatch);
-            Except3_EndNoJump(sys);  // nothing pending: no jump
-        },
-        [&] { NoCatch(); });
-    EXPECT_EQ(0, sys->nTry);
-    EXPECT_FALSE(AnyFlag());
-}
-
-TEST_F(Except3Test, ReportResumesCatchAndRaiseAgainReachesTheOuterCatch) {
+// What runs, in order, in nested frames and no-jump regions. Each step logs
+// the frames open, the flags set and, while raised, the current record's
+// code; every try logs "past" when its code goes on after it.
+TEST_F(Except3Test, BodiesCatchesAndNoJumpRegionsRunInOrder) {
     Steps steps;
-    EXCEPT3_TRY(
-        [&] {
-            EXCEPT3_TRY(
-                [&] {
-                    Raise(363);
-                    steps.push_back("after the raise: not reached");
-                },
-                [&] {
-                    steps.push_back("inner " + std::to_string(sys->msg->code));
-                    EXPECT_EQ(Errors_GetMsg(), sys->msg);
-                    EXPECT_TRUE(sys->bExcept && sys->bCatch && !sys->bAgain);
-                    Except3_Throw(sys, sys->msg);
-                });
-            steps.push_back("after inner: not reached");
-        },
-        [&] {
-            steps.push_back("outer " + std::to_string(sys->msg->code));
-            EXPECT_EQ(Errors_GetMsg(), sys->msg);
-            EXPECT_EQ(1, sys->nTry);
-        });
-    EXPECT_EQ((Steps{"inner 363", "outer 363"}), steps);
-    EXPECT_EQ(0, sys->nTry);
-    EXPECT_FALSE(AnyFlag());  // the outer catch fell out
-}
-
-TEST_F(Except3Test, RaiseInNoJumpRegionReturnsThenEndNoJumpResumes) {
-    Steps steps;
-    EXCEPT3_TRY(
-        [&] {
+    auto log = [&](const std::string& what) {
+        std::string s = what + " n" + std::to_string(sys->nTry) + (sys->bNoJump ? " nojump" : "") +
+                        (sys->bExcept ? " except" : "") + (sys->bCatch ? " catch" : "") +
+                        (sys->bAgain ? " again" : "");
+        if (sys->bExcept || sys->bCatch) s += " " + std::to_string(sys->msg->code);
+        if (sys->msg && sys->msg != Errors_GetMsg()) s += " other record";
+        steps.push_back(s);
+    };
+    using Fn = std::function<void()>;
+    auto step = [&](const char* what) -> Fn { return [=] { log(what); }; };
+    auto raise = [&](int code) -> Fn {
+        return [=, this] {
+            Raise(code);
+            log("returned");
+        };
+    };
+    auto rethrow = [&](const char* what) -> Fn {
+        return [=, this] {
+            log(what);
+            Except3_Throw(sys, sys->msg);
+        };
+    };
+    auto tryIn = [&](Fn body, Fn catchBlock) -> Fn {
+        return [=] {
+            EXCEPT3_TRY(body, catchBlock);
+            log("past");
+        };
+    };
+    auto region = [&](Fn inner) -> Fn {
+        return [=, this] {
             Except3_BeginNoJump(sys);
-            Raise(595);
-            steps.push_back(Except3_IsExcept(sys) ? "returned, pending" : "returned");
+            inner();
+            log("region");
             Except3_EndNoJump(sys);
-            steps.push_back("not reached");
-        },
-        [&] { steps.push_back("catch " + std::to_string(sys->msg->code)); });
-    EXPECT_EQ((Steps{"returned, pending", "catch 595"}), steps);
-    EXPECT_FALSE(sys->bNoJump || sys->bExcept);
-}
-
-TEST_F(Except3Test, TryInsideNoJumpRegionJumpsThenLeavesThePendingException) {
-    Steps steps;
-    EXCEPT3_TRY(
-        [&] {
-            Except3_BeginNoJump(sys);
-            EXCEPT3_TRY(
-                [&] {
-                    Raise(593);  // the try's own body jumps again
-                    steps.push_back("not reached");
-                },
-                [&] {
-                    steps.push_back("inner catch");
-                    Except3_Throw(sys, sys->msg);
-                });
-            // The region is in force again and the exception stays pending.
-            steps.push_back(sys->bNoJump && Except3_IsExcept(sys) ? "after, pending" : "after");
-            Except3_EndNoJump(sys);
-            steps.push_back("not reached either");
-        },
-        [&] { steps.push_back("outer catch " + std::to_string(sys->msg->code)); });
-    EXPECT_EQ((Steps{"inner catch", "after, pending", "outer catch 593"}), steps);
-    EXPECT_EQ(0, sys->nTry);
+            log("end");
+        };
+    };
+    const std::tuple<const char*, Fn, Steps> cases[] = {
+        {"a body ending normally", tryIn(step("body"), step("catch")), {"body n1", "past n0"}},
+        {"an inner frame runs with the region off and brings it back",
+         tryIn(region(tryIn(step("inner"), step("catch"))), step("catch")),
+         {"inner n2", "past n1 nojump", "region n1 nojump", "end n1", "past n0"}},
+        {"a report resumes the catch; raising again reaches the outer catch",
+         tryIn(tryIn(raise(363), rethrow("inner")), step("outer")),
+         {"inner n2 except catch 363", "outer n1 except catch 363", "past n0"}},
+        {"a raise in a no-jump region returns; the region's end resumes the catch",
+         tryIn(region(raise(595)), step("catch")),
+         {"returned n1 nojump except 595", "region n1 nojump except 595",
+          "catch n1 except catch 595", "past n0"}},
+        {"a try in a no-jump region jumps, then leaves its exception pending",
+         tryIn(region(tryIn(raise(593), rethrow("inner"))), step("outer")),
+         {"inner n2 except catch 593", "past n1 nojump except 593", "region n1 nojump except 593",
+          "outer n1 except catch 593", "past n0"}},
+    };
+    for (const auto& [what, run, want] : cases) {
+        steps.clear();
+        run();
+        EXPECT_EQ(want, steps) << what;
+    }
 }
 
 TEST_F(Except3Test, DumpListsFlagsAndFramesOutermostFirst) {
@@ -134,16 +114,16 @@ TEST_F(Except3Test, DumpListsFlagsAndFramesOutermostFirst) {
     EXPECT_EQ(3, s.maxTry);  // whole frames only
 }
 
+// A standard exception passing through frames, from a body or a catch block,
+// leaves the frame count, the flags and the scratch marks as they were.
 TEST_F(Except3Test, StandardExceptionLeavesFramesFlagsAndScratchAsBefore) {
     BigStack* bs = BigStack_Sys();
     const std::pair<const char*, void (*)()> kinds[] = {
         {"bad_alloc", [] { throw std::bad_alloc(); }},
-        {"filesystem",
-         [] {
+        {"filesystem", [] {
              throw std::filesystem::filesystem_error(
                  "x", std::make_error_code(std::errc::no_such_file_or_directory));
-         }},
-    };
+         }}};
     for (const auto& [what, raise] : kinds) {
         for (bool fromCatch : {false, true}) {
             BigStack_Push(bs);  // an outer request's mark stays
@@ -162,13 +142,11 @@ TEST_F(Except3Test, StandardExceptionLeavesFramesFlagsAndScratchAsBefore) {
                             },
                             [&] { raise(); });
                     },
-                    [&] { NoCatch(); });
+                    [] {});
             } catch (const std::exception&) {
                 caught = true;
             }
-            EXPECT_TRUE(caught) << what << fromCatch;
-            EXPECT_EQ(0, sys->nTry) << what << fromCatch;
-            EXPECT_FALSE(AnyFlag()) << what << fromCatch;
+            EXPECT_TRUE(caught && sys->nTry == 0 && !AnyFlag()) << what << fromCatch;
             EXPECT_TRUE(sp == bs->sp && mark == bs->block1) << what << fromCatch;
             BigStack_Pop(bs);
             // Frames work as before: a report reaches its own catch block.

@@ -115,8 +115,12 @@ TEST(FsTest, ListingSortsAndMatchesWildcardsWithoutCase) {
     EXPECT_EQ(-1, Fs_FindFirst((dir.inside() + "\\b.htm\\*.*").c_str(), &fd));
 }
 
-TEST(FsTest, ListingEntriesCarryAttributesSizeAndTime) {
+// Entries carry attributes, size and time; a link to a folder or a broken
+// link is a device, never a folder, and is not removed as one.
+TEST(FsTest, ListingEntriesCarryAttributesAndLinksAreNoFolders) {
     TempDir dir;
+    dir.Write("real/inner.htm", "x");
+    dir.Write("file.htm", "12345");
     dir.Write("ro.bin", std::string(1234, 'x'));
     dir.Write(".hidden", "");
     ASSERT_EQ(0, chmod((dir.path() + "/ro.bin").c_str(), 0444));
@@ -125,16 +129,11 @@ TEST(FsTest, ListingEntriesCarryAttributesSizeAndTime) {
     const Fs_FindData ro = Find(dir.inside(), "ro.bin");
     EXPECT_TRUE(ro.size == 1234 && ro.attrib == Fs_Attr_ReadOnly && ro.timeWrite == sb.st_mtime);
     EXPECT_EQ(Fs_Attr_Hidden, Find(dir.inside(), ".hidden").attrib);
-}
-
-TEST(FsTest, SymlinkToFolderIsNotAFolder) {
-    TempDir dir;
-    dir.Write("real/inner.htm", "x");
-    dir.Write("file.htm", "12345");
     ASSERT_EQ(0, symlink("real", (dir.path() + "/link").c_str()));
     ASSERT_EQ(0, symlink("file.htm", (dir.path() + "/flink.htm").c_str()));
     ASSERT_EQ(0, symlink("missing", (dir.path() + "/broken").c_str()));
-    EXPECT_EQ((Names{"broken", "file.htm", "flink.htm", "link", "real/"}), List(dir.inside()));
+    EXPECT_EQ((Names{".hidden", "broken", "file.htm", "flink.htm", "link", "real/", "ro.bin"}),
+              List(dir.inside()));
     EXPECT_EQ(5, Find(dir.inside(), "flink.htm").size);  // a link to a file reads like the file
     const Fs_FindData link = Find(dir.inside(), "link");
     EXPECT_TRUE(link.attrib == Fs_Attr_Device && link.size == 0);
@@ -261,8 +260,8 @@ TEST(FsTest, ReadOpensNeverWaitOnWhatIsNotAFile) {
         {"fifo.htm", "rt"}, {"fifo.htm", "rb"}, {"null.htm", "r"}};
     alarm(20);  // an open that waits would hang here
     for (const auto& [name, mode] : refused) {
-        errno = 0;
         EXPECT_EQ(nullptr, Fs_Open((dir.inside() + "\\" + name).c_str(), mode)) << name << mode;
+        EXPECT_EQ(-1, Fs_OpenReadFd((dir.inside() + "\\" + name).c_str())) << name;
     }
     alarm(0);
     FILE* f = Fs_Open((dir.inside() + "\\f.htm").c_str(), "rt");
@@ -354,6 +353,13 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     const int again = Fs_LockFolder(target.c_str());
     EXPECT_GE(again, 0);
     Fs_Unlock(again);
+    // Replacing through a link replaces its target; a broken link has none.
+    ASSERT_EQ(0, symlink("db.kwf", (dir.path() + "/link.kwf").c_str()));
+    ASSERT_EQ(0, symlink("none", (dir.path() + "/broken.kwf").c_str()));
+    char out[300];
+    EXPECT_TRUE(Fs_ReplaceTarget((dir.inside() + "\\link.kwf").c_str(), out, sizeof out));
+    EXPECT_EQ(Real(dir) + "\\db.kwf", out);
+    EXPECT_FALSE(Fs_ReplaceTarget((dir.inside() + "\\broken.kwf").c_str(), out, sizeof out));
     EXPECT_TRUE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.\\db.kwf").c_str()));
     EXPECT_FALSE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.db.kwf.tmp").c_str()));
 }

@@ -35,9 +35,11 @@ TEST(ProcessTest, CommandLinesSplitByTheWindowsRules) {
     for (const auto& c : cases) EXPECT_EQ(c.want, Process_SplitCommandLine(c.line)) << c.line;
 }
 
-TEST(ProcessTest, WinExecStartsWithNativePathsAndDoesNotWait) {
+// A program starts with native paths and is not waited for (33); what cannot
+// start gives the Windows codes: 2 no such file, 3 no such folder, 11 no program.
+TEST(ProcessTest, WinExecStartsOrGivesTheWindowsCodes) {
     DesktopEnv env;
-    std::string rec = env.Recorder("rec");
+    std::string rec = env.Recorder("rec"), plain = env.dir().Write("plain.txt", "not a program");
     std::string line =
         Fs_FromNative(rec) + " \\home\\u\\out.htm http://h/a\\b \"two words\" " + "\x95\x5C";
     EXPECT_EQ(33, WinExec(line.c_str(), SW_SHOWNORMAL));
@@ -45,23 +47,16 @@ TEST(ProcessTest, WinExecStartsWithNativePathsAndDoesNotWait) {
     EXPECT_NE(std::string::npos,
               got.find("\n/home/u/out.htm\nhttp://h/a\\b\ntwo words\n" + U8(u8"表") + "\n"))
         << got;
-}
-
-TEST(ProcessTest, WinExecGivesTheWindowsCodesForWhatCannotStart) {
-    DesktopEnv env;
-    std::string plain = env.dir().Write("plain.txt", "not a program");
-    const struct {
-        std::string line;
-        int want;
-    } cases[] = {
-        {"", 2},
-        {"no-such-program-anywhere", 2},
-        {Fs_FromNative(env.dir().path()) + "\\missing", 2},
-        {Fs_FromNative(env.dir().path()) + "\\no-folder\\missing", 3},
-        {Fs_FromNative(plain), 11},
-        {Fs_FromNative(env.dir().path()), 11},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.want, WinExec(c.line.c_str(), SW_SHOWNORMAL)) << c.line;
+    const std::string folder = Fs_FromNative(env.dir().path());
+    const std::pair<std::string, int> cases[] = {{"", 2},
+                                                 {"no-such-program-anywhere", 2},
+                                                 {folder + "\\missing", 2},
+                                                 {folder + "\\no-folder\\missing", 3},
+                                                 {Fs_FromNative(plain) + "\\x", 3},
+                                                 {Fs_FromNative(plain), 11},
+                                                 {folder, 11}};
+    for (const auto& [cmd, want] : cases)
+        EXPECT_EQ(want, WinExec(cmd.c_str(), SW_SHOWNORMAL)) << cmd;
 }
 
 }  // namespace
