@@ -116,17 +116,16 @@ class HeadReader {
             bomCode_ = StrX_Code_Utf8;
             BLex2_Skip(lex_, 3);
         }
-        while (BLex2_Peek(lex_, 0) != -1) {
-            int kind = BLex2_JisEscape(lex_, 0);
-            if (kind == 4) twoByte_ = true;
-            if (kind == 5) twoByte_ = BLex2_Peek(lex_, 2) == 'I';
-            // In JIS two-byte text the byte of '<' is half of a character,
-            // in JIS half-width katakana it is the kana ｼ.
-            const int c = BLex2_Peek(lex_, 0);
+        for (int c; (c = BLex2_Peek(lex_, 0)) != -1;) {
             if (c == 0x1B) {
-                SkipOne();  // an escape: the test above has seen it
+                const int kind = BLex2_JisEscape(lex_, 0);
+                if (kind == 4) twoByte_ = true;
+                if (kind == 5) twoByte_ = BLex2_Peek(lex_, 2) == 'I';
+                SkipOne();  // the escape's first byte; the rest is plain text
                 continue;
             }
+            // In JIS two-byte text the byte of '<' is half of a character,
+            // in JIS half-width katakana it is the kana ｼ.
             if (twoByte_ || c != '<') {
                 SkipRun();
                 continue;

@@ -293,6 +293,29 @@ int wordByte(BLex2* lex, bool* twoByte) {
     return takeByte(lex);
 }
 
+// Whether a word of these delimiters may be copied in runs by copyPlainRun:
+// nothing held or recorded, outside two-byte text, at most two delimiters.
+bool runsAllowed(const BLex2* lex, bool twoByte, const char* delims) {
+    return !twoByte && lex->nBuf == 0 && !lex->recording && lex->file &&
+           (!delims || !delims[0] || !delims[1] || !delims[2]);
+}
+
+// Copies the plain bytes of a word straight from the reader's buffer into
+// out[stored, limit): bytes from 0x20 up that are neither stop1 nor stop2.
+// A control byte (ESC, CR, a byte to report), a stop byte and the buffer's
+// end are left to the byte-at-a-time path. Returns the new count stored.
+int copyPlainRun(BLex2* lex, char* out, int stored, int limit, int stop1, int stop2) {
+    TextRead* r = lex->file;
+    unsigned char* p = r->next;
+    unsigned char* end = r->end;
+    if (end - p > limit - stored) end = p + (limit - stored);
+    unsigned char* start = p;
+    while (p < end && *p >= 0x20 && *p != stop1 && *p != stop2) p++;
+    memcpy(out + stored, start, static_cast<size_t>(p - start));
+    r->next = p;
+    return stored + static_cast<int>(p - start);
+}
+
 }  // namespace
 
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
@@ -304,6 +327,8 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     if (c == '"') {
         BLex2_Skip(lex, 1);
         for (;;) {
+            if (stored < size - 1 && runsAllowed(lex, twoByte, nullptr))
+                stored = copyPlainRun(lex, out, stored, size - 1, '"', '"');
             c = wordByte(lex, &twoByte);
             if (c == '"' && !twoByte) {
                 if (size >= 1) out[stored] = '\0';
@@ -315,7 +340,11 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
         if (size >= 1) out[stored] = '\0';
         return c;
     }
+    const int stop1 = delims && delims[0] ? static_cast<unsigned char>(delims[0]) : -1;
+    const int stop2 = delims && delims[0] && delims[1] ? static_cast<unsigned char>(delims[1]) : -1;
     for (;;) {
+        if (stored < size - 1 && runsAllowed(lex, twoByte, delims))
+            stored = copyPlainRun(lex, out, stored, size - 1, stop1, stop2);
         c = wordByte(lex, &twoByte);
         if (c == -1 || (!twoByte && isDelim(c, delims)) || stored >= size - 1) break;
         out[stored++] = static_cast<char>(c);

@@ -71,7 +71,8 @@ bool readDir(NestFind* walk) {
     for (size_t max = room;; max = SIZE_MAX) {
         walk->last[walk->depth] = first;
         int state = Fs_List_Ok;
-        intptr_t h = Fs_FindFirstMax(pattern, &fd, max, &state);
+        // Only names and kinds are needed for the walk: no look-up per entry.
+        intptr_t h = Fs_FindFirstMax(pattern, &fd, max, &state, true);
         if (h == -1) return state != Fs_List_Cannot;  // nothing listed, or cannot be listed
         do {
             if (strcmp(fd.name, ".") == 0 || strcmp(fd.name, "..") == 0) continue;

@@ -9,17 +9,6 @@
 
 namespace {
 
-// Lead bytes of code page 932 (0x81..0x9F and 0xE0..0xFC), one entry per
-// byte value, fixed at compile time: never the process locale.
-struct LeadTable {
-    bool lead[256];
-    constexpr LeadTable() : lead() {
-        for (unsigned b = 0; b < 256; b++)
-            lead[b] = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    }
-};
-constexpr LeadTable kLead;
-
 // The iconv descriptor from one encoding to another, opened once per thread
 // and direction (opening one looks the converters up, which costs more than
 // converting a line); it comes back in its initial state. (iconv_t)-1 when
@@ -117,10 +106,6 @@ size_t utf8Unit(const unsigned char* p, size_t left) {
 }
 
 }  // namespace
-
-bool CodePage_IsLead(unsigned char byte) {
-    return kLead.lead[byte];
-}
 
 size_t CodePage_CharCut(std::string_view text, size_t maxLen) {
     if (text.size() <= maxLen) return text.size();

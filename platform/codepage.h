@@ -17,8 +17,10 @@
 #include <string_view>
 
 // True when the byte starts a double-byte character of code page 932
-// (0x81 to 0x9F and 0xE0 to 0xFC).
-bool CodePage_IsLead(unsigned char byte);
+// (0x81 to 0x9F and 0xE0 to 0xFC). Inline: text is scanned a byte at a time.
+inline bool CodePage_IsLead(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 // Returns the length of the longest prefix of text that has at most maxLen
 // bytes and does not end inside a double-byte character (a lead byte that

@@ -146,7 +146,9 @@ static int openNoWait(const std::string& native) {
         errno = ENXIO;
         return -1;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Reads wait as usual again. O_NONBLOCK is the only status flag set at the
+    // open that F_SETFL can change, so clearing them all needs no F_GETFL.
+    fcntl(fd, F_SETFL, 0);
     return fd;
 }
 
@@ -499,20 +501,35 @@ static void splitPattern(const char* pattern, std::string* folder, std::string* 
     }
 }
 
-static bool makeEntry(const std::string& dirNative, const char* nativeName, Fs_FindData* e) {
+// The entry of nativeName in the folder open as dirFd (looked up relative to
+// it: one step of path resolution, not the whole path, per entry).
+// With kindsOnly, an entry whose type the folder itself gives (a file, a
+// folder, a FIFO, a socket, a device) is not looked up: its attributes are
+// only Fs_Attr_SubDir, Fs_Attr_Device and Fs_Attr_Hidden, its size and times 0.
+static bool makeEntry(int dirFd, const struct dirent* ent, bool kindsOnly, Fs_FindData* e) {
+    const char* nativeName = ent->d_name;
     *e = Fs_FindData{};
     bool exact = true;
     std::string inside = Fs_FromNative(nativeName, &exact);
     if (!exact || inside.empty() || inside.size() > sizeof e->name - 1) return false;
     memcpy(e->name, inside.c_str(), inside.size() + 1);
-    std::string full = dirNative + nativeName;
+    const bool hidden =
+        nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0;
+    if (kindsOnly && ent->d_type != DT_UNKNOWN && ent->d_type != DT_LNK) {
+        if (ent->d_type == DT_DIR)
+            e->attrib = Fs_Attr_SubDir;
+        else if (ent->d_type != DT_REG)
+            e->attrib = Fs_Attr_Device;
+        if (hidden) e->attrib |= Fs_Attr_Hidden;
+        return true;
+    }
     struct stat lsb, sb;
-    if (lstat(full.c_str(), &lsb) != 0) return false;  // gone since the read
+    if (fstatat(dirFd, nativeName, &lsb, AT_SYMLINK_NOFOLLOW) != 0) return false;  // gone
     const struct stat* use = &lsb;
     bool link = S_ISLNK(lsb.st_mode);
     // A link to a file reads like the file; a link to a folder (or a broken
     // link) is listed as the link itself, never as a folder.
-    if (link && stat(full.c_str(), &sb) == 0 && !S_ISDIR(sb.st_mode)) use = &sb;
+    if (link && fstatat(dirFd, nativeName, &sb, 0) == 0 && !S_ISDIR(sb.st_mode)) use = &sb;
     // What the entry describes: the file a link leads to, else the link itself.
     bool described = !link || use == &sb;
     bool dir = !link && S_ISDIR(use->st_mode);
@@ -520,8 +537,7 @@ static bool makeEntry(const std::string& dirNative, const char* nativeName, Fs_F
     if (dir) e->attrib |= Fs_Attr_SubDir;
     if (!dir && !(described && S_ISREG(use->st_mode))) e->attrib |= Fs_Attr_Device;
     if (described && (use->st_mode & S_IWUSR) == 0) e->attrib |= Fs_Attr_ReadOnly;
-    if (nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0)
-        e->attrib |= Fs_Attr_Hidden;
+    if (hidden) e->attrib |= Fs_Attr_Hidden;
     e->size = (dir || !described) ? 0 : static_cast<int64_t>(use->st_size);
     e->timeCreate = static_cast<int64_t>(use->st_ctime);
     e->timeAccess = static_cast<int64_t>(use->st_atime);
@@ -529,7 +545,8 @@ static bool makeEntry(const std::string& dirNative, const char* nativeName, Fs_F
     return true;
 }
 
-intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state) {
+intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state,
+                         bool kindsOnly) {
     *state = Fs_List_Ok;
     std::string folder, last;
     splitPattern(pattern, &folder, &last);
@@ -544,7 +561,7 @@ intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntri
     while (struct dirent* ent = readdir(d)) {
         bool dot = strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0;
         Fs_FindData e;
-        if (!makeEntry(dirNative, ent->d_name, &e)) continue;
+        if (!makeEntry(dirfd(d), ent, kindsOnly, &e)) continue;
         if (!matchPattern(last, e.name)) continue;
         (dot ? dots : rest).push_back(e);
         if (rest.size() > maxEntries) {

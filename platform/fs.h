@@ -170,7 +170,11 @@ inline constexpr int Fs_List_OverMax = 2;  // more than maxEntries names: the li
 // other than "." and ".." match: the listing then holds those names only
 // (sorted) and *state is Fs_List_OverMax. *state tells a folder that cannot
 // be read (Fs_List_Cannot) from one where nothing matches (Fs_List_Ok, -1).
-intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state);
+// With kindsOnly the entries tell only what they are (Fs_Attr_SubDir,
+// Fs_Attr_Device, Fs_Attr_Hidden; size and times 0) where the folder itself
+// says so, which spares a look-up per entry; links are still followed as above.
+intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state,
+                         bool kindsOnly = false);
 
 // Fills *data with the next entry of the listing; returns 0, or -1 at the end.
 int Fs_FindNext(intptr_t handle, Fs_FindData* data);

@@ -518,3 +518,24 @@ TEST_F(BLex2Test, ScanningTakesNoHeapMemory) {
     EXPECT_EQ(keywords, "a b");
     EXPECT_STREQ(reinterpret_cast<char*>(rec_), "T");
 }
+
+TEST_F(BLex2Test, WordsReadInRunsKeepTheByteRules) {
+    // A quoted value across the reader's block edge, whose CR LF pairs (one
+    // split by the edge) are read as one LF; then the same value cut.
+    const std::string text =
+        "\"" + std::string(4094, 'a') + "\r\n" + std::string(10, 'b') + "\r\nc\">rest";
+    std::vector<char> out(8192);
+    Open(text);
+    EXPECT_EQ('>', BLex2_ReadWord(&lex_, out.data(), 8192, " >"));
+    EXPECT_EQ(std::string(4094, 'a') + "\n" + std::string(10, 'b') + "\nc", out.data());
+    EXPECT_EQ("rest", Rest());
+    Open(text);
+    EXPECT_EQ('b', BLex2_ReadWord(&lex_, out.data(), 4097, " >"));
+    EXPECT_EQ(std::string(4094, 'a') + "\nb", out.data());
+    EXPECT_EQ(std::string(8, 'b') + "\nc\">rest", Rest());
+    // A byte no text holds is reported inside a word too.
+    Open(
+        "ab\x01"
+        "cd>");
+    EXPECT_EQ(323, CaughtCode([&] { BLex2_ReadWord(&lex_, out.data(), 100, " >"); }));
+}

@@ -364,4 +364,35 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     EXPECT_FALSE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.db.kwf.tmp").c_str()));
 }
 
+TEST(FsTest, ListingOfKindsOnlyTellsEveryEntryAsTheFullListingDoes) {
+    TempDir dir;
+    dir.Write("file.htm", "12345");
+    dir.Write(".hidden.htm", "");
+    dir.Write("real/inner.htm", "x");
+    ASSERT_EQ(0, chmod((dir.path() + "/file.htm").c_str(), 0444));
+    ASSERT_EQ(0, mkfifo((dir.path() + "/fifo.htm").c_str(), 0644));
+    for (const auto& [link, target] : {std::pair{"flink.htm", "file.htm"},
+                                       {"dlink.htm", "real"},
+                                       {"broken.htm", "missing"},
+                                       {"null.htm", "/dev/null"}})
+        ASSERT_EQ(0, symlink(target, (dir.path() + "/" + link).c_str()));
+    const auto kinds = [&](bool kindsOnly) {
+        std::vector<std::pair<std::string, uint32_t>> entries;
+        Fs_FindData fd;
+        int state;
+        const std::string pattern = dir.inside() + "\\*.*";
+        intptr_t h = Fs_FindFirstMax(pattern.c_str(), &fd, 100, &state, kindsOnly);
+        EXPECT_NE(-1, h);
+        do
+            entries.emplace_back(fd.name,
+                                 fd.attrib & (Fs_Attr_SubDir | Fs_Attr_Device | Fs_Attr_Hidden));
+        while (Fs_FindNext(h, &fd) == 0);
+        Fs_FindClose(h);
+        return entries;
+    };
+    const auto full = kinds(false);
+    EXPECT_EQ(10u, full.size());  // . .. and the eight entries
+    EXPECT_EQ(full, kinds(true));
+}
+
 }  // namespace
