@@ -753,8 +753,10 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
         sigset_t all, before;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, &before);
+        const int fault = injected("name", path);
         const int fd =
-            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            fault ? -1
+                  : open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         const int openErrno = errno;
         if (fd >= 0) setPending(path);
         pthread_sigmask(SIG_SETMASK, &before, nullptr);

@@ -256,8 +256,9 @@ void Fs_RemovePendingTemp();
 // ---- Faults for tests ----
 
 // A test's fault: called with an operation name ("list", "create", "sync",
-// "rename", "lock") and the native path it works on; a non-zero result is an
-// errno value that makes the operation fail as the system would.
+// "rename", "lock", and "name" with each name a temp file is about to be made
+// under) and the native path it works on; a non-zero result is an errno value
+// that makes the operation fail as the system would.
 using Fs_FaultFunc = int (*)(const char* op, const char* nativePath);
 // Installs hook (nullptr removes it); returns the one it replaces.
 Fs_FaultFunc Fs_SetFaultHook(Fs_FaultFunc hook);

@@ -364,6 +364,34 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     EXPECT_FALSE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.db.kwf.tmp").c_str()));
 }
 
+// A name the temp file was about to take, where another hand has put a link
+// to a file of the user's.
+std::string g_plantedAt, g_victim;
+int PlantLinkAtFirstName(const char* op, const char* native) {
+    if (strcmp(op, "name") == 0 && g_plantedAt.empty()) {
+        g_plantedAt = native;
+        EXPECT_EQ(0, symlink(g_victim.c_str(), native));
+    }
+    return 0;
+}
+
+TEST(FsTest, TempFileNeverOpensWhatIsAlreadyAtItsName) {
+    TempDir dir;
+    dir.Write("victim.txt", "mine");
+    g_victim = dir.path() + "/victim.txt";
+    g_plantedAt.clear();
+    Fs_SetFaultHook(PlantLinkAtFirstName);
+    char temp[300];
+    FILE* f = Fs_CreateTemp((dir.inside() + "\\db.kwf").c_str(), "wb", temp, sizeof temp);
+    Fs_SetFaultHook(nullptr);
+    ASSERT_TRUE(f);
+    fputs("database", f);
+    EXPECT_EQ(0, fclose(f));
+    EXPECT_NE(g_plantedAt, Fs_ToNative(temp));  // another name was taken
+    EXPECT_EQ("mine", dir.Read("victim.txt"));
+    EXPECT_EQ(0, Fs_DiscardTemp(temp));
+}
+
 TEST(FsTest, ListingOfKindsOnlyTellsEveryEntryAsTheFullListingDoes) {
     TempDir dir;
     dir.Write("file.htm", "12345");
