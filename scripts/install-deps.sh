@@ -11,7 +11,8 @@ for extra in "$@"; do
         fuzz) packages+=(clang libclang-rt-dev) ;;
         browser) packages+=(chromium python3 fonts-ipafont-gothic) ;;
         bench) packages+=(hyperfine python3 time) ;;
-        peers) packages+=(hyperfine python3 time bc namazu2 namazu2-index-tools recollcmd
+        peers) packages+=(hyperfine python3 time bc namazu2 namazu2-index-tools libnkf-perl
+                          libtext-kakasi-perl kakasi recollcmd xapian-tools
                           xapian-omega locales) ;;
         *) echo "install-deps.sh: unknown argument $extra" >&2; exit 2 ;;
     esac
