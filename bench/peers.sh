@@ -13,7 +13,7 @@ pages=${BENCH_PEER_PAGES:-5000}
 corpus=$out/corpus
 cli=$build/bin/tessaly-cli
 mkdir -p "$out"
-rm -rf "$corpus" "$out"/idx-* "$out/errors.log"
+rm -rf "$corpus" "$out"/idx-* "$out/messages.log"
 python3 "$here/gen_corpus.py" pages "$corpus" --pages "$pages"
 list=$corpus.kyoto.txt
 
@@ -25,9 +25,9 @@ fi
 seconds() {  # command... : prints the elapsed seconds, or why there are none
     local t0 t1 rc=0
     t0=$(date +%s.%N)
-    "$@" > /dev/null 2>> "$out/errors.log" || rc=$?
+    "$@" > /dev/null 2>> "$out/messages.log" || rc=$?
     t1=$(date +%s.%N)
-    if [ "$rc" = 0 ]; then echo "$t1 - $t0" | bc -l; else echo "failed (exit $rc, see errors.log)"; fi
+    if [ "$rc" = 0 ]; then echo "$t1 - $t0" | bc -l; else echo "failed (exit $rc, see messages.log)"; fi
 }
 
 # Relative backslash paths of the hits from a listing of file paths or URLs.
