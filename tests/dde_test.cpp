@@ -185,8 +185,10 @@ TEST_F(DdeTest, APeerThatMisbehavesEndsOnlyItsConversation) {
     RawService raw("Bad", "T");
     std::atomic<int> step{0};
     std::thread service([&] {
-        // 1: closes in the middle of a reply; 2: sends more than the cap;
-        // 3: takes an execute and closes before the next one.
+        // 1: closes in the middle of a reply; 2: announces more than the cap
+        // and stays open until the client leaves (a client that waited for
+        // the payload would time out instead); 3: takes an execute and
+        // closes before the next one.
         for (int round = 1; round <= 3; round++) {
             int fd = raw.Accept();
             unsigned char kind;
@@ -198,6 +200,7 @@ TEST_F(DdeTest, APeerThatMisbehavesEndsOnlyItsConversation) {
                 std::string reply = round == 1 ? Frame(5, id, "\"http://cut", 100)
                                                : Frame(5, id, "", Dde_MaxMessage + 1);
                 send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                if (round == 2) ReadFrame(fd);
             }
             close(fd);
             step = round;
@@ -256,6 +259,8 @@ TEST_F(DdeTest, AServiceOutlivesClientsThatLeaveOrSendGarbage) {
         ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
         std::string huge = Frame(1, 0, "", Dde_MaxMessage + 1);
         send(fd, huge.data(), huge.size(), MSG_NOSIGNAL);
+        timeval wait = {5, 0};  // a service that waited for the payload fails, not hangs
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         char c;
         EXPECT_EQ(0, recv(fd, &c, 1, 0));  // closed by the service
         close(fd);
