@@ -64,53 +64,43 @@ class UpdateDlgTest : public GuiTest {
     std::string result_;
 };
 
+// With no path the dialog offers "vark.kwf" with the focus; OK waits for
+// both texts (at the start, with a folder, with the name cleared).
 TEST_F(UpdateDlgTest, EmptyPathOffersVarkKwfWithTheFocusAndOkWaitsForBothTexts) {
-    bool focused = false, okAtStart = true, okWithFolder = false, okWithoutName = true;
-    std::string name;
+    std::string seen;
     Run("", "", [&](DlgBase* d) {
-        name = Text(d, 1033);
-        focused = d->focusWidget() == d->Item(1033);
-        okAtStart = d->IsItemEnabled(IDOK);
+        auto ok = [d] { return d->IsItemEnabled(IDOK) ? " ok" : " -"; };
+        seen = Text(d, 1033) + (d->focusWidget() == d->Item(1033) ? " focused" : "") + ok();
         Type(d, 1016, "/x");
-        okWithFolder = d->IsItemEnabled(IDOK);
+        seen += ok();
         Type(d, 1033, "");
-        okWithoutName = d->IsItemEnabled(IDOK);
+        seen += ok();
         d->EndDialog(IDCANCEL);
     });
-    EXPECT_EQ(name, "vark.kwf");
-    EXPECT_TRUE(focused);
-    EXPECT_FALSE(okAtStart);
-    EXPECT_TRUE(okWithFolder);
-    EXPECT_FALSE(okWithoutName);
+    EXPECT_EQ(seen, "vark.kwf focused - ok -");
 }
 
+// A refused drop leaves both boxes as they were and says why in one box.
 TEST_F(UpdateDlgTest, DropTakesTheFirstItemAndAFilesFolder) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> dropped;  // relative to the program folder ("/" itself: root)
-        std::string folder, kwf;           // expected, native; "" = unchanged
-    };
     const std::string p = Program();
     const std::string longName = p + "/" + std::string(249 - p.size(), 'n');
-    const Case cases[] = {
+    const struct {
+        const char* name;
+        std::vector<std::string> dropped;
+        std::string folder, kwf;  // expected, native
+    } cases[] = {
         {"a file gives its folder", {p + "/pages/a.htm"}, p + "/pages", p + "/pages/vark.kwf"},
-        {"a folder is taken as it is",
-         {p + "/pages/sub"},
-         p + "/pages/sub",
-         p + "/pages/sub/vark.kwf"},
-        {"only the first of several",
+        {"a folder as it is", {p + "/pages/sub"}, p + "/pages/sub", p + "/pages/sub/vark.kwf"},
+        {"only the first",
          {p + "/pages/sub", p + "/pages/a.htm"},
          p + "/pages/sub",
          p + "/pages/sub/vark.kwf"},
         {"the root", {"/"}, "/", "/vark.kwf"},
         {"250 bytes still fit", {longName}, p, p + "/vark.kwf"},
         {"251 bytes are refused", {longName + "x"}, "/old", "/old/vark.kwf"},
-        {"a name without a Shift_JIS form is refused",
-         {p + U8(u8"/\U0001F600.htm")},
-         "/old",
-         "/old/vark.kwf"},
+        {"no Shift_JIS form", {p + U8(u8"/\U0001F600.htm")}, "/old", "/old/vark.kwf"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         boxes_.boxes.clear();
         std::string folder, kwf;
         Run("/old/vark.kwf", "\\old", [&](DlgBase* d) {
