@@ -117,6 +117,10 @@ void makeLink(char* path, const char* base) {
 // double quote is written as &quot; too. The text goes through in pieces that
 // never split a double-byte character, so nothing is cut.
 void writeEscaped(FILE* f, const char* text, bool quote) {
+    if (text[strcspn(text, quote ? "&<>\"" : "&<>")] == '\0') {
+        fputs(text, f);  // nothing to escape (no trail byte is one of these)
+        return;
+    }
     char piece[256];
     char out[sizeof piece * 5];  // every byte may become "&amp;"
     while (*text) {

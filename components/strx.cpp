@@ -295,35 +295,33 @@ int StrX_Hash(const char* text, int n) {
 
 char* StrX_HtmlEscape(const char* text, char* out, int size) {
     if (size <= 0) return out;
-    size_t room = static_cast<size_t>(size) - 1;
+    const size_t room = static_cast<size_t>(size) - 1;
     size_t w = 0;
     const char* p = text;
+    // No trail byte is one of & < > (trail bytes start at 0x40), so a byte
+    // that is one of them always stands for itself.
+    auto special = [](char c) { return c == '&' || c == '<' || c == '>'; };
     while (*p) {
-        const char* piece;
-        size_t len;
-        switch (*p) {
-            case '&':
-                piece = "&amp;";
-                len = 5;
-                break;
-            case '<':
-                piece = "&lt;";
-                len = 4;
-                break;
-            case '>':
-                piece = "&gt;";
-                len = 4;
-                break;
-            default:
-                piece = p;
-                len = static_cast<size_t>(nextChar(p) - p);
-                break;
+        if (special(*p)) {
+            const char* entity = *p == '&' ? "&amp;" : *p == '<' ? "&lt;" : "&gt;";
+            const size_t len = strlen(entity);
+            if (w + len > room) break;
+            memcpy(out + w, entity, len);
+            w += len;
+            p++;
+            continue;
         }
-        if (w + len > room) break;
-        memcpy(out + w, piece, len);
-        w += len;
-        if (isLead(p) && !p[1]) break;  // a lead byte that ends the text
-        p += (piece == p) ? len : 1;
+        // A run of other characters, whole ones only, copied at once.
+        const char* q = p;
+        while (*q && !special(*q)) {
+            const char* next = nextChar(q);
+            if (w + static_cast<size_t>(next - p) > room) break;
+            q = next;
+        }
+        memcpy(out + w, p, static_cast<size_t>(q - p));
+        w += static_cast<size_t>(q - p);
+        if (*q && !special(*q)) break;  // the next character does not fit
+        p = q;
     }
     out[w] = 0;
     return out;

@@ -111,6 +111,8 @@ TEST_F(ResPageTest, ItemForms) {
          "<LI><A href=\"file:///C|/a &quot;b&quot;&amp;c&lt;d&gt;.htm\">k[quote\"kept]</A>\r\n"},
         {"f\"r&me", "t", "k", "a.htm",
          "<LI><A href=\"a.htm\" target=\"f&quot;r&amp;me\">k[t]</A>\r\n"},
+        {"x\"y", "t", "k", "a\"b.htm",  // a quote alone is escaped too
+         "<LI><A href=\"a&quot;b.htm\" target=\"x&quot;y\">k[t]</A>\r\n"},
         {std::string(300, 'n'), "t", "k", "h",  // the target is cut to 255 bytes
          "<LI><A href=\"h\" target=\"" + std::string(255, 'n') + "\">k[t]</A>\r\n"}};
     const uint8_t* sp = BigStack_Sys()->sp;
