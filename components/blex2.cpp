@@ -293,11 +293,10 @@ int wordByte(BLex2* lex, bool* twoByte) {
     return takeByte(lex);
 }
 
-// Whether a word of these delimiters may be copied in runs by copyPlainRun:
-// nothing held or recorded, outside two-byte text, at most two delimiters.
-bool runsAllowed(const BLex2* lex, bool twoByte, const char* delims) {
-    return !twoByte && lex->nBuf == 0 && !lex->recording && lex->file &&
-           (!delims || !delims[0] || !delims[1] || !delims[2]);
+// Whether the word may go on in runs by copyPlainRun: nothing held or
+// recorded, and outside two-byte text.
+bool runsAllowed(const BLex2* lex, bool twoByte) {
+    return !twoByte && lex->nBuf == 0 && !lex->recording && lex->file;
 }
 
 // Copies the plain bytes of a word straight from the reader's buffer into
@@ -327,7 +326,7 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
     if (c == '"') {
         BLex2_Skip(lex, 1);
         for (;;) {
-            if (stored < size - 1 && runsAllowed(lex, twoByte, nullptr))
+            if (stored < size - 1 && runsAllowed(lex, twoByte))
                 stored = copyPlainRun(lex, out, stored, size - 1, '"', '"');
             c = wordByte(lex, &twoByte);
             if (c == '"' && !twoByte) {
@@ -340,10 +339,12 @@ int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims) {
         if (size >= 1) out[stored] = '\0';
         return c;
     }
-    const int stop1 = delims && delims[0] ? static_cast<unsigned char>(delims[0]) : -1;
-    const int stop2 = delims && delims[0] && delims[1] ? static_cast<unsigned char>(delims[1]) : -1;
+    // Runs stop at up to two delimiters; a longer set is read a byte at a time.
+    const size_t nDelims = delims ? strlen(delims) : 0;
+    const int stop1 = nDelims > 0 ? static_cast<unsigned char>(delims[0]) : -1;
+    const int stop2 = nDelims > 1 ? static_cast<unsigned char>(delims[1]) : -1;
     for (;;) {
-        if (stored < size - 1 && runsAllowed(lex, twoByte, delims))
+        if (stored < size - 1 && nDelims <= 2 && runsAllowed(lex, twoByte))
             stored = copyPlainRun(lex, out, stored, size - 1, stop1, stop2);
         c = wordByte(lex, &twoByte);
         if (c == -1 || (!twoByte && isDelim(c, delims)) || stored >= size - 1) break;

@@ -341,6 +341,29 @@ HCONV Dde_ConnectUntil(DWORD inst, HSZ service, HSZ topic, int waitMs) {
     }
 }
 
+namespace {
+
+// Sends one client frame and, when awaited, reads frames until the one that
+// answers id: its payload goes to *reply. Returns a DMLERR_* code: the
+// server gone, timeoutError when the deadline passes, DMLERR_NOTPROCESSED
+// when the answer is not of the kind expected.
+UINT exchange(int fd, int64_t deadline, const std::string& request, uint32_t id, bool await,
+              Kind expected, UINT timeoutError, std::string* reply) {
+    if (!sendAll(fd, request)) return DMLERR_SERVER_DIED;
+    if (!await) return DMLERR_NO_ERROR;
+    Kind kind;
+    uint32_t rid;
+    RecvResult r;
+    do {
+        r = recvFrame(fd, deadline, &kind, &rid, reply);
+    } while (r == Recv_Ok && rid != id);
+    if (r == Recv_Timeout) return timeoutError;
+    if (r == Recv_Broken) return DMLERR_SERVER_DIED;
+    return kind == expected ? DMLERR_NO_ERROR : DMLERR_NOTPROCESSED;
+}
+
+}  // namespace
+
 BOOL DdeDisconnect(HCONV conv) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Instance* in = convInstance(conv);
@@ -384,46 +407,21 @@ HDDEDATA DdeClientTransaction(const BYTE* data, DWORD len, HCONV conv, HSZ item,
                 // A text is NUL-terminated when its length counts the NUL.
                 text.resize(strnlen(text.data(), text.size()));
                 if (!launcherExecute(text)) error = DMLERR_NOTPROCESSED;
-            } else if (!sendAll(fd, frame(Kind_Execute, id, text))) {
-                error = DMLERR_SERVER_DIED;
-            } else if (timeout != TIMEOUT_ASYNC) {
-                Kind kind;
-                uint32_t rid;
-                std::string payload;
-                RecvResult r;
-                do {
-                    r = recvFrame(fd, deadline, &kind, &rid, &payload);
-                } while (r == Recv_Ok && rid != id);
-                if (r == Recv_Timeout)
-                    error = DMLERR_EXECACKTIMEOUT;
-                else if (r == Recv_Broken)
-                    error = DMLERR_SERVER_DIED;
-                else if (kind != Kind_Ack)
-                    error = DMLERR_NOTPROCESSED;
+            } else {
+                std::string ack;
+                error = exchange(fd, deadline, frame(Kind_Execute, id, text), id,
+                                 timeout != TIMEOUT_ASYNC, Kind_Ack, DMLERR_EXECACKTIMEOUT, &ack);
             }
         }
     } else if (type == XTYP_REQUEST) {
         std::string payload;
         put32(payload, fmt);
         payload += itemName;
-        if (launcher) {
+        if (launcher)
             error = DMLERR_NOTPROCESSED;
-        } else if (!sendAll(fd, frame(Kind_Request, id, payload))) {
-            error = DMLERR_SERVER_DIED;
-        } else {
-            Kind kind;
-            uint32_t rid;
-            RecvResult r;
-            do {
-                r = recvFrame(fd, deadline, &kind, &rid, &reply);
-            } while (r == Recv_Ok && rid != id);
-            if (r == Recv_Timeout)
-                error = DMLERR_DATAACKTIMEOUT;
-            else if (r == Recv_Broken)
-                error = DMLERR_SERVER_DIED;
-            else if (kind != Kind_Data)
-                error = DMLERR_NOTPROCESSED;
-        }
+        else
+            error = exchange(fd, deadline, frame(Kind_Request, id, payload), id, true, Kind_Data,
+                             DMLERR_DATAACKTIMEOUT, &reply);
     } else {
         error = DMLERR_NOTPROCESSED;
     }
