@@ -133,14 +133,13 @@ bool ParseArgs(const Command& cmd, int argc, char** argv, Args* args, int* statu
 // ---- Conversions at the edge ----------------------------------------------
 
 // A native path (relative to the current folder or absolute) as an absolute
-// inside path. False when it has no CP932 form or does not fit 259 bytes.
+// inside path. False when it does not fit 259 bytes.
 bool ToInsidePath(const std::string& native, std::string* inside) {
     std::error_code ec;
     std::filesystem::path abs = std::filesystem::absolute(native, ec);
     if (ec) return false;
-    bool exact = true;
-    *inside = Fs_FromNative(abs.lexically_normal().string(), &exact);
-    return exact && inside->size() < static_cast<size_t>(kPathSize);
+    *inside = Fs_FromNative(abs.lexically_normal().string());
+    return inside->size() < static_cast<size_t>(kPathSize);
 }
 
 // UTF-8 text as CP932; false when a character has no CP932 form.
