@@ -8,6 +8,7 @@
 #include "components/inifile.h"
 #include "components/strx.h"
 #include "platform/codepage.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -94,15 +95,57 @@ const char* cutEntry(char* keywords, char* match) {
     return start;
 }
 
+// The escape a link writes for the byte at path[i]: '#' (a fragment) as %23,
+// '?' (a query) as %3F, and a '%' that begins no escape of the inside form
+// (an old database) as %25; nullptr for a byte that stands as it is (an
+// escape %XX, a blank, every other byte).
+const char* linkEscape(const char* path, int i) {
+    switch (path[i]) {
+        case '#':
+            return "%23";
+        case '?':
+            return "%3F";
+        case '%':
+            return Fs_EscapeAt(path, static_cast<size_t>(i)) < 0 ? "%25" : nullptr;
+        default:
+            return nullptr;
+    }
+}
+
+// Writes, in place, the escapes of linkEscape into a path of a buffer of size
+// bytes (Shift_JIS-aware: no trail byte is one of these bytes anyway). A
+// result that would not fit is cut before the escape.
+void escapeLinkBytes(char* path, int size) {
+    for (int i = 0; path[i] != '\0'; i++) {
+        if (CodePage_IsLead(static_cast<unsigned char>(path[i])) && path[i + 1] != '\0') {
+            i++;
+            continue;
+        }
+        const char* escape = linkEscape(path, i);
+        if (!escape) continue;
+        const int len = static_cast<int>(strlen(path));
+        if (len + 2 >= size) {
+            path[i] = '\0';
+            return;
+        }
+        memmove(path + i + 3, path + i + 1, static_cast<size_t>(len - i));
+        memcpy(path + i, escape, 3);
+        i += 2;
+    }
+}
+
 // Turns a page path (a value buffer of 4096 bytes) into its link address:
 // joined to base (259 bytes at most), backslashes made slashes (a trail byte
-// 0x5C stays), and a drive path C:\x given "file:///C|/x", a rooted path \x
-// "file:///x". An absolute path is kept as stored, cut only where the
-// scheme would not fit the buffer.
+// 0x5C stays), the bytes a URL reader would misread escaped (escapeLinkBytes),
+// and a drive path C:\x given "file:///C|/x", a rooted path \x
+// "file:///x". A path stored as a URL ("file:", "http:") is kept as stored,
+// cut only where the scheme would not fit the buffer.
 void makeLink(char* path, const char* base) {
     constexpr int kValueSize = 4096;
     StrX_AbsPath(path, 260, base);
     StrX_ReplaceChar(path, '\\', '/');
+    if (strncmp(path, "file:", 5) != 0 && strncmp(path, "http:", 5) != 0)
+        escapeLinkBytes(path, kValueSize);
     const bool drive = path[0] != '\0' && path[1] == ':';
     const bool rooted = path[0] == '/' && path[1] != '/';
     if (!drive && !rooted) return;

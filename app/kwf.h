@@ -81,8 +81,13 @@ struct Kwf_HitSink {
 // Finds every page whose keywords or title contain query (ASCII letters
 // without case, every other byte exactly; a match begins on a character, never
 // on the trail byte of a double-byte character; an empty query finds nothing)
-// and reports it to sink. Reads Base, then the "links" section once, line by
-// line, parsing only the lines whose bytes may hold the query;
+// and reports it to sink. The link address is the page's path joined to the
+// resolved Base, with '/' for its separators and '#', '?' and a '%' that
+// begins no escape written %23, %3F and %25 (blanks and escapes stay), so a
+// URL reader opens that very file; a rooted path gets "file://" in front, a
+// drive path "file:///" and '|' for its colon; a path stored as a URL
+// ("file:", "http:") is kept as stored. Reads Base, then the "links" section
+// once, line by line, parsing only the lines whose bytes may hold the query;
 // its buffers (an 8192-byte line, three 4096-byte values, a 260-byte Base)
 // come from the scratch stack under one mark. Values are cut at 4095 bytes,
 // joined page paths at 259. Takes no heap memory beyond what opening the file

@@ -308,7 +308,19 @@ TEST_F(KwfTest, SearchResolvesPathsAgainstBase) {
         // A network path is given no scheme, joined or stored.
         {"\\\\server\\pages", "a.htm", "//server/pages/a.htm"},
         {".", "\\\\host\\x.htm", "//host/x.htm"},
-        {"C:\\pages", "", ""}};
+        {"C:\\pages", "", ""},
+        // A URL reader opens the file: '#', '?' and a '%' that begins no
+        // escape are escaped, escapes and blanks stay; a URL stays as stored.
+        {"\\srv", "#a b?.htm", "file:///srv/%23a b%3F.htm"},
+        {"\\srv", "caf%C3%A9%2541.htm", "file:///srv/caf%C3%A9%2541.htm"},
+        {"\\srv", "100%.htm", "file:///srv/100%25.htm"},
+        {"\\srv", "%zz%4", "file:///srv/%25zz%254"},
+        {"\\srv", "\x95\x5C#.htm", "file:///srv/\x95\x5C%23.htm"},
+        {"C:\\p?", "a.htm", "file:///C|/p%3F/a.htm"},
+        {"\\srv", ".\\http:evil.example.htm", "file:///srv/http:evil.example.htm"},
+        {"\\srv", ".\\c:x.htm", "file:///srv/c:x.htm"},
+        {"\\srv", "http://h/a?b#c", "http://h/a?b#c"},
+        {"\\srv", "file:///x/a?b", "file:///x/a?b"}};
     for (const auto& [base, path, href] : cases) {
         const std::string db = Put("vark.kwf", Db(base, {"A = t, k, " + path}));
         ASSERT_EQ(0, Search(db, "k")) << base << " + " << path;
