@@ -1,5 +1,6 @@
 #include "app/kwf.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/kwf_internal.h"
@@ -9,6 +10,7 @@
 #include "components/strx.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/msgbox.h"
 
 using namespace kwf_detail;
 
@@ -57,6 +59,51 @@ void programFile(char* out, int size, const char* name) {
         return;
     }
     StrX_AbsPathExe(out, name, size - 1);
+}
+
+bool isSlash(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Compares the ASCII text a[0, n) with the lower-case word, letters without case.
+bool sameWord(const char* a, size_t n, const char* word) {
+    if (strlen(word) != n) return false;
+    for (size_t i = 0; i < n; i++)
+        if ((a[i] | 0x20) != word[i]) return false;
+    return true;
+}
+
+// True when url (as a URL reader takes it, see Kwf_DisplayPage) names a file
+// of this computer.
+bool isLocalPage(const char* url) {
+    char text[1024];  // DispURL comes from a 260-byte buffer
+    size_t len = 0;
+    const char* p = url;
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= 0x20) p++;
+    for (; *p != '\0' && len < sizeof text - 1; p++)
+        if (*p != '\t' && *p != '\n' && *p != '\r') text[len++] = *p;
+    text[len] = '\0';
+    if (isSlash(text[0])) return !isSlash(text[1]);  // rooted, or a network path
+    // A scheme: a letter, then letters, digits, '+', '-' or '.', then ':'.
+    auto letter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+    size_t n = 0;
+    if (letter(text[0])) {
+        n = 1;
+        while (letter(text[n]) || (text[n] >= '0' && text[n] <= '9') || text[n] == '+' ||
+               text[n] == '-' || text[n] == '.')
+            n++;
+    }
+    if (n == 0 || text[n] != ':') return true;  // a relative path
+    if (n == 1) return true;                    // a drive path
+    if (!sameWord(text, n, "file")) return false;
+    const char* rest = text + n + 1;
+    if (!isSlash(rest[0]) || !isSlash(rest[1])) return true;
+    const char* host = rest + 2;
+    size_t hostLen = 0;
+    while (host[hostLen] != '\0' && !isSlash(host[hostLen]) && host[hostLen] != '?' &&
+           host[hostLen] != '#')
+        hostLen++;
+    return hostLen == 0 || sameWord(host, hostLen, "localhost");
 }
 
 // Cuts out, in place, the keyword entry of keywords that holds the match at
@@ -275,6 +322,20 @@ bool Kwf_ReadGuide(const char* path, char* guide, int guideSize) {
         canUpdate = fixed == 0;
     });
     return canUpdate;
+}
+
+// ---- The display page ---------------------------------------------------------
+
+const char* Kwf_DisplayPage(const char* dispUrl, char* out, int size) {
+    if (isLocalPage(dispUrl)) return dispUrl;
+    char text[1024];
+    snprintf(text, sizeof text,
+             "表示ページ %s はこのコンピュータのファイルではないため開きません。"
+             "標準の表示ページを開きます。",
+             dispUrl);
+    MsgBox_Show("Tessaly!", text, MsgBox_OK, MsgBox_IconWarning);
+    programFile(out, size, "outframe.htm");
+    return out;
 }
 
 // ---- Search -----------------------------------------------------------------

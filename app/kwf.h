@@ -65,6 +65,20 @@ void Kwf_ReadDisplay(const char* path, char* resultFile, int resultFileSize, cha
 // unchanged.
 bool Kwf_ReadGuide(const char* path, char* guide, int guideSize);
 
+// ---- The display page ---------------------------------------------------------
+
+// Returns the page to hand to the browser for dispUrl (the DispURL that
+// Kwf_ReadDisplay gives): dispUrl itself when it names a file of this
+// computer: a relative, rooted or drive path, or a file: URL with no host or
+// the host "localhost". Anything else (a URL of another scheme such as http:,
+// https: or javascript:, a file: URL of another host, a network path \\host
+// or //host) is refused: a message box (title "Tessaly!") tells the user,
+// and the default display page, "outframe.htm" in the program folder, is
+// copied into out (at most size - 2 bytes) and returned. The URL is read as
+// a URL reader reads it: blanks and control characters before it dropped,
+// tabs and line ends dropped wherever they stand, '\\' a '/'.
+const char* Kwf_DisplayPage(const char* dispUrl, char* out, int size);
+
 // ---- Search -----------------------------------------------------------------
 
 // The search's output. onHit is called once per hit in database order, with

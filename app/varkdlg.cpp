@@ -221,7 +221,8 @@ void VarkDlg::OnOK() {
     ResPage_WriteFoot(&page);
     ResPage_Close(&page);
 
-    browser->OpenURL(m_dispURL.c_str());
+    char shown[kPathSize];
+    browser->OpenURL(Kwf_DisplayPage(m_dispURL.c_str(), shown, sizeof shown));
     BigStack_Pop(bs);
     EndDialog(IDOK);
     EndWaitCursor();

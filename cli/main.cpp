@@ -304,7 +304,8 @@ int RunInfo(const Args& args) {
     printf("Version: %d\n", version);
     char base[kPathSize];
     Kwf_ReadBase(db, base, sizeof base);
-    printf("Base: %s\n", Fs_ToNative(base).c_str());
+    const std::string baseShown = Fs_ToNative(base);
+    printf("Base: %s\n", (g_outTty ? Escaped(baseShown) : baseShown).c_str());
     if (Kwf_IsNewFile(db)) {
         printf("Data: none\n");
         printf("Can update: yes\n");
@@ -430,7 +431,8 @@ int RunBuild(const Args& args) {
     if (run.tty) fprintf(stderr, "\r\033[K");
     fprintf(stderr, "%s%d files seen, %d pages indexed, %d pages skipped\n",
             g_cancel ? "cancelled: " : "", stats.files, stats.pages, stats.skipped);
-    printf("%s\n", Fs_ToNative(database).c_str());
+    const std::string shown = Fs_ToNative(database);
+    printf("%s\n", (g_outTty ? Escaped(shown) : shown).c_str());
     return 0;
 }
 

@@ -5,7 +5,8 @@
 # and a Japanese font so the screenshot shows the Japanese text).
 # With "bench" or "peers": what make bench or make bench-peers needs.
 set -euo pipefail
-packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic)
+packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic
+          python3 nodejs)
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-dev) ;;
