@@ -785,6 +785,32 @@ int RunBuild(const Args& args) {
 
 }  // namespace
 
+// Sets the library up with its program folder, where out.htm goes by
+// default: the folder of the executable, unless the program is installed (no
+// resources beside it, but in ../share/tessaly); then the per-user folder the
+// window uses ($XDG_DATA_HOME/tessaly), never the system's bin/. False, after
+// a message, when that folder cannot be used.
+bool InitLibrary() {
+    char exe[kPathSize];
+    Fs_GetExePath(exe, sizeof exe);
+    const std::string native = Fs_ToNative(exe);
+    const std::string folder = native.substr(0, native.rfind('/'));
+    std::error_code ec;
+    if (std::filesystem::exists(folder + "/tessaly.rc", ec) ||
+        !std::filesystem::exists(folder + "/../share/tessaly/tessaly.rc", ec)) {
+        VarkApp_InitLibrary();
+        return true;
+    }
+    VarkApp_Folders folders;
+    std::string message;
+    if (!VarkApp_FindFolders(&folders, &message)) {
+        fprintf(stderr, "tessaly-cli: %s\n", CodePage_SjisToUtf8(message).c_str());
+        return false;
+    }
+    VarkApp_InitLibrary(folders.programFile.c_str());
+    return true;
+}
+
 // Returns status once standard output has been written out; a write that
 // failed (a full disk, a closed pipe) is a failure, status 14.
 int Finish(int status) {
@@ -814,7 +840,7 @@ int main(int argc, char** argv) {
         Args args;
         if (int status = ParseArgs(cmd, argc, argv, &args); status >= 0) return Finish(status);
         g_command = &cmd;
-        VarkApp_InitLibrary();
+        if (!InitLibrary()) return 14;
         g_outTty = isatty(1) != 0;
         g_errTty = isatty(2) != 0;
         static CliMsgBox box;

@@ -83,6 +83,14 @@ class CliTest : public testing::Test {
     TempDir io_;
 };
 
+// The names in a native folder, hidden ones included, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // The href of a page below the data folder (Base "." beside the database).
 std::string Href(const std::string& rel) {
     return "file://" + DataDir() + "/" + rel;
@@ -134,6 +142,19 @@ TEST_F(CliTest, SearchWritesThePageAndListsTheHits) {
         for (const std::string& piece : c.inPage)
             EXPECT_NE(npos, page.find(piece)) << Utf8(piece) << " in\n" << Utf8(page);
     }
+}
+
+TEST_F(CliTest, InstalledProgramWritesItsPageInThePerUserFolder) {
+    // An installed layout: bin/tessaly-cli, the resources in share/tessaly.
+    fs::create_directories(tmp_.path() + "/bin");
+    const std::string exe = tmp_.path() + "/bin/tessaly-cli", data = io_.path() + "/data";
+    fs::copy_file(CliPath(), exe);
+    tmp_.Write("share/tessaly/tessaly.rc", "");
+    CliRun r = Cli({"search", Data("cli-pages.kwf"), U8(u8"京都")}, "", exe,
+                   "export XDG_DATA_HOME='" + data + "'");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(npos, ReadFile(data + "/tessaly/out.htm").find(Sjis(u8"2 件みつかりました")));
+    EXPECT_EQ((std::vector<std::string>{"tessaly-cli"}), Names(tmp_.path() + "/bin"));
 }
 
 TEST_F(CliTest, InfoShowsTheHeader) {
@@ -472,14 +493,6 @@ TEST_F(CliTest, InfoJsonHoldsTheHeader) {
 }
 
 // ---- Nothing lost, nothing hangs ------------------------------------------------
-
-// The names in a native folder, hidden ones included, sorted.
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 TEST_F(CliTest, RefusesToDestroyWhatItWasNotAskedToWrite) {
     const std::string db = tmp_.path() + "/vark.kwf", index = "<title>Home</title>";
