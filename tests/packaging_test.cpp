@@ -23,7 +23,7 @@ std::string BuildDir() {
     return fs::read_symlink("/proc/self/exe").parent_path().parent_path().string();
 }
 std::string SourceDir() {
-    return fs::path(__FILE__).parent_path().parent_path().string();
+    return fs::path(TestDataDir()).parent_path().parent_path().string();
 }
 std::string Generated(const std::string& name) {
     return BuildDir() + "/packaging/" + name;
