@@ -268,6 +268,38 @@ TEST_F(WinXTest, WithTheSeededStorePagesGoToXdgOpen) {
     }
 }
 
+// A folder reaches xdg-open as one argument, byte for byte, whatever quotes
+// and backslashes it holds: the command line quotes it by the Windows rules
+// (backslashes before a quote doubled, the quote escaped), and a trail byte
+// 0x5C is no backslash. The command holds 2047 bytes at most.
+TEST_F(WinXTest, AFolderReachesXdgOpenExactly) {
+    std::string rec = env_.Recorder("xdg-open") + ".rec";
+    const struct {
+        std::string folder, want;
+    } cases[] = {
+        {"\\opt\\a b", "/opt/a b"},
+        {"\\opt\\a\"b", "/opt/a\"b"},
+        {"\\opt\\x\\\"y", "/opt/x/\"y"},
+        {"\\opt\\\"\"", "/opt/\"\""},
+        {"\\opt\\end\\", "/opt/end/"},
+        {"\\opt\\\x95\x5C\"x", U8(u8"/opt/表\"x")},
+        {"\\opt\\\x95\x5C", U8(u8"/opt/表")},
+        {"http://h/a\\\\\"b", "http://h/a\\\\\"b"},
+        {"\\" + std::string(2035, 'p'), "/" + std::string(2035, 'p')},  // 2047 bytes
+    };
+    for (const auto& c : cases) {
+        const std::string name = Utf8(c.folder.substr(0, 40));
+        unlink(rec.c_str());
+        int result = 0;
+        EXPECT_EQ(0, CaughtCode([&] { result = WinX_OpenFolder(c.folder.c_str()); })) << name;
+        EXPECT_GT(result, 31) << name;
+        EXPECT_EQ(c.want + "\n", Args(rec)) << name;
+    }
+    const std::string tooLong = "\\" + std::string(2036, 'p');  // 2048 bytes
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_OpenFolder(tooLong.c_str()); }));
+    EXPECT_NE(std::string::npos, LastText().find("command too long"));
+}
+
 TEST_F(WinXTest, EnvironmentAndShellFolders) {
     setenv("HOME", env_.dir().path().c_str(), 1);
     // The store's first use takes the shell folders from the desktop's
