@@ -9,6 +9,7 @@
 
 #include "platform/fs.h"
 #include "support/fakebrowser.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -38,7 +39,8 @@ TEST(ProcessTest, CommandLinesSplitByTheWindowsRules) {
         {"prog \"\x95\x5C\" x", {"prog", "\x95\x5C", "x"}},
         {"\"\\bin\\p q\" r", {"\\bin\\p q", "r"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.want, Process_SplitCommandLine(c.line)) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.want, Process_SplitCommandLine(c.line)) << Shown(c.line);
 }
 
 // A program starts with native paths and is not waited for (33); what cannot
