@@ -158,6 +158,10 @@ TEST_F(RegistryTest, QueryAndEnumerationFollowTheWindowsSizeRules) {
     EXPECT_EQ((std::vector<std::string>{"second", "first"}), Children(HKEY_CLASSES_ROOT, "Sizes"));
     n = 6;
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(h, 0, buf, &n, nullptr, nullptr, nullptr, nullptr));
+    n = 7;
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExA(h, 0, buf, &n, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_STREQ("second", buf);
+    EXPECT_EQ(6u, n);
     n = sizeof buf;
     EXPECT_EQ(ERROR_NO_MORE_ITEMS,
               RegEnumKeyExA(h, 2, buf, &n, nullptr, nullptr, nullptr, nullptr));
