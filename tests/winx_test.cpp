@@ -452,10 +452,25 @@ TEST_F(WinXTest, OpenWithAssocBuildsTheCommandWithThePath) {
         EXPECT_GT(result, 31) << c.command;
         EXPECT_EQ(c.want, Args(rec)) << c.command;
     }
-    // A path that would pass the 256-byte command is refused, not cut.
+    // A path that would pass the 256-byte command is refused, not cut: the
+    // command of 255 bytes starts, one of 256 is refused, with "%1" replaced
+    // or the path appended.
     Put(HKEY_CLASSES_ROOT, "tsyfile\\shell", nullptr, "open");
-    std::string longPath = "\\tmp\\" + std::string(250, 'p') + ".tsy";
-    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_OpenWithAssoc(longPath.c_str()); }));
+    const std::string path = "\\tmp\\x\\a.tsy";
+    for (const char* form : {"", " %1"}) {
+        for (size_t len : {255, 256}) {
+            const size_t pad = len - viewer.size() - 2 - path.size();
+            const std::string command = viewer + " " + std::string(pad, 'p') + form;
+            Put(HKEY_CLASSES_ROOT, "tsyfile\\shell\\open\\command", nullptr, command);
+            unlink(rec.c_str());
+            const int code = CaughtCode([&] { WinX_OpenWithAssoc(path.c_str()); });
+            const std::string name = std::to_string(len) + (*form ? " with %1" : " appended");
+            EXPECT_EQ(CodeName(len == 255 ? 0 : Errors_Unofficial.code), CodeName(code)) << name;
+            EXPECT_EQ(len == 255 ? std::string(pad, 'p') + "\n/tmp/x/a.tsy\n" : "(missing)",
+                      len == 255 ? Args(rec) : ReadFile(rec))
+                << name;
+        }
+    }
     EXPECT_NE(std::string::npos, LastText().find("command too long")) << LastText();
 }
 
