@@ -323,6 +323,57 @@ TEST_F(DdeTest, EachTransactionGetsTheAnswerOfItsOwnId) {
     EXPECT_EQ("mine", client.Request(5000));
 }
 
+// A service answers a conversation only for its own name and one of its
+// topics (without case), each checked alone; any other first frame, or a
+// request too short to name its format, ends the conversation.
+TEST_F(DdeTest, AServiceChecksNameAndTopicOfEachConnect) {
+    FakeBrowser fake;
+    ASSERT_TRUE(fake.Start());
+    // The kinds of the frames the service answers, in order, to frames sent
+    // on a fresh socket conversation with IExplore on WWW_OpenURL (the
+    // client's end closed after them, so the service ends it too).
+    auto answers = [&](const std::string& frames) {
+        sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        strcpy(addr.sun_path, Dde_SocketPath("IExplore", "WWW_OpenURL").c_str());
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        timeval wait = {5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        std::string kinds = "(not sent)";
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            send(fd, frames.data(), frames.size(), MSG_NOSIGNAL) ==
+                static_cast<ssize_t>(frames.size())) {
+            shutdown(fd, SHUT_WR);
+            kinds.clear();
+            for (unsigned char kind = 0;; kind = 0) {
+                ReadFrame(fd, &kind);
+                if (!kind) break;
+                kinds += std::to_string(kind) + " ";
+            }
+        }
+        close(fd);
+        return kinds;
+    };
+    auto connectFrame = [](const std::string& service, const std::string& topic) {
+        const std::string hello = service + std::string(1, '\0') + topic;
+        return Frame(1, 0, hello, static_cast<uint32_t>(hello.size()));
+    };
+    const std::string hello = connectFrame("IExplore", "WWW_OpenURL");
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"its name and topic", hello, "2 "},  // 2 acknowledges, 3 refuses
+        {"in other cases", connectFrame("iEXPLORE", "www_openurl"), "2 "},
+        {"another name", connectFrame("Other", "WWW_OpenURL"), "3 "},
+        {"another topic", connectFrame("IExplore", "WWW_Other"), "3 "},
+        {"no topic", Frame(1, 0, "IExplore", 8), "3 "},
+        {"an execute first", Frame(6, 1, "x", 1), ""},
+        {"a request of 4 bytes (refused item)", hello + Frame(4, 1, std::string(4, '\0'), 4),
+         "2 3 "},
+        {"a request of 3 bytes", hello + Frame(4, 1, std::string(3, '\0'), 3), "2 "},
+    };
+    for (const auto& [name, frames, want] : cases) EXPECT_EQ(want, answers(frames)) << name;
+    EXPECT_TRUE(fake.WaitOpened(1, 100).empty());
+}
+
 // The limits of a string handle (255 bytes) and of a message (Dde_MaxMessage
 // bytes, both ways): the last size accepted and the first refused.
 TEST_F(DdeTest, SizesAreAcceptedUpToTheirLimitExactly) {
