@@ -191,6 +191,7 @@ TEST_F(DdeTest, WithoutARuntimeFolderAPrivateOneIsUsedOnlyWhenSafe) {
 TEST_F(DdeTest, ASocketPathFitsItsAddressExactly) {
     const size_t room = sizeof(sockaddr_un{}.sun_path) - 1;  // 107
     const size_t tail = strlen("/tessaly-dde/s") + 16;
+    if (env_.dir().path().size() + 1 + tail >= room) GTEST_SKIP() << "temporary folder too deep";
     for (size_t len : {room, room + 1}) {
         std::string runtime = env_.dir().path() + "/";
         runtime.append(len - tail - runtime.size(), 'r');
