@@ -251,13 +251,19 @@ TEST_F(Except3Test, WithScratchPopsItsMarkOnEveryWayOut) {
     };
     for (const auto& [name, leave] : cases) {
         unsigned char *sp = bs->sp, *mark = bs->block1;
-        try {
-            CaughtCode([&] {
-                Except3_WithScratch([&](BigStack* stack) {
-                    BigStack_Alloc(stack, 64);
-                    leave();
-                });
+        auto use = [&] {
+            Except3_WithScratch([&](BigStack* stack) {
+                BigStack_Alloc(stack, 64);
+                leave();
             });
+        };
+        // A report needs a frame to reach; a standard exception is caught
+        // with no frame around that could put the marks back.
+        try {
+            if (std::string(name) == "report")
+                CaughtCode(use);
+            else
+                use();
         } catch (const std::bad_alloc&) {
         }
         EXPECT_TRUE(sp == bs->sp && mark == bs->block1) << name;
