@@ -2,7 +2,7 @@
 //
 //   tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]
 //   tessaly-cli info DATABASE
-//   tessaly-cli build FOLDER [DATABASE]
+//   tessaly-cli build [-v|--verbose] FOLDER [DATABASE]
 //
 // Arguments arrive in UTF-8 with native paths and are converted here, at the
 // edge, to CP932 text and inside paths; what goes to standard output is
@@ -48,6 +48,7 @@ constexpr int kPathSize = 260;
 struct Args {
     std::vector<std::string> words;
     std::vector<std::pair<std::string, std::string>> options;
+    bool verbose = false;  // build -v / --verbose: list each skipped page
 
     const std::string* Option(const char* name) const {
         for (auto& [n, v] : options)
@@ -76,7 +77,7 @@ const Command kCommands[] = {
      {"--out", "--target", "--back", nullptr},
      RunSearch},
     {"info", "DATABASE", 1, 1, {nullptr}, RunInfo},
-    {"build", "FOLDER [DATABASE]", 1, 2, {nullptr}, RunBuild},
+    {"build", "[-v|--verbose] FOLDER [DATABASE]", 1, 2, {nullptr}, RunBuild},
 };
 
 void PrintUsage(FILE* out) {
@@ -103,6 +104,10 @@ bool ParseArgs(const Command& cmd, int argc, char** argv, Args* args, int* statu
         std::string a = argv[i];
         if (!optionsEnded && a == "--") {
             optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && cmd.run == RunBuild && (a == "-v" || a == "--verbose")) {
+            args->verbose = true;
             continue;
         }
         if (!optionsEnded && a.size() > 1 && a[0] == '-') {
@@ -399,6 +404,20 @@ int OnProgress(void* context, const CreKey_Progress* p) {
     return 0;
 }
 
+// build -v: each skipped page and why, on standard error.
+void OnSkip(void* context, const char* path, int reason) {
+    const char* why = reason == CreKey_Skip_TooLong      ? "path too long"
+                      : reason == CreKey_Skip_NotRegular ? "not a regular file"
+                      : reason == CreKey_Skip_Unreadable ? "cannot be read"
+                      : reason == CreKey_Skip_NotText    ? "not text"
+                      : reason == CreKey_Skip_Database   ? "the database itself"
+                                                         : "skipped";
+    std::string shown = Fs_ToNative(path);
+    if (g_errTty) shown = Escaped(shown);
+    if (static_cast<BuildRun*>(context)->tty) fprintf(stderr, "\r\033[K");
+    fprintf(stderr, "skipped: %s (%s)\n", shown.c_str(), why);
+}
+
 int RunBuild(const Args& args) {
     std::string folder, database;
     if (!ToInsidePath(args.words[0], &folder))
@@ -423,7 +442,9 @@ int RunBuild(const Args& args) {
     SetHandler(SIGTERM, OnTerminate);
     SetHandler(SIGHUP, OnTerminate);
     CreKey_Stats stats{};
-    CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats);
+    const CreKey_SkipSink skips{OnSkip, &run};
+    CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats,
+                 args.verbose ? &skips : nullptr);
     SetHandler(SIGINT, SIG_DFL);
     SetHandler(SIGTERM, SIG_DFL);
     SetHandler(SIGHUP, SIG_DFL);

@@ -45,7 +45,7 @@ std::string Data(const char* name) {
 const char kUsage[] =
     "usage: tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]\n"
     "       tessaly-cli info DATABASE\n"
-    "       tessaly-cli build FOLDER [DATABASE]\n";
+    "       tessaly-cli build [-v|--verbose] FOLDER [DATABASE]\n";
 
 struct CliRun {
     int status = -1;
@@ -216,6 +216,14 @@ TEST_F(CliTest, BuildWritesTheDatabaseAndASummary) {
         EXPECT_NE(npos, ReadFile(tmp_.path() + "/vark.kwf").find(links));
     }
     EXPECT_FALSE(fs::exists(db + ".tmp") || fs::exists(tmp_.path() + "/vark.kwf.tmp"));
+    // -v lists each skipped page with its reason, anywhere among the arguments.
+    const std::string told = "skipped: " + tmp_.path() + "/d.htm (not text)\n";
+    for (const Args& args :
+         {Args{"build", "-v", tmp_.path(), db}, Args{"build", tmp_.path(), db, "--verbose"}}) {
+        r = Cli(args);
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(told + "5 files seen, 2 pages indexed, 1 pages skipped\n", r.err);
+    }
 }
 
 TEST_F(CliTest, BuildThenSearchFindsShiftJisAndUtf8Pages) {
