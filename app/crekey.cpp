@@ -43,7 +43,9 @@ namespace {
 
 constexpr int kLexBufSize = 32768;
 constexpr int kTagPoolSize = 4096;
-constexpr int kAttrTableSize = 40;  // 5 attribute name slots and 5 value slots
+// 64 attribute name slots and 64 value slots: a page's keywords are found
+// after as many other attributes as real pages put before them.
+constexpr int kAttrTableSize = 512;
 constexpr int kRecordSize = 400;
 constexpr int kTitleSize = 400;
 constexpr int kKeywordsSize = 4096;

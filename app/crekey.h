@@ -114,7 +114,8 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
 // relative to base) into writer; returns true when an entry was written.
 // A page that is not text or cannot be opened gets no entry (false). A title
 // longer than its 400-byte record is cut at a character boundary; a tag too
-// large for the 4096-byte tag pool is passed over. Takes 42060 bytes of the
+// large for the 4096-byte tag pool is passed over; a tag's first 64
+// attributes are read. Takes 42532 bytes of the
 // scratch stack under one mark, released on every way out. Other errors
 // (BigStack_Full, write failures of the entry) are raised again after the
 // page is closed and the mark released.
