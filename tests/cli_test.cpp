@@ -190,6 +190,26 @@ TEST_F(CliTest, FailuresEndWithStatus14AndTheirBoxes) {
                  fs::exists(tmp_.path() + "/no"));
 }
 
+TEST_F(CliTest, AResultPageThatIsNoFileIsRefusedWithoutWaiting) {
+    // A FIFO nobody reads, and one a reader holds open: neither is waited on
+    // nor written to; the report ends the program as any other.
+    const std::string fifo = tmp_.path() + "/fifo.htm";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    for (bool withReader : {false, true}) {
+        const int reader = withReader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        CliRun r = Cli({"20", CliPath(), "search", Data("cli-pages.kwf"), "x", "--out", fifo}, "",
+                       "timeout");
+        EXPECT_EQ(14, r.status) << "124: it waited; " << r.err;
+        EXPECT_NE(npos, r.err.find("code = 362, FileX_Err_CannotWriteOpen")) << r.err;
+        EXPECT_NE(npos, r.err.find(U8(u8"fifo.htm\" が書きこめません"))) << r.err;
+        if (reader >= 0) {
+            char byte;
+            EXPECT_EQ(0, read(reader, &byte, 1));  // nothing was written
+            close(reader);
+        }
+    }
+}
+
 TEST_F(CliTest, BuildWritesTheDatabaseAndASummary) {
     tmp_.Write("a.htm", "<title>A</title><meta name=keywords content=\"k1; k2\">");
     tmp_.Write("sub/b.htm", "<title>\x8B\x9E\x93\x73</title>");  // 京都
