@@ -28,6 +28,7 @@
 
 #include "app/crekey.h"
 #include "app/kwf.h"
+#include "app/respage.h"
 #include "app/varkapp.h"
 #include "components/errors.h"
 #include "components/except3.h"

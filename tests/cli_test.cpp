@@ -1,6 +1,6 @@
 // tessaly-cli run as a separate process: output, result page and exit status.
 // The program is TESSALY_CLI or ../bin/tessaly-cli beside this test's folder;
-// fixtures come from TESSALY_TEST_DATA or tests/data beside this source file.
+// fixtures come from TestDataDir() (TESSALY_TEST_DATA or the source tree's tests/data).
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -34,8 +34,7 @@ std::string CliPath() {
 }
 
 std::string DataDir() {
-    if (const char* env = getenv("TESSALY_TEST_DATA"); env && *env) return env;
-    return (fs::path(__FILE__).parent_path() / "data").string();
+    return TestDataDir();
 }
 
 std::string Data(const char* name) {
