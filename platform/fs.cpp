@@ -161,11 +161,13 @@ int Fs_OpenReadFd(const char* insidePath) {
     return openNoWait(native);
 }
 
-// Opens a regular file for writing (or updating) by an fopen mode without
-// waiting, as openNoWait reads: a FIFO, socket or device is refused (ENXIO)
-// before anything is written, truncated or waited on; a "w" mode truncates a
-// regular file only once it is known to be one. New files get 0666 less the
-// umask, as fopen gives them.
+// Opens a file for writing (or updating) by an fopen mode without waiting, as
+// openNoWait reads: a FIFO, socket, block device or folder is refused (ENXIO)
+// before anything is written, truncated or waited on. A character device
+// (/dev/null, /dev/full) is what a user names on purpose as a sink and is
+// written to, its open never waiting either. A "w" mode truncates a regular
+// file only once it is known to be one. New files get 0666 less the umask, as
+// fopen gives them.
 static FILE* openForWriting(const std::string& native, const char* mode) {
     const bool plus = strchr(mode, '+') != nullptr;
     int flags = O_CLOEXEC | O_NONBLOCK | (plus ? O_RDWR : O_WRONLY);
@@ -175,12 +177,12 @@ static FILE* openForWriting(const std::string& native, const char* mode) {
     const int fd = open(native.c_str(), flags, 0666);
     if (fd < 0) return nullptr;
     struct stat sb;
-    if (fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+    if (fstat(fd, &sb) != 0 || !(S_ISREG(sb.st_mode) || S_ISCHR(sb.st_mode))) {
         close(fd);
         errno = ENXIO;
         return nullptr;
     }
-    if (mode[0] == 'w' && ftruncate(fd, 0) != 0) {
+    if (mode[0] == 'w' && S_ISREG(sb.st_mode) && ftruncate(fd, 0) != 0) {
         const int e = errno;
         close(fd);
         errno = e;

@@ -14,9 +14,9 @@
 // name that cannot be named inside (no CP932 form, not the same name after a
 // round trip, a backslash in it, or more than 259 bytes in CP932). A symbolic
 // link to a folder is listed as not a folder; a link to a file reads like the
-// file. A file opened is never a FIFO, socket or device (for reading only, a
-// folder may be opened too), so no open waits for a writer, a reader or a
-// terminal.
+// file. A file opened is never a FIFO or socket, nor a device when it is
+// opened for reading only, and no open waits, so nothing waits for a writer,
+// a reader or a terminal.
 //
 // Results that go into a caller's buffer are cut to its size: at most size - 1
 // bytes and a NUL (nothing when size is 0), never inside a double-byte
@@ -48,10 +48,10 @@ std::string Fs_FromNative(std::string_view native, bool* exact = nullptr);
 // unbuffered, so ftell and fseek are exact raw file positions, as on Windows.
 // A read-only mode ("r", "rt", "rb") opens without waiting and refuses what
 // is not a regular file or a folder (errno ENXIO); a writing mode ("w", "a",
-// "r+", with 'x' for a new file only) opens without waiting and refuses what
-// is not a regular file (ENXIO) before anything is truncated or written. New
-// files get 0666 less the umask. Returns nullptr when the file cannot be
-// opened.
+// "r+", with 'x' for a new file only) opens without waiting and refuses a
+// FIFO, socket or block device (ENXIO) before anything is truncated or
+// written (a character device such as /dev/null is written to). New files get
+// 0666 less the umask. Returns nullptr when the file cannot be opened.
 FILE* Fs_Open(const char* insidePath, const char* mode);
 // Opens the file named by an inside path for reading as a raw descriptor, as
 // a read-only Fs_Open does: without waiting, refusing what is not a regular

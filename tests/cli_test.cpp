@@ -189,7 +189,7 @@ TEST_F(CliTest, FailuresEndWithStatus14AndTheirBoxes) {
                  fs::exists(tmp_.path() + "/no"));
 }
 
-TEST_F(CliTest, AResultPageThatIsNoFileIsRefusedWithoutWaiting) {
+TEST_F(CliTest, AResultPageOntoAFifoIsRefusedWithoutWaiting) {
     // A FIFO nobody reads, and one a reader holds open: neither is waited on
     // nor written to; the report ends the program as any other.
     const std::string fifo = tmp_.path() + "/fifo.htm";

@@ -193,6 +193,11 @@ TEST_F(CreKeyTest, HeadRules) {
         {"<title>Alpha</title ><i>x</i></title>", "Alpha</title ><i>x</i>, "},
         {"<title>Alpha</title ></head>", "(no title), "},
         {"<title>One</title><title>Two</head>", "One, "},
+        // EUC-JP's three-byte characters (ç) have no Shift_JIS form.
+        {"<meta charset=euc-jp><title>Traduction fran\x8F\xAB\xB1"
+         "aise \xA4\xCE\x8E\xB1</title>",
+         "Traduction fran\x81\xAC"
+         "aise \x82\xCC\xB1, "},
         // The end of the head; without one the whole page is read.
         {"<head><title>T</title></head><meta name=keywords content=late>", "T, "},
         {"<body><p>text</p><title>T</title><meta name=keywords content=k></body>", "T, k"},
