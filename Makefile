@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo run demo-test test tsan release deps fuzz browser-test clean bench bench-peers
+.PHONY: demo run demo-test test tsan release deps fuzz browser-test clean bench bench-peers package package-test
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -88,7 +88,7 @@ tsan: deps
 		ctest --output-on-failure -j$(JOBS) -R 'VarkDlg|UpdateDlg|MsgBoxQt'
 
 clean:
-	rm -rf build build-test build-release build-fuzz build-tsan
+	rm -rf build build-test build-release build-fuzz build-tsan build-package
 
 # Speed against baselines on generated data (build/bench/results.md). Needs
 # hyperfine and python3; BENCH_LARGE=0 leaves out the 200k-page corpus.
@@ -105,3 +105,24 @@ bench-peers: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli
 	BUILD=$(abspath $(BUILD)) bash bench/peers.sh
+
+# The Debian package tessaly_<version>_<arch>.deb in $(PACKAGE_BUILD): the two
+# programs (Release, no tests), their resources, manual pages, desktop entry,
+# icon, MIME type and metainfo, under /usr; dependencies by dpkg-shlibdeps.
+PACKAGE_BUILD ?= build-package
+# Debian's usual hardening of packaged programs.
+PACKAGE_HARDENING = -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection -fcf-protection
+package: deps
+	@bash scripts/install-deps.sh package
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DTESSALY_TESTS=OFF \
+	    -DCMAKE_CXX_FLAGS="$(PACKAGE_HARDENING)" -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
+	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	rm -f $(PACKAGE_BUILD)/tessaly_*.deb
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	@ls $(PACKAGE_BUILD)/tessaly_*.deb
+
+# Checks the package with lintian, installs it on this machine with apt-get,
+# runs the installed programs (a build, a search, the window offscreen), then
+# purges it and checks that nothing of it is left. Needs root (or sudo).
+package-test: package
+	bash packaging/package-test.sh $(PACKAGE_BUILD)/tessaly_*.deb

@@ -1,6 +1,10 @@
 // tessaly: the search window. Its whole command line is the path of the
 // keyword database to open (the arguments joined with single blanks).
 //
+// One exception: a command line of exactly "--version" prints the version and
+// ends, before any window or folder is made. A database of that name is
+// still opened as ./--version.
+//
 // The program folder (vark.ini, out.htm, outframe.htm, help.htm) is decided
 // by VarkApp_FindFolders; message boxes are Qt windows. The environment
 // variable TESSALY_TEST_SEARCH, when set, types its text into the keyword box
@@ -17,14 +21,21 @@
 #include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/varkapp.h"
 #include "app/varkdlg.h"
 #include "platform/msgbox.h"
 #include "platform/qt/msgboxqt.h"
 #include "platform/qt/resources.h"
+#include "tessaly_version.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        printf("tessaly (Tessaly!) %s\ndatabase version %d\nbuilt %s\n", TESSALY_VERSION,
+               TESSALY_DATABASE_VERSION, TESSALY_BUILD_DATE);
+        return fflush(stdout) == 0 && !ferror(stdout) ? 0 : 14;
+    }
     QApplication app(argc, argv);
     MsgBoxQt boxes;
     MsgBox_SetBackend(&boxes);

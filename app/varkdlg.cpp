@@ -7,6 +7,7 @@
 
 #include "app/browser.h"
 #include "app/kwf.h"
+#include "app/respage.h"
 #include "app/updatedlg.h"
 #include "app/varkapp.h"
 #include "components/bigstack.h"

@@ -24,6 +24,13 @@
 // where a contract says so. A drive path has ':' as its second byte, a network
 // path begins with two separators, and a rooted path (\home\u\pages, the inside
 // form of a Linux absolute path) begins with one.
+//
+// This header is the whole module's face; the code is cut by concern:
+// strx_text.cpp (copying, editing, searching, classification, number text,
+// pointer ranges), strx_fields.cpp (fields, words and tokens, lists, the
+// string pool and set, the command-line reader), strx_html.cpp, strx_path.cpp
+// (paths and URLs), strx_japanese.cpp (Japanese codes, the page-encoding
+// decision) and strx_time.cpp (time text).
 #pragma once
 
 #include <cstddef>

@@ -4,8 +4,14 @@
 # With the argument "browser": what the browser check needs (Chromium, Python,
 # and a Japanese font so the screenshot shows the Japanese text).
 # With "bench" or "peers": what make bench or make bench-peers needs.
+# With "package": what make package and make package-test need (dpkg-shlibdeps,
+# file, lintian, the validators).
+# The tests themselves render the manual pages (man-db, groff-base), parse the
+# JSON output (python3) and validate the metainfo and the desktop entry
+# (appstream, desktop-file-utils).
 set -euo pipefail
-packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic)
+packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic
+          man-db groff-base python3 appstream desktop-file-utils)
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-dev) ;;
@@ -14,6 +20,7 @@ for extra in "$@"; do
         peers) packages+=(hyperfine python3 time bc namazu2 namazu2-index-tools libnkf-perl
                           libtext-kakasi-perl kakasi recollcmd xapian-tools
                           xapian-omega locales) ;;
+        package) packages+=(dpkg-dev file lintian appstream desktop-file-utils gzip) ;;
         *) echo "install-deps.sh: unknown argument $extra" >&2; exit 2 ;;
     esac
 done

@@ -1,6 +1,6 @@
 // tessaly-cli run as a separate process: output, result page and exit status.
 // The program is TESSALY_CLI or ../bin/tessaly-cli beside this test's folder;
-// fixtures come from TESSALY_TEST_DATA or tests/data beside this source file.
+// fixtures come from TestDataDir() (TESSALY_TEST_DATA or the source tree's tests/data).
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,7 @@ std::string CliPath() {
 }
 
 std::string DataDir() {
-    if (const char* env = getenv("TESSALY_TEST_DATA"); env && *env) return env;
-    return (fs::path(__FILE__).parent_path() / "data").string();
+    return TestDataDir();
 }
 
 std::string Data(const char* name) {
@@ -43,9 +43,10 @@ std::string Data(const char* name) {
 }
 
 const char kUsage[] =
-    "usage: tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL]\n"
-    "       tessaly-cli info DATABASE\n"
-    "       tessaly-cli build FOLDER [DATABASE]\n";
+    "usage: tessaly-cli build FOLDER [DATABASE]\n"
+    "       tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL] [--json]\n"
+    "       tessaly-cli info DATABASE [--json]\n"
+    "       tessaly-cli --help | --version\n";
 
 struct CliRun {
     int status = -1;
@@ -81,6 +82,14 @@ class CliTest : public testing::Test {
     TempDir io_;
 };
 
+// The names in a native folder, hidden ones included, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // The href of a page below the data folder (Base "." beside the database).
 std::string Href(const std::string& rel) {
     return "file://" + DataDir() + "/" + rel;
@@ -104,22 +113,47 @@ TEST_F(CliTest, SearchWritesThePageAndListsTheHits) {
         Args args;
         std::string cwd, page, listing;
         Args inPage;  // CP932
+        int status;
     } cases[] = {
-        {full, "", out, listing, fullPage},
-        {{"search", "cli-pages.kwf", kyoto, "--out", out}, DataDir(), out, listing, {"[京都旅行]"}},
-        {{"search", db, kyoto}, "", tmp_.path() + "/out.htm", listing, {"\" target=\"main\">京都"}},
-        {{"search", db, "--target", "", "--out", out, kyoto}, "", out, listing, {"htm\">京都"}},
-        {{"search", db, "--out", out, "--", "-nothing"}, "", out, none, {"<UL>\r\n</UL>\r\n"}}};
+        {full, "", out, listing, fullPage, 0},
+        {{"search", "cli-pages.kwf", kyoto, "--out", out},
+         DataDir(),
+         out,
+         listing,
+         {"[京都旅行]"},
+         0},
+        {{"search", db, kyoto},
+         "",
+         tmp_.path() + "/out.htm",
+         listing,
+         {"\" target=\"main\">京都"},
+         0},
+        {{"search", db, "--target=", "--out=" + out, kyoto}, "", out, listing, {"htm\">京都"}, 0},
+        // Nothing found: status 1, and the page is written all the same.
+        {{"search", db, "--out", out, "--", "-nothing"}, "", out, none, {"<UL>\r\n</UL>\r\n"}, 1}};
     for (const auto& c : cases) {
         fs::remove(c.page);
         CliRun r = Cli(c.args, c.cwd, exe);
-        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(c.status, r.status) << r.err;
         EXPECT_EQ("", r.err);
         EXPECT_EQ(c.listing, r.out) << c.args[1];
         const std::string page = ReadFile(c.page);
         for (const std::string& piece : c.inPage)
             EXPECT_NE(npos, page.find(piece)) << Utf8(piece) << " in\n" << Utf8(page);
     }
+}
+
+TEST_F(CliTest, InstalledProgramWritesItsPageInThePerUserFolder) {
+    // An installed layout: bin/tessaly-cli, the resources in share/tessaly.
+    fs::create_directories(tmp_.path() + "/bin");
+    const std::string exe = tmp_.path() + "/bin/tessaly-cli", data = io_.path() + "/data";
+    fs::copy_file(CliPath(), exe);
+    tmp_.Write("share/tessaly/tessaly.rc", "");
+    CliRun r = Cli({"search", Data("cli-pages.kwf"), U8(u8"京都")}, "", exe,
+                   "export XDG_DATA_HOME='" + data + "'");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(npos, ReadFile(data + "/tessaly/out.htm").find(Sjis(u8"2 件みつかりました")));
+    EXPECT_EQ((std::vector<std::string>{"tessaly-cli"}), Names(tmp_.path() + "/bin"));
 }
 
 TEST_F(CliTest, InfoShowsTheHeader) {
@@ -137,28 +171,110 @@ TEST_F(CliTest, InfoShowsTheHeader) {
     EXPECT_NE(npos, r.out.find(U8(u8"Guide: このデータベースは更新できません\n"))) << r.out;
 }
 
-TEST_F(CliTest, UsageMistakesExitWithStatus2) {
+TEST_F(CliTest, UsageMistakesNameThemselvesAndExitWithStatus2) {
     const std::string db = Data("cli-pages.kwf");
-    const Args cases[] = {{},
-                          {"search", db},
-                          {"search", db, "q", "extra"},
-                          {"search", db, "q", "--out"},
-                          {"search", db, "q", "--bogus", "x"},
-                          {"info", db, "--out", "x"},
-                          {"frobnicate", db},
-                          {"search", db, U8(u8"\U0001F600")},  // no Shift_JIS form
-                          {"build"},
-                          {"build", tmp_.path(), tmp_.path() + "/a.kwf", "extra"}};
-    for (const Args& args : cases) {
-        CliRun r = Cli(args);
-        EXPECT_EQ(2, r.status) << testing::PrintToString(args);
-        EXPECT_NE(npos, r.err.find(kUsage)) << testing::PrintToString(args);
+    const std::string search =
+        "usage: tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL] "
+        "[--json]\nTry 'tessaly-cli search --help' for more.\n";
+    const std::string info =
+        "usage: tessaly-cli info DATABASE [--json]\nTry 'tessaly-cli info --help' for more.\n";
+    const std::string build =
+        "usage: tessaly-cli build FOLDER [DATABASE]\nTry 'tessaly-cli build --help' for more.\n";
+    const std::string all = std::string(kUsage) + "Try 'tessaly-cli --help' for more.\n";
+    const struct {
+        Args args;
+        std::string err;  // the whole of standard error
+    } cases[] = {
+        {{}, kUsage},
+        {{"frobnicate", db}, "tessaly-cli: unknown command frobnicate\n" + all},
+        {{"--bogus"}, "tessaly-cli: unknown option --bogus\n" + all},
+        {{"-v"}, "tessaly-cli: unknown option -v\n" + all},
+        {{"search", db}, "tessaly-cli: search: wrong number of arguments\n" + search},
+        {{"search", db, "q", "extra"}, "tessaly-cli: search: wrong number of arguments\n" + search},
+        {{"search", db, "q", "--out"}, "tessaly-cli: option --out needs a value\n" + search},
+        {{"search", db, "q", "--bogus", "x"}, "tessaly-cli: unknown option --bogus\n" + search},
+        {{"search", db, "q", "--bogus=x"}, "tessaly-cli: unknown option --bogus\n" + search},
+        {{"search", db, "q", "--json=yes"}, "tessaly-cli: option --json takes no value\n" + search},
+        {{"search", db, "q", "-V"}, "tessaly-cli: unknown option -V\n" + search},
+        {{"search", db, U8(u8"\U0001F600")},  // no Shift_JIS form
+         "tessaly-cli: the text " + U8(u8"\U0001F600") + " has characters outside Shift_JIS\n" +
+             search},
+        {{"info", db, "--out", "x"}, "tessaly-cli: unknown option --out\n" + info},
+        {{"build"}, "tessaly-cli: build: wrong number of arguments\n" + build},
+        {{"build", tmp_.path(), "--json"}, "tessaly-cli: unknown option --json\n" + build},
+        {{"build", tmp_.path(), tmp_.path() + "/a.kwf", "extra"},
+         "tessaly-cli: build: wrong number of arguments\n" + build}};
+    for (const auto& c : cases) {
+        CliRun r = Cli(c.args);
+        EXPECT_EQ(2, r.status) << testing::PrintToString(c.args);
+        EXPECT_EQ(c.err, r.err) << testing::PrintToString(c.args);
         EXPECT_EQ("", r.out);
     }
     EXPECT_TRUE(fs::is_empty(tmp_.path())) << "no database was built";
-    CliRun r = Cli({"--help"});
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(kUsage, r.out);
+}
+
+TEST_F(CliTest, HelpAndVersionGoToStandardOutputWithStatus0) {
+    const std::string db = Data("cli-pages.kwf");
+    // The general help: every command's usage, the options and the exit statuses.
+    for (const char* flag : {"--help", "-h"}) {
+        CliRun r = Cli({flag});
+        EXPECT_EQ(0, r.status) << flag;
+        EXPECT_EQ("", r.err);
+        EXPECT_TRUE(r.out.starts_with(kUsage)) << r.out;
+        for (const char* line : {"  -V, --version ", "  0   done", "  1   search found nothing",
+                                 "  2   a usage mistake", "  14  a reported failure"})
+            EXPECT_NE(npos, r.out.find(line)) << line << " in\n" << r.out;
+    }
+    // A command's help wherever it stands before "--", and never the command itself.
+    const struct {
+        Args args;
+        std::string usage, status;
+    } commands[] = {
+        {{"search", "--help"},
+         "usage: tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL] "
+         "[--json]",
+         "Exit status: 0 pages found, 1 nothing found, 2 a usage mistake, 14 a reported "
+         "failure.\n"},
+        {{"search", db, "q", "-h", "--bogus"}, "usage: tessaly-cli search", "1 nothing found"},
+        {{"info", "-h"},
+         "usage: tessaly-cli info DATABASE [--json]\n",
+         "Exit status: 0 shown, 2 a usage mistake, 14 a reported failure.\n"},
+        {{"build", tmp_.path(), "--help"},
+         "usage: tessaly-cli build FOLDER [DATABASE]\n",
+         "Exit status: 0 built (or stopped by Ctrl-C), 2 a usage mistake, 14 a reported failure"}};
+    for (const auto& c : commands) {
+        CliRun r = Cli(c.args);
+        EXPECT_EQ(0, r.status) << testing::PrintToString(c.args);
+        EXPECT_EQ("", r.err);
+        EXPECT_TRUE(r.out.starts_with(c.usage)) << r.out;
+        EXPECT_NE(npos, r.out.find(c.status)) << r.out;
+        EXPECT_NE(npos, r.out.find("  -h, --help ")) << r.out;
+    }
+    EXPECT_TRUE(fs::is_empty(tmp_.path())) << "no database was built";
+    // After "--", -h is a word: a search for it.
+    CliRun r = Cli({"search", db, "--out", tmp_.path() + "/r.htm", "--", "-h"});
+    EXPECT_EQ(1, r.status) << r.err;
+    EXPECT_EQ(U8(u8"0 件みつかりました\n"), r.out);
+
+    // The version: the program, the database version it writes, the build date.
+    for (const char* flag : {"--version", "-V"}) {
+        r = Cli({flag});
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ("", r.err);
+        EXPECT_TRUE(std::regex_match(
+            r.out, std::regex("tessaly-cli \\(Tessaly!\\) [0-9]+\\.[0-9]+\\.[0-9]+\n"
+                              "database version [0-9]+\n"
+                              "built [0-9]{4}-[0-9]{2}-[0-9]{2}\n")))
+            << r.out;
+    }
+    // What cannot be written out is a failure, not a success.
+    for (const std::string& args :
+         {std::string("--version"), std::string("--help"), "info " + db}) {
+        const std::string err = io_.path() + "/full.err";
+        const int raw = std::system((CliPath() + " " + args + " >/dev/full 2>" + err).c_str());
+        EXPECT_EQ(14, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1) << args;
+        EXPECT_EQ("tessaly-cli: cannot write to standard output\n", ReadFile(err)) << args;
+    }
 }
 
 TEST_F(CliTest, FailuresEndWithStatus14AndTheirBoxes) {
@@ -238,15 +354,144 @@ TEST_F(CliTest, BuildThenSearchFindsShiftJisAndUtf8Pages) {
               r.out);
 }
 
-// ---- Nothing lost, nothing hangs ------------------------------------------------
+// ---- JSON for scripts ---------------------------------------------------------
 
-// The names in a native folder, hidden ones included, sorted.
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
+// The lines of text as Python's json module reads them (strict UTF-8, one
+// document a line), each written back with sorted keys and \u escapes; a line
+// "(invalid) ..." when it refuses them.
+std::string ParsedJson(const TempDir& io, const std::string& text) {
+    const std::string script = io.path() + "/parse.py", in = io.path() + "/json.in",
+                      out = io.path() + "/json.out";
+    FILE* f = fopen(script.c_str(), "w");
+    fputs(
+        "import json, sys\n"
+        "try:\n"
+        "    text = sys.stdin.buffer.read().decode('utf-8')\n"
+        "    assert text.endswith('\\n'), 'no final newline'\n"
+        "    for line in text[:-1].split('\\n'):\n"
+        "        print(json.dumps(json.loads(line), sort_keys=True))\n"
+        "except Exception as e:\n"
+        "    print('(invalid)', repr(e))\n",
+        f);
+    fclose(f);
+    f = fopen(in.c_str(), "wb");
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+    EXPECT_EQ(0, std::system(("python3 '" + script + "' < '" + in + "' > '" + out + "'").c_str()));
+    return ReadFile(out);
 }
+
+TEST_F(CliTest, SearchJsonIsValidUtf8WhateverTheDatabaseHolds) {
+    const std::string utf8 = "<html><head><meta charset=\"utf-8\"><title>";
+    tmp_.Write("a.htm", utf8 +
+                            "QQ \"quoted\" \\back\\slash</title>"
+                            "<meta name=\"keywords\" content=\"QQ entry; other\"></head>");
+    tmp_.Write("c.htm", utf8 + U8(u8"QQ 〓 \U0001F600 京都</title></head>"));
+    tmp_.Write("d.htm", "<title>QQ XX YY ZZ</title><meta name=keywords content=\"QQ WW\">");
+    tmp_.Write(U8(u8"日本.htm"), "<title>QQ plain</title>");
+    const std::string db = io_.path() + "/db.kwf", page = io_.path() + "/r.htm";
+    ASSERT_EQ(0, Cli({"build", tmp_.path(), db}).status);
+    // Bytes without a Unicode form (an unassigned code, a lead byte before
+    // '!', a lone 0xFD), control characters, and a page on a drive.
+    std::string text = ReadFile(db);
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"XX", "\x85\x40"},
+                                   {"YY", "\x81!"},
+                                   {"ZZ", "\xFD"},
+                                   {"WW", "\x85\x40"}})
+        text.replace(text.find(from), 2, to);
+    text.insert(text.rfind(" \r\n"),
+                "A = QQ\x01"
+                "c\x1b[2J\x7f\\x, , b.htm\r\nA = QQ drive, , C:\\pages\\x.htm\r\n");
+    tmp_.Write("db.kwf", text);
+
+    const std::string t = tmp_.path(), href = "\"file://" + t;
+    CliRun r = Cli({"search", tmp_.path() + "/db.kwf", "QQ", "--json", "--out", page});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ("{\"exact\": true, \"href\": " + href +
+                  "/a.htm\", \"keyword\": \"QQ entry\", "
+                  "\"path\": \"" +
+                  t +
+                  "/a.htm\", \"title\": \"QQ \\\"quoted\\\" \\\\back\\\\slash\"}\n"
+                  "{\"exact\": true, \"href\": " +
+                  href + "/c.htm\", \"keyword\": null, \"path\": \"" + t +
+                  "/c.htm\", \"title\": \"QQ \\u3013 \\u3013 \\u4eac\\u90fd\"}\n"
+                  "{\"exact\": false, \"href\": " +
+                  href +
+                  "/d.htm\", \"keyword\": \"QQ \\ufffd\", "
+                  "\"path\": \"" +
+                  t +
+                  "/d.htm\", \"title\": \"QQ \\ufffd \\ufffd! \\ufffd\"}\n"
+                  "{\"exact\": true, \"href\": " +
+                  href +
+                  "/\\u65e5\\u672c.htm\", \"keyword\": null, "
+                  "\"path\": \"" +
+                  t +
+                  "/\\u65e5\\u672c.htm\", \"title\": \"QQ plain\"}\n"
+                  "{\"exact\": true, \"href\": " +
+                  href + "/b.htm\", \"keyword\": null, \"path\": \"" + t +
+                  "/b.htm\", \"title\": \"QQ\\u0001c\\u001b[2J\\u007f\\\\x\"}\n"
+                  "{\"exact\": true, \"href\": \"file:///C|/pages/x.htm\", \"keyword\": null, "
+                  "\"path\": null, \"title\": \"QQ drive\"}\n"
+                  "{\"count\": 6}\n",
+              ParsedJson(io_, r.out))
+        << r.out;
+    // The result page is written as without --json.
+    EXPECT_NE(npos, ReadFile(page).find(Sjis(u8"<P>6 件みつかりました</P>")));
+    // Nothing found: the count alone, status 1.
+    r = Cli({"search", tmp_.path() + "/db.kwf", "none", "--json", "--out", page});
+    EXPECT_EQ(1, r.status) << r.err;
+    EXPECT_EQ("{\"count\":0}\n", r.out);
+}
+
+TEST_F(CliTest, InfoJsonHoldsTheHeader) {
+    time_t updated = 0;
+    ASSERT_EQ(0, StrX_MakeTime(&updated, 2000, 3, 30, 21, 15, 7));
+    const std::string frame =
+        (fs::path(CliPath()).parent_path() / "outframe.htm").lexically_normal().string();
+    const std::string pages = ReadFile(Data("cli-pages.kwf")),
+                      fixed = ReadFile(Data("cli-fixed.kwf"));
+    std::string newFile = pages, strange = fixed;
+    newFile.replace(newFile.find("bNewFile = 0"), 12, "bNewFile = 1");
+    strange.replace(strange.find("Guide = ") + 8, 2, "\x85\x40");  // no Unicode form
+    const std::string data = "\"base\": \".\", \"can_update\": ";
+    const std::string header = "{\"application\": \"Tessaly!\", ";
+    const std::string shown = "\"display_target\": \"main\", \"display_url\": \"" + frame + "\", ";
+    const std::string times = "\"update_time\": " + std::to_string(updated) +
+                              ", \"updated\": \"2000/03/30-21:15:07\", \"version\": 100}\n";
+    const struct {
+        std::string db, json;
+    } cases[] = {
+        {Data("cli-pages.kwf"), header + data + "true, " + shown +
+                                    "\"exact\": true, \"fixed\": false, \"guide\": null, "
+                                    "\"new_file\": false, \"pages\": 3, " +
+                                    times},
+        {Data("cli-fixed.kwf"), header + data + "false, " + shown +
+                                    "\"exact\": true, \"fixed\": true, \"guide\": \"\\u3053\\u306e"
+                                    "\\u30c7\\u30fc\\u30bf\\u30d9\\u30fc\\u30b9\\u306f\\u66f4"
+                                    "\\u65b0\\u3067\\u304d\\u307e\\u305b\\u3093\", "
+                                    "\"new_file\": false, \"pages\": 1, " +
+                                    times},
+        {tmp_.Write("strange.kwf", strange),
+         header + data + "false, " + shown +
+             "\"exact\": false, \"fixed\": true, \"guide\": \"\\ufffd\\u306e"
+             "\\u30c7\\u30fc\\u30bf\\u30d9\\u30fc\\u30b9\\u306f\\u66f4"
+             "\\u65b0\\u3067\\u304d\\u307e\\u305b\\u3093\", "
+             "\"new_file\": false, \"pages\": 1, " +
+             times},
+        {tmp_.Write("new.kwf", newFile),
+         header + data +
+             "true, \"display_target\": null, \"display_url\": null, \"exact\": true, "
+             "\"fixed\": false, \"guide\": null, \"new_file\": true, \"pages\": null, "
+             "\"update_time\": null, \"updated\": null, \"version\": 100}\n"}};
+    for (const auto& c : cases) {
+        CliRun r = Cli({"info", "--json", c.db});
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(c.json, ParsedJson(io_, r.out)) << r.out;
+    }
+}
+
+// ---- Nothing lost, nothing hangs ------------------------------------------------
 
 TEST_F(CliTest, RefusesToDestroyWhatItWasNotAskedToWrite) {
     const std::string db = tmp_.path() + "/vark.kwf", index = "<title>Home</title>";

@@ -132,8 +132,7 @@ std::string CliPath() {
 }
 
 TEST_F(FaultsTest, VersionCheckTakesVersionsUpTo101) {
-    const std::string data = getenv("TESSALY_TEST_DATA") ? getenv("TESSALY_TEST_DATA") : "";
-    std::string fixed = ReadFile((data.empty() ? "tests/data" : data) + "/cli-fixed.kwf");
+    std::string fixed = ReadFile(TestDataDir() + "/cli-fixed.kwf");
     const size_t at = fixed.find("Version = 100");
     ASSERT_NE(std::string::npos, at);
     for (const auto& [version, status] : {std::pair{"099", 0}, {"101", 0}, {"102", 14}}) {

@@ -4,6 +4,7 @@
 
 #include "app/crekey.h"
 #include "app/kwf.h"
+#include "app/respage.h"
 #include "components/bigstack.h"
 #include "components/inifile.h"
 #include "support/testsupport.h"

@@ -70,6 +70,12 @@ std::string U8(const char8_t* utf8) {
     return reinterpret_cast<const char*>(utf8);
 }
 
+std::string TestDataDir() {
+    const char* env = getenv("TESSALY_TEST_DATA");
+    const std::filesystem::path dir = (env && *env) ? env : TESSALY_TEST_DATA_DIR;
+    return std::filesystem::absolute(dir).lexically_normal().string();
+}
+
 std::string ReadFile(const std::string& native) {
     std::ifstream in(native, std::ios::binary);
     if (!in) return "(missing)";

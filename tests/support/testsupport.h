@@ -48,6 +48,11 @@ std::string Utf8(const std::string& sjis);
 // The bytes of a u8"" literal as a plain string (UTF-8 as a page or a
 // terminal holds it).
 std::string U8(const char8_t* utf8);
+// The fixtures folder (tests/data) as an absolute native path without "." or
+// ".." steps, wherever the test program is started from: TESSALY_TEST_DATA
+// when set (a relative value is taken from the current folder), else the
+// folder the build was configured from.
+std::string TestDataDir();
 // The whole file at a native path; "(missing)" when it cannot be read.
 std::string ReadFile(const std::string& native);
 // The texts of the boxes a recorder saw, in order; with a title, only those.
