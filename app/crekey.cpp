@@ -221,14 +221,13 @@ class HeadReader {
         StrX_Mem_Init(&pool, b_.tagPool, kTagPoolSize);
         BLex2_Tag tag{};
         bool read = false;
-        Except3_Sys* sys = Except3_GetSys();
         EXCEPT3_TRY(
             [&] {
                 BLex2_ReadTag(lex_, &tag, &pool, b_.attrTable, kAttrTableSize);
                 read = true;
             },
             [&] {
-                if (sys->msg->code != StrX_Err_MemEmpty.code) Except3_Throw(sys, sys->msg);
+                if (Except3_GetSys()->msg->code != StrX_Err_MemEmpty.code) Except3_Rethrow();
             });
         if (!read) {
             // A tag too large for the pool is passed over: the page goes on after its '>'.
@@ -282,9 +281,7 @@ bool CreKey_IsPageName(const char* name) {
 
 bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
     BigStack* bs = BigStack_Sys();
-    Except3_Sys* sys = Except3_GetSys();
     BigStack_Push(bs);
-    bool released = false;
     bool opened = false;
     bool read = false;
     BLex2 lex{};
@@ -307,17 +304,15 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
             read = true;
         },
         [&] {
-            const int code = sys->msg->code;
+            // A page that is not text, or that cannot be opened, is skipped.
+            const int code = Except3_GetSys()->msg->code;
+            if (code != BLex2_Err_BinaryCannotParse.code && code != FileX_Err_CannotReadOpen.code)
+                Except3_Rethrow();
+        },
+        [&] {
             if (opened) BLex2_Close(&lex);
             BigStack_Pop(bs);
-            released = true;
-            // A page that is not text, or that cannot be opened, is skipped.
-            if (code != BLex2_Err_BinaryCannotParse.code && code != FileX_Err_CannotReadOpen.code)
-                Except3_Throw(sys, sys->msg);
         });
-    if (released) return false;
-    BLex2_Close(&lex);
-    BigStack_Pop(bs);
     return read;
 }
 
@@ -430,7 +425,6 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
         Fs_DiscardTemp(tempPath);
         Fs_Unlock(lock);
     };
-    Except3_Sys* sys = Except3_GetSys();
     EXCEPT3_TRY(
         [&] {
             CreKey_WriteHeader(&writer, base, dispTarget);
@@ -483,7 +477,7 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
         },
         [&] {
             discard();
-            Except3_Throw(sys, sys->msg);
+            Except3_Rethrow();
         });
     if (failed)
         discard();

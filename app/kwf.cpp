@@ -17,8 +17,8 @@ constexpr char kLinks[] = "links";
 constexpr char kPage[] = "A";
 
 // Opens the database with a scratch line buffer of lineSize bytes, runs
-// read(reader) and closes it; on a report the file is closed and the mark
-// popped before the report goes on.
+// read(reader) and closes it; on every way out the file is closed and the
+// mark popped (on a report, before the report goes on).
 template <class Read>
 void withReader(const char* path, int lineSize, Read&& read) {
     IniReader reader{};
@@ -30,13 +30,11 @@ void withReader(const char* path, int lineSize, Read&& read) {
             IniFile_OpenRead(&reader, path, line, lineSize);
             read(&reader);
         },
+        Except3_Rethrow,
         [&] {
             IniFile_CloseRead(&reader);
             BigStack_Pop(stack);
-            raiseAgain();
         });
-    IniFile_CloseRead(&reader);
-    BigStack_Pop(stack);
 }
 
 // Positions on "main" and steps over the first n header keys.

@@ -10,14 +10,6 @@
 
 namespace kwf_detail {
 
-// Raises the record being handled again, from a catch block.
-[[noreturn]] inline void raiseAgain() {
-    Except3_Sys* sys = Except3_GetSys();
-    Except3_Throw(sys, sys->msg);
-    // Only a no-jump region comes back here; no region is open around these calls.
-    Errors_Exit(__FILE_NAME__, __LINE__);
-}
-
 // Takes size bytes of the scratch stack (BigStack_Sys()) under the caller's mark.
 inline char* scratch(int size) {
     return static_cast<char*>(BigStack_Alloc(BigStack_Sys(), static_cast<uint32_t>(size)));

@@ -13,19 +13,6 @@ using namespace kwf_detail;
 
 namespace {
 
-// Runs body under a scratch-stack mark that is popped on every way out; a
-// report from body goes on to the caller's frame after the pop.
-template <class Body>
-void underMark(Body&& body) {
-    BigStack* stack = BigStack_Sys();
-    BigStack_Push(stack);
-    EXCEPT3_TRY(body, [&] {
-        BigStack_Pop(stack);
-        raiseAgain();
-    });
-    BigStack_Pop(stack);
-}
-
 // Writes text whole, HTML-escaped by StrX_HtmlEscape (& < >); with quote, a
 // double quote is written as &quot; too. The text goes through in pieces that
 // never split a double-byte character, so nothing is cut.
@@ -115,7 +102,7 @@ void ResPage_WriteItem(ResPage* page, const char* title, const char* keywordEntr
     constexpr int kEscapedSize = 1024;
     FILE* f = page->file;
     if (!f) return;
-    underMark([&] {
+    Except3_WithScratch([&](BigStack*) {
         char* escTitle = scratch(kEscapedSize);
         char* escEntry = scratch(kEscapedSize);
         StrX_HtmlEscape(title, escTitle, kEscapedSize);

@@ -90,15 +90,14 @@ inline int takeByte(BLex2* lex) {
 void appendRelabelled(BLex2* lex, int n) {
     EXCEPT3_TRY([&] { ArrX_Buf_AppendRange(&lex->record, lex->buf, lex->buf + n); },
                 [&] {
-                    Except3_Sys* sys = Except3_GetSys();
-                    Errors_Msg* msg = sys->msg;
+                    Errors_Msg* msg = Except3_GetSys()->msg;
                     if (msg->code == ArrX_Err_Full.code) {
                         char file[sizeof msg->file];
                         memcpy(file, msg->file, sizeof file);
                         Errors_Msg_Set(msg, msg->id, BLex2_Code_RecordFull, file, msg->line,
                                        "記録バッファが満杯です");
                     }
-                    Except3_Throw(sys, msg);
+                    Except3_Rethrow();
                 });
 }
 
@@ -647,7 +646,6 @@ double BLex2_ReadReal(BLex2* lex) {
     BigStack* stack = BigStack_Sys();
     BigStack_Push(stack);
     double value = 0;
-    bool popped = false;
     EXCEPT3_TRY(
         [&] {
             char* text = static_cast<char*>(BigStack_Alloc(stack, 256));
@@ -685,12 +683,7 @@ double BLex2_ReadReal(BLex2* lex) {
             const char* begin = text[0] == '+' ? text + 1 : text;
             std::from_chars(begin, text + n, value);
         },
-        [&] {
-            BigStack_Pop(stack);
-            popped = true;
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
-        });
-    if (!popped) BigStack_Pop(stack);
+        Except3_Rethrow, [&] { BigStack_Pop(stack); });
     return value;
 }
 

@@ -191,6 +191,12 @@ void Except3_Error(int code, const char* text, const char* file, int line) {
     Errors_Exit(file, line);
 }
 
+void Except3_Rethrow() {
+    Except3_Throw(&g_sys, g_sys.msg);
+    // Only a no-jump region opened by the catch block itself comes back here.
+    fatal(__LINE__);
+}
+
 int Except3_RaiseHook(int, int code, const char*) {
     if (code == Errors_Code_EndProgram || code == Except3_Code_Fatal) return 1;
     Except3_Throw(&g_sys, Errors_GetMsg());

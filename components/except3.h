@@ -97,15 +97,32 @@ void Except3_Restore(Except3_Sys* sys, const Except3_Saved& saved);
 
 // A try site: runs body; when a raise resumes this frame and it is not a
 // raise from its own catch block, runs catchBlock (which reads sys->msg and
-// handles it by falling out, or raises it again); always ends with
-// Except3_EndTry. Neither body nor catchBlock may return from the enclosing
-// function (they are lambdas: a return leaves only the lambda). A standard
-// exception leaves the try with the frame count, the flags and the scratch
-// stack's marks as they were before it, and goes on.
-template <class Body, class Catch>
-void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catch&& catchBlock) {
+// handles it by falling out, or passes it on with Except3_Rethrow); always
+// ends with Except3_EndTry. Neither body nor catchBlock may return from the
+// enclosing function (they are lambdas: a return leaves only the lambda).
+//
+// The clean-up, when given, releases what the body holds and runs exactly
+// once on every way out: after Except3_EndTry when the body ends normally
+// (a report from it goes to the enclosing frame); before catchBlock when a
+// report resumes this frame (so the catch block may raise again at once, and
+// must not use what was released); and when a standard exception passes.
+//
+// A standard exception (not a report: std::bad_alloc, a file-system error)
+// leaves the try with the frame count, the four flags, the record pointer and
+// the scratch stack's marks as they were when the try began, then runs the
+// clean-up, and goes on: a caller that catches it need not repair the frame
+// stack.
+template <class Body, class Catch, class Cleanup>
+void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catch&& catchBlock,
+                 Cleanup&& cleanup) {
     const int frame = sys->nTry;
     const Except3_Saved saved = Except3_Save(sys);
+    bool cleaned = false;
+    auto cleanOnce = [&] {
+        if (cleaned) return;
+        cleaned = true;
+        cleanup();
+    };
     try {
         bool resumed = false;
         try {
@@ -119,6 +136,7 @@ void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catc
             resumed = false;
             if (Except3_IsCatch(sys)) {
                 try {
+                    cleanOnce();
                     catchBlock();
                 } catch (const Except3_Resume& r) {
                     if (r.frame != frame) throw;
@@ -128,12 +146,29 @@ void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catc
         }
         Except3_EndTry(sys);
     } catch (const Except3_Resume&) {
+        // This frame is closed and the report goes on to an outer one.
+        cleanOnce();
         throw;
     } catch (...) {
         Except3_Restore(sys, saved);
+        cleanOnce();
         throw;
     }
+    cleanOnce();
 }
+
+template <class Body, class Catch>
+void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catch&& catchBlock) {
+    Except3_Try(sys, file, line, body, catchBlock, [] {});
+}
+
+// Raises the record being handled (the stack's msg) again from a catch block:
+// the one way a catch block passes a report on, after its own work. Never
+// returns: a catch block runs outside any no-jump region (its try closed the
+// region), and a catch block that opens one and raises inside it ends the
+// program (5283, table text 0). Usable as a whole catch block:
+// EXCEPT3_TRY(body, Except3_Rethrow, cleanup).
+[[noreturn]] void Except3_Rethrow();
 
 // The usual try site on the process-wide stack, naming this source place:
 // EXCEPT3_TRY(body, catchBlock). Variadic, so that commas inside the lambdas
@@ -141,18 +176,11 @@ void Except3_Try(Except3_Sys* sys, const char* file, int line, Body&& body, Catc
 #define EXCEPT3_TRY(...) Except3_Try(Except3_GetSys(), __FILE_NAME__, __LINE__, __VA_ARGS__)
 
 // Runs body(stack) under a mark of the process-wide scratch stack. The mark is
-// popped on every way out: normally after body, and in the catch block before
-// the report is raised again.
+// popped on every way out: after body, before a report goes on to the
+// caller's frame, and when a standard exception passes.
 template <class Body>
 void Except3_WithScratch(Body&& body) {
     BigStack* stack = BigStack_Sys();
     BigStack_Push(stack);
-    bool popped = false;
-    EXCEPT3_TRY([&] { body(stack); },
-                [&] {
-                    popped = true;
-                    BigStack_Pop(stack);
-                    Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
-                });
-    if (!popped) BigStack_Pop(stack);
+    EXCEPT3_TRY([&] { body(stack); }, Except3_Rethrow, [&] { BigStack_Pop(stack); });
 }

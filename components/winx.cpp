@@ -230,6 +230,8 @@ void ddeFrame(int frameLine, int initLine, int handlesLine, const char* service,
     DWORD inst = 0;
     HSZ hService = nullptr, hTopic = nullptr, hItem = nullptr;
     bool initialised = false;
+    // The clean-up frees what the body made on every way out; uninitialising
+    // also frees what a raise left: the item handle, a reply, the conversation.
     Except3_Try(
         Except3_GetSys(), __FILE_NAME__, frameLine,
         [&] {
@@ -243,20 +245,13 @@ void ddeFrame(int frameLine, int initLine, int handlesLine, const char* service,
             HCONV conv = DdeConnect(inst, hService, hTopic, nullptr);
             op(inst, hService, hTopic, hItem, conv);
             if (conv) DdeDisconnect(conv);
-            if (hItem) DdeFreeStringHandle(inst, hItem);
-            DdeFreeStringHandle(inst, hService);
-            DdeFreeStringHandle(inst, hTopic);
-            hService = hTopic = hItem = nullptr;
-            initialised = false;
-            DdeUninitialize(inst);
         },
+        Except3_Rethrow,
         [&] {
+            if (hItem) DdeFreeStringHandle(inst, hItem);
             if (hService) DdeFreeStringHandle(inst, hService);
             if (hTopic) DdeFreeStringHandle(inst, hTopic);
-            // Uninitialising frees what the raise left: the item handle, a
-            // reply, the conversation.
             if (initialised) DdeUninitialize(inst);
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
         });
 }
 

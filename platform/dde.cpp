@@ -88,6 +88,21 @@ uint32_t get32(const char* p) {
     return v;
 }
 
+// A frame's header as read from the wire.
+struct Header {
+    uint32_t len;  // of the payload that follows
+    Kind kind;
+    uint32_t id;  // the transaction an answer belongs to
+};
+
+// Reads the kHeader bytes at p; false when the payload announced is over the cap.
+bool parseHeader(const char* p, Header* head) {
+    head->len = get32(p);
+    head->kind = static_cast<Kind>(p[4]);
+    head->id = get32(p + 5);
+    return head->len <= Dde_MaxMessage;
+}
+
 std::string frame(Kind kind, uint32_t id, std::string_view payload) {
     std::string out;
     put32(out, static_cast<uint32_t>(payload.size()));
@@ -134,16 +149,13 @@ RecvResult recvExact(int fd, char* out, size_t n, int64_t deadline) {
 }
 
 // Reads one frame before the deadline; a payload over the cap is Recv_Broken.
-RecvResult recvFrame(int fd, int64_t deadline, Kind* kind, uint32_t* id, std::string* payload) {
-    char head[kHeader];
-    RecvResult r = recvExact(fd, head, kHeader, deadline);
+RecvResult recvFrame(int fd, int64_t deadline, Header* head, std::string* payload) {
+    char bytes[kHeader];
+    RecvResult r = recvExact(fd, bytes, kHeader, deadline);
     if (r != Recv_Ok) return r;
-    uint32_t len = get32(head);
-    if (len > Dde_MaxMessage) return Recv_Broken;
-    *kind = static_cast<Kind>(head[4]);
-    *id = get32(head + 5);
-    payload->assign(len, '\0');
-    return len ? recvExact(fd, payload->data(), len, deadline) : Recv_Ok;
+    if (!parseHeader(bytes, head)) return Recv_Broken;
+    payload->assign(head->len, '\0');
+    return head->len ? recvExact(fd, payload->data(), head->len, deadline) : Recv_Ok;
 }
 
 // ---- Names ----
@@ -236,11 +248,10 @@ int connectSocket(const std::string& service, const std::string& topic) {
     hello += '\0';
     hello += topic;
     ok = ok && sendAll(fd, frame(Kind_Connect, 0, hello));
-    Kind kind;
-    uint32_t id;
+    Header head;
     std::string payload;
     int64_t deadline = nowMs() + kConnectReplyMs;
-    ok = ok && recvFrame(fd, deadline, &kind, &id, &payload) == Recv_Ok && kind == Kind_Ack;
+    ok = ok && recvFrame(fd, deadline, &head, &payload) == Recv_Ok && head.kind == Kind_Ack;
     if (!ok) {
         close(fd);
         return -1;
@@ -351,15 +362,14 @@ UINT exchange(int fd, int64_t deadline, const std::string& request, uint32_t id,
               Kind expected, UINT timeoutError, std::string* reply) {
     if (!sendAll(fd, request)) return DMLERR_SERVER_DIED;
     if (!await) return DMLERR_NO_ERROR;
-    Kind kind;
-    uint32_t rid;
+    Header head;
     RecvResult r;
     do {
-        r = recvFrame(fd, deadline, &kind, &rid, reply);
-    } while (r == Recv_Ok && rid != id);
+        r = recvFrame(fd, deadline, &head, reply);
+    } while (r == Recv_Ok && head.id != id);
     if (r == Recv_Timeout) return timeoutError;
     if (r == Recv_Broken) return DMLERR_SERVER_DIED;
-    return kind == expected ? DMLERR_NO_ERROR : DMLERR_NOTPROCESSED;
+    return head.kind == expected ? DMLERR_NO_ERROR : DMLERR_NOTPROCESSED;
 }
 
 }  // namespace
@@ -526,13 +536,13 @@ namespace {
 // Handles the complete frames in conn.in; false ends the conversation.
 bool serveFrames(Dde_Server* s, Dde_Server::Conn& conn) {
     while (conn.in.size() >= kHeader) {
-        uint32_t len = get32(conn.in.data());
-        if (len > Dde_MaxMessage) return false;
-        if (conn.in.size() < kHeader + len) return true;
-        Kind kind = static_cast<Kind>(conn.in[4]);
-        uint32_t id = get32(conn.in.data() + 5);
-        std::string payload = conn.in.substr(kHeader, len);
-        conn.in.erase(0, kHeader + len);
+        Header head;
+        if (!parseHeader(conn.in.data(), &head)) return false;
+        if (conn.in.size() < kHeader + head.len) return true;
+        const Kind kind = head.kind;
+        const uint32_t id = head.id;
+        std::string payload = conn.in.substr(kHeader, head.len);
+        conn.in.erase(0, kHeader + head.len);
         std::string answer;
         if (kind == Kind_Connect && conn.topic.empty()) {
             size_t nul = payload.find('\0');

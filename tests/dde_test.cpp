@@ -1,5 +1,7 @@
 #include "platform/dde.h"
 
+#include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -7,6 +9,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,7 +50,8 @@ class Client {
 };
 
 // A listening socket at the path of service and topic, driven by the test
-// itself to play a service that misbehaves.
+// itself to play a service that misbehaves. Every wait is bounded: Accept
+// gives -1 after 5 s, and an accepted socket's reads and writes time out.
 class RawService {
    public:
     RawService(const char* service, const char* topic) {
@@ -59,11 +64,31 @@ class RawService {
         listen(fd_, 4);
     }
     ~RawService() { close(fd_); }
-    int Accept() { return accept(fd_, nullptr, nullptr); }
+    int Accept() {
+        pollfd p = {fd_, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1) return -1;
+        int fd = accept(fd_, nullptr, nullptr);
+        timeval wait = {5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        return fd;
+    }
 
    private:
     int fd_;
 };
+
+// Stops a server on every way out of a test.
+struct ServerStopper {
+    void operator()(Dde_Server* s) const { Dde_ServerStop(s); }
+};
+using ServerGuard = std::unique_ptr<Dde_Server, ServerStopper>;
+
+// Waits until flag is set, at most ms; true when it was.
+bool WaitFlag(const std::atomic<bool>& flag, int ms = 5000) {
+    for (int waited = 0; !flag && waited < ms; waited++) usleep(1000);
+    return flag;
+}
 
 // Reads one frame's header and payload; returns the payload ("" on error).
 std::string ReadFrame(int fd, unsigned char* kind = nullptr, uint32_t* id = nullptr) {
@@ -107,6 +132,9 @@ TEST_F(DdeTest, SocketNamesStayInTheRuntimeFolder) {
     EXPECT_NE(Dde_SocketPath("a", "bc"), Dde_SocketPath("ab", "c"));
 }
 
+// The folder is used only when it is a folder (not a link, not a file) of
+// this user with no access at all for the group or the others: each
+// condition alone refuses it.
 TEST_F(DdeTest, WithoutARuntimeFolderAPrivateOneIsUsedOnlyWhenSafe) {
     // TMPDIR goes back afterwards: later tests make their folders in it.
     struct RestoreTmpdir {
@@ -115,19 +143,66 @@ TEST_F(DdeTest, WithoutARuntimeFolderAPrivateOneIsUsedOnlyWhenSafe) {
     } restore;
     unsetenv("XDG_RUNTIME_DIR");
     setenv("TMPDIR", env_.dir().path().c_str(), 1);
-    std::string want = env_.dir().path() + "/tessaly-dde-" + std::to_string(geteuid());
+    const std::string want = env_.dir().path() + "/tessaly-dde-" + std::to_string(geteuid());
+    const std::string elsewhere = env_.dir().path() + "/elsewhere";
+    mkdir(elsewhere.c_str(), 0700);
+    auto remove = [&] {
+        if (rmdir(want.c_str()) != 0) unlink(want.c_str());
+    };
+    auto folderWithMode = [&](mode_t mode) {
+        return [&, mode] {
+            mkdir(want.c_str(), 0700);
+            chmod(want.c_str(), mode);
+        };
+    };
+    const std::pair<const char*, std::function<void()>> setups[] = {
+        {"made afresh", [] {}},
+        {"0700", folderWithMode(0700)},
+        {"0750", folderWithMode(0750)},
+        {"0710", folderWithMode(0710)},
+        {"0705", folderWithMode(0705)},
+        {"0701", folderWithMode(0701)},
+        {"0755", folderWithMode(0755)},
+        {"a link to a private folder", [&] { symlink(elsewhere.c_str(), want.c_str()); }},
+        {"a file", [&] { close(open(want.c_str(), O_CREAT | O_WRONLY, 0600)); }},
+        {"another user's",
+         [&] {
+             mkdir(want.c_str(), 0700);
+             EXPECT_EQ(0, chown(want.c_str(), geteuid() + 1, static_cast<gid_t>(-1)));
+         }},
+    };
+    for (const auto& [name, setup] : setups) {
+        if (geteuid() != 0 && std::string(name) == "another user's") continue;  // needs root
+        remove();
+        setup();
+        const bool safe = std::string(name) == "made afresh" || std::string(name) == "0700";
+        EXPECT_EQ(safe ? want : "", Dde_RuntimeFolder()) << name;
+        EXPECT_EQ(safe, !Dde_SocketPath("IExplore", "WWW_OpenURL").empty()) << name;
+    }
+    remove();
     EXPECT_EQ(want, Dde_RuntimeFolder());
     struct stat st;
     ASSERT_EQ(0, lstat(want.c_str(), &st));
-    EXPECT_EQ(0700u, st.st_mode & 0777);
-    // Open to others, or a planted link: refused.
-    chmod(want.c_str(), 0755);
-    EXPECT_EQ("", Dde_RuntimeFolder());
-    EXPECT_EQ("", Dde_SocketPath("IExplore", "WWW_OpenURL"));
-    rmdir(want.c_str());
-    mkdir((env_.dir().path() + "/elsewhere").c_str(), 0700);
-    symlink((env_.dir().path() + "/elsewhere").c_str(), want.c_str());
-    EXPECT_EQ("", Dde_RuntimeFolder());
+    EXPECT_EQ(0700u, st.st_mode & 0777);  // made private
+}
+
+// A socket path must fit a socket address: the last length that fits (107
+// bytes and the NUL) is used, one more is refused.
+TEST_F(DdeTest, ASocketPathFitsItsAddressExactly) {
+    const size_t room = sizeof(sockaddr_un{}.sun_path) - 1;  // 107
+    const size_t tail = strlen("/tessaly-dde/s") + 16;
+    if (env_.dir().path().size() + 1 + tail >= room) GTEST_SKIP() << "temporary folder too deep";
+    for (size_t len : {room, room + 1}) {
+        std::string runtime = env_.dir().path() + "/";
+        runtime.append(len - tail - runtime.size(), 'r');
+        mkdir(runtime.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        const std::string path = Dde_SocketPath("IExplore", "WWW_OpenURL");
+        EXPECT_EQ(len == room ? len : 0, path.size()) << len;
+        FakeBrowser fake;
+        EXPECT_EQ(len == room, fake.Start()) << len;
+        EXPECT_EQ(len == room, Client("IExplore", "WWW_OpenURL").conv != nullptr) << len;
+    }
 }
 
 TEST_F(DdeTest, OnlyTheSameUserMayTalk) {
@@ -140,12 +215,11 @@ TEST_F(DdeTest, OnlyTheSameUserMayTalk) {
         EXPECT_EQ(c.want, Dde_PeerAllowed(c.peer, c.own)) << c.peer << " to " << c.own;
     // A service of another user's does not answer this one.
     FakeBrowser fake;
-    Dde_Server* server = Dde_ServerStart("IExplore", {"WWW_OpenURL"}, &fake, geteuid() + 1);
+    ServerGuard server(Dde_ServerStart("IExplore", {"WWW_OpenURL"}, &fake, geteuid() + 1));
     ASSERT_NE(nullptr, server);
     Client client("IExplore", "WWW_OpenURL");
     EXPECT_EQ(nullptr, client.conv);
     EXPECT_EQ(DMLERR_NO_CONV_ESTABLISHED, DdeGetLastError(client.inst));
-    Dde_ServerStop(server);
 }
 
 // A conversation's request and execute reach the service (names without
@@ -184,13 +258,15 @@ TEST_F(DdeTest, AConversationReachesTheServiceAndUninitializeFreesEveryHandle) {
 TEST_F(DdeTest, APeerThatMisbehavesEndsOnlyItsConversation) {
     RawService raw("Bad", "T");
     std::atomic<int> step{0};
-    std::thread service([&] {
+    // Joined on every way out; every wait of the service is bounded.
+    std::jthread service([&] {
         // 1: closes in the middle of a reply; 2: announces more than the cap
         // and stays open until the client leaves (a client that waited for
         // the payload would time out instead); 3: takes an execute and
         // closes before the next one.
         for (int round = 1; round <= 3; round++) {
             int fd = raw.Accept();
+            if (fd < 0) return;
             unsigned char kind;
             uint32_t id;
             ReadFrame(fd);
@@ -223,11 +299,118 @@ TEST_F(DdeTest, APeerThatMisbehavesEndsOnlyItsConversation) {
     EXPECT_EQ(3, step.load());
 }
 
+// Answers are matched to their transaction by id: a request made after an
+// asynchronous execute on the same conversation gets its own reply, not the
+// execute's acknowledgement nor a stray reply of another id that comes first.
+TEST_F(DdeTest, EachTransactionGetsTheAnswerOfItsOwnId) {
+    RawService raw("Echo", "T");
+    std::jthread service([&] {
+        int fd = raw.Accept();
+        if (fd < 0) return;
+        ReadFrame(fd);
+        send(fd, Frame(2, 0, "", 0).data(), 9, MSG_NOSIGNAL);
+        uint32_t execId = 0, requestId = 0;
+        ReadFrame(fd, nullptr, &execId);
+        ReadFrame(fd, nullptr, &requestId);
+        const std::string answers = Frame(5, requestId + 7, "stray", 5) + Frame(2, execId, "", 0) +
+                                    Frame(5, requestId, "mine", 4);
+        send(fd, answers.data(), answers.size(), MSG_NOSIGNAL);
+        ReadFrame(fd);  // until the client closes
+        close(fd);
+    });
+    Client client("Echo", "T");
+    ASSERT_NE(nullptr, client.conv);
+    EXPECT_TRUE(client.Execute("first"));
+    EXPECT_EQ("mine", client.Request(5000));
+}
+
+// A service answers a conversation only for its own name and one of its
+// topics (without case), each checked alone; any other first frame, or a
+// request too short to name its format, ends the conversation.
+TEST_F(DdeTest, AServiceChecksNameAndTopicOfEachConnect) {
+    FakeBrowser fake;
+    ASSERT_TRUE(fake.Start());
+    // The kinds of the frames the service answers, in order, to frames sent
+    // on a fresh socket conversation with IExplore on WWW_OpenURL (the
+    // client's end closed after them, so the service ends it too).
+    auto answers = [&](const std::string& frames) {
+        sockaddr_un addr = {};
+        addr.sun_family = AF_UNIX;
+        strcpy(addr.sun_path, Dde_SocketPath("IExplore", "WWW_OpenURL").c_str());
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        timeval wait = {5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        std::string kinds = "(not sent)";
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            send(fd, frames.data(), frames.size(), MSG_NOSIGNAL) ==
+                static_cast<ssize_t>(frames.size())) {
+            shutdown(fd, SHUT_WR);
+            kinds.clear();
+            for (unsigned char kind = 0;; kind = 0) {
+                ReadFrame(fd, &kind);
+                if (!kind) break;
+                kinds += std::to_string(kind) + " ";
+            }
+        }
+        close(fd);
+        return kinds;
+    };
+    auto connectFrame = [](const std::string& service, const std::string& topic) {
+        const std::string hello = service + std::string(1, '\0') + topic;
+        return Frame(1, 0, hello, static_cast<uint32_t>(hello.size()));
+    };
+    const std::string hello = connectFrame("IExplore", "WWW_OpenURL");
+    const std::tuple<const char*, std::string, std::string> cases[] = {
+        {"its name and topic", hello, "2 "},  // 2 acknowledges, 3 refuses
+        {"in other cases", connectFrame("iEXPLORE", "www_openurl"), "2 "},
+        {"another name", connectFrame("Other", "WWW_OpenURL"), "3 "},
+        {"another topic", connectFrame("IExplore", "WWW_Other"), "3 "},
+        {"no topic", Frame(1, 0, "IExplore", 8), "3 "},
+        {"an execute first", Frame(6, 1, "x", 1), ""},
+        {"a request of 4 bytes (refused item)", hello + Frame(4, 1, std::string(4, '\0'), 4),
+         "2 3 "},
+        {"a request of 3 bytes", hello + Frame(4, 1, std::string(3, '\0'), 3), "2 "},
+    };
+    for (const auto& [name, frames, want] : cases) EXPECT_EQ(want, answers(frames)) << name;
+    EXPECT_TRUE(fake.WaitOpened(1, 100).empty());
+}
+
+// The limits of a string handle (255 bytes) and of a message (Dde_MaxMessage
+// bytes, both ways): the last size accepted and the first refused.
+TEST_F(DdeTest, SizesAreAcceptedUpToTheirLimitExactly) {
+    FakeBrowser fake;
+    ASSERT_TRUE(fake.Start());
+    Client client("IExplore", "WWW_GetWindowInfo");
+    ASSERT_NE(nullptr, client.conv);
+    for (size_t n : {size_t{255}, size_t{256}}) {
+        const bool fits = n == 255;
+        EXPECT_EQ(fits, DdeCreateStringHandleA(client.inst, std::string(n, 'x').c_str(),
+                                               CP_WINANSI) != nullptr)
+            << n;
+        EXPECT_EQ(fits ? DMLERR_NO_ERROR : DMLERR_INVALIDPARAMETER, DdeGetLastError(client.inst))
+            << n;
+    }
+    for (size_t n : {Dde_MaxMessage, Dde_MaxMessage + 1}) {
+        const bool fits = n == Dde_MaxMessage;
+        const std::string text(n, 'e');
+        EXPECT_EQ(fits, client.Execute(text, 5000)) << n;
+        EXPECT_EQ(fits ? DMLERR_NO_ERROR : DMLERR_INVALIDPARAMETER, DdeGetLastError(client.inst))
+            << n;
+        fake.reply = std::string(n, 'r');
+        const std::string got = client.Request(5000);
+        EXPECT_EQ(fits ? n : 6, got.size()) << n << " " << got.substr(0, 10);
+        EXPECT_EQ(fits ? DMLERR_NO_ERROR : DMLERR_NOTPROCESSED, DdeGetLastError(client.inst)) << n;
+    }
+    const auto opened = fake.WaitOpened(1, 5000);
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(Dde_MaxMessage, opened[0].size());
+}
+
 // A service whose request waits until the test lets it answer.
 class SlowService : public Dde_Service {
    public:
     bool OnRequest(const std::string&, const std::string&, UINT, std::string* reply) override {
-        while (!release) std::this_thread::yield();
+        if (!WaitFlag(release, 10000)) return false;
         *reply = "late";
         answered = true;
         return true;
@@ -238,7 +421,7 @@ class SlowService : public Dde_Service {
 
 TEST_F(DdeTest, AServiceOutlivesClientsThatLeaveOrSendGarbage) {
     SlowService slow;
-    Dde_Server* server = Dde_ServerStart("Slow", {"T"}, &slow);
+    ServerGuard server(Dde_ServerStart("Slow", {"T"}, &slow));
     ASSERT_NE(nullptr, server);
     {
         // A client that gives up before the reply: the reply goes to a
@@ -249,14 +432,16 @@ TEST_F(DdeTest, AServiceOutlivesClientsThatLeaveOrSendGarbage) {
         EXPECT_EQ(DMLERR_DATAACKTIMEOUT, DdeGetLastError(client.inst));
     }
     slow.release = true;
-    while (!slow.answered) std::this_thread::yield();
+    ASSERT_TRUE(WaitFlag(slow.answered));
     {
         // A raw client announcing a message over the cap is dropped.
         sockaddr_un addr = {};
         addr.sun_family = AF_UNIX;
         strcpy(addr.sun_path, Dde_SocketPath("Slow", "T").c_str());
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+        const int connected = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        if (connected != 0) close(fd);
+        ASSERT_EQ(0, connected);
         std::string huge = Frame(1, 0, "", Dde_MaxMessage + 1);
         send(fd, huge.data(), huge.size(), MSG_NOSIGNAL);
         timeval wait = {5, 0};  // a service that waited for the payload fails, not hangs
@@ -268,7 +453,6 @@ TEST_F(DdeTest, AServiceOutlivesClientsThatLeaveOrSendGarbage) {
     Client client("Slow", "T");
     ASSERT_NE(nullptr, client.conv);
     EXPECT_EQ("late", client.Request());
-    Dde_ServerStop(server);
 }
 
 TEST_F(DdeTest, LauncherReportsAnXdgOpenThatCannotStart) {

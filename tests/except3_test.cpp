@@ -115,7 +115,10 @@ TEST_F(Except3Test, DumpListsFlagsAndFramesOutermostFirst) {
 }
 
 // A standard exception passing through frames, from a body or a catch block,
-// leaves the frame count, the flags and the scratch marks as they were.
+// leaves the frame count, the flags, the record pointer and the scratch marks
+// exactly as they were when the outermost try it left began: outside any
+// frame, inside a no-jump region, inside a catch block (so a caller that
+// catches it has nothing to repair, and nothing is reset to zero by hand).
 TEST_F(Except3Test, StandardExceptionLeavesFramesFlagsAndScratchAsBefore) {
     BigStack* bs = BigStack_Sys();
     const std::pair<const char*, void (*)()> kinds[] = {
@@ -124,34 +127,146 @@ TEST_F(Except3Test, StandardExceptionLeavesFramesFlagsAndScratchAsBefore) {
              throw std::filesystem::filesystem_error(
                  "x", std::make_error_code(std::errc::no_such_file_or_directory));
          }}};
-    for (const auto& [what, raise] : kinds) {
-        for (bool fromCatch : {false, true}) {
-            BigStack_Push(bs);  // an outer request's mark stays
-            unsigned char *sp = bs->sp, *mark = bs->block1;
-            bool caught = false;
-            try {
-                EXCEPT3_TRY(
-                    [&] {
-                        BigStack_Push(bs);
-                        BigStack_Alloc(bs, 100);
-                        EXCEPT3_TRY(
-                            [&] {
-                                BigStack_Push(bs);
-                                if (fromCatch) Raise(363);
-                                raise();
-                            },
-                            [&] { raise(); });
-                    },
-                    [] {});
-            } catch (const std::exception&) {
-                caught = true;
+    auto state = [&] {
+        return std::make_tuple(sys->msg, sys->bExcept, sys->bAgain, sys->bCatch, sys->bNoJump,
+                               sys->nTry, bs->sp, bs->block1);
+    };
+    auto check = [&](const std::string& where) {
+        for (const auto& [what, raise] : kinds) {
+            for (bool fromCatch : {false, true}) {
+                const std::string name = where + " " + what + (fromCatch ? " from catch" : "");
+                BigStack_Push(bs);  // an outer request's mark stays
+                const auto before = state();
+                bool caught = false;
+                try {
+                    EXCEPT3_TRY(
+                        [&] {
+                            BigStack_Push(bs);
+                            BigStack_Alloc(bs, 100);
+                            EXCEPT3_TRY(
+                                [&] {
+                                    BigStack_Push(bs);
+                                    if (fromCatch) Raise(363);
+                                    raise();
+                                },
+                                [&] { raise(); });
+                        },
+                        [] {});
+                } catch (const std::exception&) {
+                    caught = true;
+                }
+                EXPECT_TRUE(caught) << name;
+                EXPECT_TRUE(before == state()) << name;
+                BigStack_Pop(bs);
             }
-            EXPECT_TRUE(caught && sys->nTry == 0 && !AnyFlag()) << what << fromCatch;
-            EXPECT_TRUE(sp == bs->sp && mark == bs->block1) << what << fromCatch;
-            BigStack_Pop(bs);
-            // Frames work as before: a report reaches its own catch block.
-            EXPECT_EQ(595, CaughtCode([&] { Raise(595); })) << what << fromCatch;
         }
+    };
+    check("outside");
+    Except3_BeginNoJump(sys);
+    check("no-jump region");
+    Except3_EndNoJump(sys);
+    EXCEPT3_TRY([&] { Raise(595); }, [&] { check("catch block"); });
+    EXPECT_TRUE(sys->nTry == 0 && !AnyFlag());
+    // Frames work as before: a report reaches its own catch block.
+    EXPECT_EQ(595, CaughtCode([&] { Raise(595); }));
+}
+
+// The clean-up of a try runs exactly once on every way out, before the catch
+// block on a report; Except3_Rethrow passes the same record to the next frame.
+TEST_F(Except3Test, CleanUpRunsOnceOnEveryWayOut) {
+    Steps steps;
+    auto log = [&](const std::string& what) {
+        steps.push_back(what + " n" + std::to_string(sys->nTry) + (sys->bCatch ? " catch" : ""));
+    };
+    using Fn = std::function<void()>;
+    auto say = [&](const char* what) -> Fn { return [=] { log(what); }; };
+    auto raise = [&](int code) -> Fn { return [=, this] { Raise(code); }; };
+    auto then = [](Fn first, Fn second) -> Fn { return [=] { first(), second(); }; };
+    const Fn bad = [] { throw std::bad_alloc(); }, clean = say("clean");
+    const struct {
+        const char* name;
+        Fn body, catchBlock, cleanup;
+        Steps want;
+        int outerCode;  // what reaches the enclosing frame; -1 a standard exception
+    } cases[] = {
+        {"normal end: after the frame closed",
+         say("body"),
+         say("catch"),
+         clean,
+         {"body n2", "clean n1"},
+         0},
+        {"handled: before the catch block",
+         raise(363),
+         say("catch"),
+         clean,
+         {"clean n2 catch", "catch n2 catch"},
+         0},
+        {"raised again: the outer frame gets the record",
+         raise(363),
+         then(say("catch"), Except3_Rethrow),
+         clean,
+         {"clean n2 catch", "catch n2 catch"},
+         363},
+        {"a new raise from the catch block",
+         raise(363),
+         raise(595),
+         clean,
+         {"clean n2 catch"},
+         595},
+        {"a standard exception from the body", bad, say("catch"), clean, {"clean n1"}, -1},
+        {"a standard exception from the catch block",
+         raise(363),
+         bad,
+         clean,
+         {"clean n2 catch"},
+         -1},
+        {"a report from the clean-up after a normal end goes out",
+         say("body"),
+         say("catch"),
+         then(clean, raise(365)),
+         {"body n2", "clean n1"},
+         365},
+    };
+    for (const auto& c : cases) {
+        steps.clear();
+        int code = 0;
+        try {
+            code = CaughtCode([&] { EXCEPT3_TRY(c.body, c.catchBlock, c.cleanup); });
+        } catch (const std::bad_alloc&) {
+            code = -1;
+        }
+        EXPECT_EQ(c.want, steps) << c.name;
+        EXPECT_EQ(c.outerCode, code) << c.name;
+        EXPECT_TRUE(sys->nTry == 0 && !AnyFlag()) << c.name;
+    }
+}
+
+// The scratch helper pops its mark on every way out, a standard exception too.
+TEST_F(Except3Test, WithScratchPopsItsMarkOnEveryWayOut) {
+    BigStack* bs = BigStack_Sys();
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"normal", [] {}},
+        {"report", [this] { Raise(363); }},
+        {"standard exception", [] { throw std::bad_alloc(); }},
+    };
+    for (const auto& [name, leave] : cases) {
+        unsigned char *sp = bs->sp, *mark = bs->block1;
+        auto use = [&] {
+            Except3_WithScratch([&](BigStack* stack) {
+                BigStack_Alloc(stack, 64);
+                leave();
+            });
+        };
+        // A report needs a frame to reach; a standard exception is caught
+        // with no frame around that could put the marks back.
+        try {
+            if (std::string(name) == "report")
+                CaughtCode(use);
+            else
+                use();
+        } catch (const std::bad_alloc&) {
+        }
+        EXPECT_TRUE(sp == bs->sp && mark == bs->block1) << name;
     }
 }
 
@@ -209,6 +324,15 @@ TEST_F(Except3Test, FatalPathsEndTheProgramWithTheirBoxes) {
                  [] { fprintf(stderr, "catch ran\n"); });
          },
          saved("Error in r.cpp\\(6\\) .*left pending")},
+        // A catch block that opens a no-jump region and raises again in it.
+        {[] {
+             EXCEPT3_TRY([] { Report(8, 363, "kept"); },
+                         [] {
+                             Except3_BeginNoJump(Sys());
+                             Except3_Rethrow();
+                         });
+         },
+         saved("Error in r.cpp\\(8\\) .*kept")},
         // The hook ends the program for 109 where it was reported.
         {[] { EXCEPT3_TRY([] { Report(2, 109, "stop"); }, [] {}); },
          "BOX\\[.*\\] EXIT from r.cpp\\(2\\)\nBOXES=1"},

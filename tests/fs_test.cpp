@@ -325,8 +325,6 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     EXPECT_STRNE(a, b);
     const std::string nameA = fs::path(Fs_ToNative(a)).filename();
     EXPECT_TRUE(Fs_IsTempOf(Fs_FromNative(nameA).c_str(), target.c_str())) << nameA;
-    EXPECT_FALSE(Fs_IsTempOf("db.kwf.tmp", target.c_str()));
-    EXPECT_FALSE(Fs_IsTempOf(".db.kwf.abcdef.tmp", (dir.inside() + "\\x.kwf").c_str()));
     struct stat sb;
     ASSERT_EQ(0, stat(Fs_ToNative(a).c_str(), &sb));
     EXPECT_EQ(0604u, sb.st_mode & 07777);
@@ -340,11 +338,9 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     EXPECT_EQ(0, Fs_CommitTemp(a, target.c_str()));
     EXPECT_EQ("new\r\n", dir.Read("db.kwf"));
     EXPECT_EQ(Names{"db.kwf"}, Files(dir.path()));
-    // Leftovers of dead writers go; a file of another name stays.
-    dir.Write(".db.kwf.zzzzzz.tmp", "");
-    dir.Write(".db.kwf.tmp", "");
-    EXPECT_EQ(1, Fs_RemoveStaleTemps(target.c_str()));
-    EXPECT_EQ((Names{".db.kwf.tmp", "db.kwf"}), Files(dir.path()));
+    // Leftovers of dead writers go; a name that is not exactly ours stays.
+    EXPECT_EQ(0, Fs_RemoveStaleTemps(target.c_str()));
+    EXPECT_EQ(Names{"db.kwf"}, Files(dir.path()));
     // Two openings of the folder lock: the second is refused, never waits.
     const int lock = Fs_LockFolder(target.c_str());
     ASSERT_GE(lock, 0);
@@ -362,6 +358,38 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     EXPECT_FALSE(Fs_ReplaceTarget((dir.inside() + "\\broken.kwf").c_str(), out, sizeof out));
     EXPECT_TRUE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.\\db.kwf").c_str()));
     EXPECT_FALSE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.db.kwf.tmp").c_str()));
+}
+
+// The temp name of db.kwf is exactly "." + "db.kwf" + "." + 6 characters +
+// ".tmp": a name one character longer or shorter anywhere is another file,
+// never taken for ours nor removed as a leftover.
+TEST(FsTest, OnlyNamesOfExactlyTheTempFormAreTakenForOurs) {
+    const std::pair<const char*, bool> names[] = {
+        {".db.kwf.abc123.tmp", true},    {".db.kwf.zzzzzz.tmp", true},
+        {".db.kwf.abc1234.tmp", false},  {".db.kwf.abc12.tmp", false},
+        {".db.kwf.tmp", false},          {"db.kwf.abc123.tmp", false},
+        {"..db.kwf.abc123.tmp", false},  {".db.kwfx.abc123.tmp", false},
+        {".db.kw.abc1234.tmp", false},   {".db.kwf.abc123.tmpx", false},
+        {".db.kwf.abc123x.tmp", false},  {".db.kwf.abc123.tm", false},
+        {".db.kwf.abc123.TMP", false},   {".x.kwf.abc123.tmp", false},
+    };
+    TempDir dir;
+    const std::string target = dir.inside() + "\\db.kwf";
+    dir.Write("db.kwf", "mine");
+    Names kept{"db.kwf"};
+    int ours = 0;
+    for (const auto& [name, want] : names) {
+        EXPECT_EQ(want, Fs_IsTempOf(name, target.c_str())) << name;
+        dir.Write(name, "");
+        if (want)
+            ours++;
+        else
+            kept.push_back(name);
+    }
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(ours, Fs_RemoveStaleTemps(target.c_str()));
+    EXPECT_EQ(kept, Files(dir.path()));
+    EXPECT_EQ("mine", dir.Read("db.kwf"));
 }
 
 // A name the temp file was about to take, where another hand has put a link

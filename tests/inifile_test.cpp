@@ -11,6 +11,7 @@
 #include "components/arrx.h"
 #include "components/bigstack.h"
 #include "components/strx.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST_F(IniFileTest, FailedWritesReport365WithThePathAndStopWriting) {
             for (; written < c.lines; written++) IniFile_WriteAttr(&w, "A", "si", "value", written);
             closed = IniFile_CloseWrite(&w);
         });
-        EXPECT_EQ(365, code) << c.lines;
+        EXPECT_EQ(FileX_Err_CannotWrite.code, code) << c.lines;
         EXPECT_FALSE(closed);
         EXPECT_EQ(nullptr, w.fp) << "closed by the writer";
         EXPECT_TRUE(LastTextHas(Sjis(u8"\\dev\\full の書きこみに失敗しました。")))
@@ -176,9 +177,9 @@ TEST_F(IniFileTest, FieldSplittingAndValueLimitTable) {
         char d[3][257];
         memset(d, '#', sizeof d);
         EXPECT_EQ(CaughtCode([&] { IniFile_ReadAttr(&reader_, "A", "sss", d[0], d[1], d[2]); }), 0)
-            << c.line;
-        EXPECT_EQ(std::string(d[0]) + "|" + d[1] + "|" + d[2], c.fields) << c.line;
-        EXPECT_EQ(d[0][c.limit < 1 ? 1 : c.limit], '#') << c.line;
+            << Shown(c.line);
+        EXPECT_EQ(std::string(d[0]) + "|" + d[1] + "|" + d[2], c.fields) << Shown(c.line);
+        EXPECT_EQ(d[0][c.limit < 1 ? 1 : c.limit], '#') << Shown(c.line);
     }
 }
 
@@ -275,9 +276,9 @@ TEST_F(IniFileTest, FailureTable) {
         Open(c.file);
         IniFile_SetValueLimit(&reader_, c.limit);
         unsigned char* sp = BigStack_Sys()->sp;
-        EXPECT_EQ(CaughtCode(c.op), c.code) << c.file;
-        EXPECT_TRUE(LastTextHas(c.text)) << c.file << ": " << Utf8(LastText());
-        EXPECT_EQ(BigStack_Sys()->sp, sp) << c.file;  // scratch released on the way out
+        EXPECT_EQ(CodeName(c.code), CodeName(CaughtCode(c.op))) << Shown(c.file);
+        EXPECT_TRUE(LastTextHas(c.text)) << Shown(c.file) << ": " << Shown(LastText());
+        EXPECT_EQ(BigStack_Sys()->sp, sp) << Shown(c.file);  // scratch released on the way out
     }
     // What fitted stays: the second int; a full pool keeps what fits. Room is
     // checked before each line: nothing is written past the buffer, and the
@@ -325,8 +326,8 @@ TEST_F(IniFileTest, CountAttrAndCountLinesRestoreThePosition) {
     };
     for (const auto& c : cases) {
         Open(c.file);
-        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << c.file;
-        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << c.file;  // nothing consumed
+        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << Shown(c.file);
+        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << Shown(c.file);  // nothing consumed
     }
     Open("[s] \r\na = 1\r\n\r\nb = 2\r\n \r\n  [t] \r\nc = 3\r\n");
     IniFile_Read_setSection(&reader_, "s");

@@ -1,10 +1,15 @@
 #include "platform/process.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/fs.h"
 #include "support/fakebrowser.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -26,13 +31,16 @@ TEST(ProcessTest, CommandLinesSplitByTheWindowsRules) {
         {"prog \"say \"\"hi\"\"\"", {"prog", "say \"hi\""}},
         {"prog a\\\"b", {"prog", "a\"b"}},
         {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},
+        {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},           // 3: one and a quote
+        {"prog \"a\\\\\\\\\" b", {"prog", "a\\\\", "b"}},  // 4: two, the quote groups
         {"prog \"ends in a folder\\\\\"", {"prog", "ends in a folder\\"}},
         {"prog a\\\\b", {"prog", "a\\\\b"}},
         // The trail byte of 表 (\x95\x5C) before a quote is no backslash.
         {"prog \"\x95\x5C\" x", {"prog", "\x95\x5C", "x"}},
         {"\"\\bin\\p q\" r", {"\\bin\\p q", "r"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.want, Process_SplitCommandLine(c.line)) << c.line;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.want, Process_SplitCommandLine(c.line)) << Shown(c.line);
 }
 
 // A program starts with native paths and is not waited for (33); what cannot
@@ -57,6 +65,37 @@ TEST(ProcessTest, WinExecStartsOrGivesTheWindowsCodes) {
                                                  {folder, 11}};
     for (const auto& [cmd, want] : cases)
         EXPECT_EQ(want, WinExec(cmd.c_str(), SW_SHOWNORMAL)) << cmd;
+}
+
+// The children of this process that have ended and were not reaped.
+int Zombies() {
+    int n = 0;
+    DIR* d = opendir("/proc");
+    while (struct dirent* e = d ? readdir(d) : nullptr) {
+        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid);
+        if (ppid == getpid() && state == 'Z') n++;
+    }
+    if (d) closedir(d);
+    return n;
+}
+
+// A started program is reaped when it ends, though nobody waits for it; a
+// program that cannot start leaves no child either.
+TEST(ProcessTest, StartedProgramsLeaveNoZombie) {
+    for (int i = 0; i < 5; i++) ASSERT_EQ(0, Process_Spawn({"true"}));
+    EXPECT_EQ(ENOENT, Process_Spawn({"no-such-program-anywhere"}));
+    EXPECT_EQ(33, WinExec("false", SW_SHOWNORMAL));
+    int left = Zombies();
+    for (int waited = 0; left > 0 && waited < 5000; waited += 10) {
+        usleep(10000);
+        left = Zombies();
+    }
+    EXPECT_EQ(0, left);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/fakebrowser.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -76,18 +77,19 @@ TEST_F(RegistryTest, ValuesComeBackByteForByteThroughTheFile) {
     };
     for (const auto& c : cases) {
         ASSERT_EQ(ERROR_SUCCESS, Set(HKEY_CURRENT_USER, "Software\\Test", c.label, c.type, c.data))
-            << c.label;
+            << Shown(c.label);
     }
     // A store read from the file again gives back every value.
     for (const auto& c : cases) {
         DWORD type = 0;
-        EXPECT_EQ(c.data, Get(HKEY_CURRENT_USER, "Software\\Test", c.label, &type)) << c.label;
-        EXPECT_EQ(c.type, type) << c.label;
+        EXPECT_EQ(c.data, Get(HKEY_CURRENT_USER, "Software\\Test", c.label, &type))
+            << Shown(c.label);
+        EXPECT_EQ(c.type, type) << Shown(c.label);
     }
     std::string file = ReadFile(env_.Registry());
-    EXPECT_EQ(0u, file.find("REGEDIT4\r\n")) << file;
-    EXPECT_NE(std::string::npos, file.find("\"plain\"=\"xdg-open \\\"%1\\\"\"\r\n")) << file;
-    EXPECT_NE(std::string::npos, file.find("\"binary\"=hex:00,00,01,00\r\n")) << file;
+    EXPECT_EQ(0u, file.find("REGEDIT4\r\n")) << Shown(file);
+    EXPECT_NE(std::string::npos, file.find("\"plain\"=\"xdg-open \\\"%1\\\"\"\r\n")) << Shown(file);
+    EXPECT_NE(std::string::npos, file.find("\"binary\"=hex:00,00,01,00\r\n")) << Shown(file);
 }
 
 // Names compare without ASCII case; a double-byte character is compared
@@ -156,6 +158,10 @@ TEST_F(RegistryTest, QueryAndEnumerationFollowTheWindowsSizeRules) {
     EXPECT_EQ((std::vector<std::string>{"second", "first"}), Children(HKEY_CLASSES_ROOT, "Sizes"));
     n = 6;
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(h, 0, buf, &n, nullptr, nullptr, nullptr, nullptr));
+    n = 7;
+    EXPECT_EQ(ERROR_SUCCESS, RegEnumKeyExA(h, 0, buf, &n, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_STREQ("second", buf);
+    EXPECT_EQ(6u, n);
     n = sizeof buf;
     EXPECT_EQ(ERROR_NO_MORE_ITEMS,
               RegEnumKeyExA(h, 2, buf, &n, nullptr, nullptr, nullptr, nullptr));
@@ -183,7 +189,7 @@ TEST_F(RegistryTest, AStoreThatDoesNotParseIsReportedAndKept) {
     };
     for (const char* text : bad) {
         env_.dir().Write("registry.reg", text);
-        EXPECT_EQ(ERROR_BADDB, Set(HKEY_CLASSES_ROOT, "x", "", REG_SZ, "y")) << text;
+        EXPECT_EQ(ERROR_BADDB, Set(HKEY_CLASSES_ROOT, "x", "", REG_SZ, "y")) << Shown(text);
         EXPECT_EQ(text, ReadFile(env_.Registry()));
     }
 }

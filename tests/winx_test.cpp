@@ -10,6 +10,7 @@
 #include "components/bigstack.h"
 #include "platform/fs.h"
 #include "support/fakebrowser.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -104,7 +105,7 @@ TEST_F(WinXTest, ReadAssocAndProbe) {
     EXPECT_STREQ("WWW_OpenURL", assoc.topic);
     EXPECT_STREQ("%1", assoc.ddeexec);
     // A protocol without a registration is reported with the missing key's code.
-    EXPECT_EQ(102, CaughtCode([&] { WinX_ReadAssoc(&assoc, "gopher"); }));
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_ReadAssoc(&assoc, "gopher"); }));
     EXPECT_NE(std::string::npos, LastText().find("allcode = 00000002 (Facility=0, Code=2)"))
         << LastText();
 
@@ -212,7 +213,8 @@ TEST_F(WinXTest, ABrowserThatNeverAnswersFailsTheRequestOnlyAtItsLine) {
     WinX_Assoc assoc;
     WinX_ReadAssoc(&assoc, "http");
     char reply[512] = "untouched";
-    EXPECT_EQ(102, CaughtCode([&] { WinX_DdeRequest(&assoc, nullptr, reply, sizeof reply); }));
+    EXPECT_EQ(Errors_Unofficial.code,
+              CaughtCode([&] { WinX_DdeRequest(&assoc, nullptr, reply, sizeof reply); }));
     EXPECT_NE(std::string::npos, LastText().find("Error in winx.cpp(1158) : ")) << LastText();
     EXPECT_NE(std::string::npos,
               LastText().find("WinX: DDE Error : DMLERR_NO_CONV_ESTABLISHED in winx.cpp:1060"))
@@ -236,7 +238,7 @@ TEST_F(WinXTest, DdeErrorsAreNamedAndReportedAtTheirLine) {
     for (const auto& [code, name] : named) EXPECT_STREQ(name, WinX_DdeErrorName(code)) << code;
     for (UINT code : {0u, 0x3FFFu, 0x4012u, 0xFFFFFFFFu})
         EXPECT_STREQ("unknown", WinX_DdeErrorName(code)) << code;
-    EXPECT_EQ(102, CaughtCode([] { WinX_DdeError(12345, "caller.cpp", 77); }));
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([] { WinX_DdeError(12345, "caller.cpp", 77); }));
     EXPECT_NE(std::string::npos,
               LastText().find("WinX: DDE Error : DMLERR_NOT_INITIALIZED in caller.cpp:77"));
     EXPECT_EQ(reinterpret_cast<HDDEDATA>(uintptr_t{0x8000}),
@@ -247,12 +249,14 @@ TEST_F(WinXTest, DdeErrorsAreNamedAndReportedAtTheirLine) {
     // A service name too long for a handle, at each operation's line.
     const std::string bad(300, 's');
     char reply[8];
-    EXPECT_EQ(102, CaughtCode([&] { WinX_DdeCanConnect(bad.c_str(), "T"); }));
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_DdeCanConnect(bad.c_str(), "T"); }));
     EXPECT_NE(std::string::npos, LastText().find("DMLERR_INVALIDPARAMETER in winx.cpp:909"))
         << LastText();
-    EXPECT_EQ(102, CaughtCode([&] { WinX_DdeExecute("none", bad.c_str(), "T", "x", 1); }));
+    EXPECT_EQ(Errors_Unofficial.code,
+              CaughtCode([&] { WinX_DdeExecute("none", bad.c_str(), "T", "x", 1); }));
     EXPECT_NE(std::string::npos, LastText().find("in winx.cpp:978")) << LastText();
-    EXPECT_EQ(102, CaughtCode([&] { WinX_DdeRequestText("none", bad.c_str(), "T", reply, 8); }));
+    EXPECT_EQ(Errors_Unofficial.code,
+              CaughtCode([&] { WinX_DdeRequestText("none", bad.c_str(), "T", reply, 8); }));
     EXPECT_NE(std::string::npos, LastText().find("in winx.cpp:1048")) << LastText();
     // A name that climbs folders only names a socket nobody listens on.
     EXPECT_FALSE(WinX_DdeCanConnect("../../../tmp/x", "../y"));
@@ -278,6 +282,38 @@ TEST_F(WinXTest, WithTheSeededStorePagesGoToXdgOpen) {
         EXPECT_EQ(0, CaughtCode([&] { WinX_OpenURL(c.url); })) << c.url;
         EXPECT_EQ(c.want + "\n", Args(rec)) << c.url;
     }
+}
+
+// A folder reaches xdg-open as one argument, byte for byte, whatever quotes
+// and backslashes it holds: the command line quotes it by the Windows rules
+// (backslashes before a quote doubled, the quote escaped), and a trail byte
+// 0x5C is no backslash. The command holds 2047 bytes at most.
+TEST_F(WinXTest, AFolderReachesXdgOpenExactly) {
+    std::string rec = env_.Recorder("xdg-open") + ".rec";
+    const struct {
+        std::string folder, want;
+    } cases[] = {
+        {"\\opt\\a b", "/opt/a b"},
+        {"\\opt\\a\"b", "/opt/a\"b"},
+        {"\\opt\\x\\\"y", "/opt/x/\"y"},
+        {"\\opt\\\"\"", "/opt/\"\""},
+        {"\\opt\\end\\", "/opt/end/"},
+        {"\\opt\\\x95\x5C\"x", U8(u8"/opt/表\"x")},
+        {"\\opt\\\x95\x5C", U8(u8"/opt/表")},
+        {"http://h/a\\\\\"b", "http://h/a\\\\\"b"},
+        {"\\" + std::string(2035, 'p'), "/" + std::string(2035, 'p')},  // 2047 bytes
+    };
+    for (const auto& c : cases) {
+        const std::string name = Shown(c.folder.substr(0, 40));
+        unlink(rec.c_str());
+        int result = 0;
+        EXPECT_EQ(0, CaughtCode([&] { result = WinX_OpenFolder(c.folder.c_str()); })) << name;
+        EXPECT_GT(result, 31) << name;
+        EXPECT_EQ(c.want + "\n", Args(rec)) << name;
+    }
+    const std::string tooLong = "\\" + std::string(2036, 'p');  // 2048 bytes
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_OpenFolder(tooLong.c_str()); }));
+    EXPECT_NE(std::string::npos, LastText().find("command too long"));
 }
 
 TEST_F(WinXTest, EnvironmentAndShellFolders) {
@@ -386,7 +422,7 @@ TEST_F(WinXTest, UnregistFileTypeRemovesTheLastVerbWithItsType) {
 
 TEST_F(WinXTest, NamesThatDoNotFitAreRefusedNotCut) {
     Put(HKEY_CLASSES_ROOT, ".lng", nullptr, std::string(2040, 't'));
-    EXPECT_EQ(102, CaughtCode([] {
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([] {
                   WinX_RegistFileType("lng", nullptr, "open", "Open", "c", nullptr, -1, false,
                                       false);
               }));
@@ -396,7 +432,7 @@ TEST_F(WinXTest, NamesThatDoNotFitAreRefusedNotCut) {
     // A type name longer than its buffer is refused, and the extension keeps it.
     std::string tooLong(2100, 'q');
     Put(HKEY_CLASSES_ROOT, ".lng2", nullptr, tooLong);
-    EXPECT_EQ(102, CaughtCode([] {
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([] {
                   WinX_RegistFileType("lng2", nullptr, "open", "Open", "c", nullptr, -1, false,
                                       false);
               }));
@@ -404,7 +440,8 @@ TEST_F(WinXTest, NamesThatDoNotFitAreRefusedNotCut) {
     EXPECT_FALSE(Exists("lng2file"));
     std::string longProtocol(2030, 'p');
     WinX_Assoc assoc;
-    EXPECT_EQ(102, CaughtCode([&] { WinX_ReadAssoc(&assoc, longProtocol.c_str()); }));
+    EXPECT_EQ(Errors_Unofficial.code,
+              CaughtCode([&] { WinX_ReadAssoc(&assoc, longProtocol.c_str()); }));
     EXPECT_NE(std::string::npos, LastText().find("key name too long")) << LastText();
     EXPECT_EQ(0u, ScratchUsed());
 }
@@ -433,10 +470,25 @@ TEST_F(WinXTest, OpenWithAssocBuildsTheCommandWithThePath) {
         EXPECT_GT(result, 31) << c.command;
         EXPECT_EQ(c.want, Args(rec)) << c.command;
     }
-    // A path that would pass the 256-byte command is refused, not cut.
+    // A path that would pass the 256-byte command is refused, not cut: the
+    // command of 255 bytes starts, one of 256 is refused, with "%1" replaced
+    // or the path appended.
     Put(HKEY_CLASSES_ROOT, "tsyfile\\shell", nullptr, "open");
-    std::string longPath = "\\tmp\\" + std::string(250, 'p') + ".tsy";
-    EXPECT_EQ(102, CaughtCode([&] { WinX_OpenWithAssoc(longPath.c_str()); }));
+    const std::string path = "\\tmp\\x\\a.tsy";
+    for (const char* form : {"", " %1"}) {
+        for (size_t len : {255, 256}) {
+            const size_t pad = len - viewer.size() - 2 - path.size();
+            const std::string command = viewer + " " + std::string(pad, 'p') + form;
+            Put(HKEY_CLASSES_ROOT, "tsyfile\\shell\\open\\command", nullptr, command);
+            unlink(rec.c_str());
+            const int code = CaughtCode([&] { WinX_OpenWithAssoc(path.c_str()); });
+            const std::string name = std::to_string(len) + (*form ? " with %1" : " appended");
+            EXPECT_EQ(CodeName(len == 255 ? 0 : Errors_Unofficial.code), CodeName(code)) << name;
+            EXPECT_EQ(len == 255 ? std::string(pad, 'p') + "\n/tmp/x/a.tsy\n" : "(missing)",
+                      len == 255 ? Args(rec) : ReadFile(rec))
+                << name;
+        }
+    }
     EXPECT_NE(std::string::npos, LastText().find("command too long")) << LastText();
 }
 
@@ -445,7 +497,7 @@ TEST_F(WinXTest, FolderVerbsTemplatesAndUninstallEntries) {
     const HKEY cr = HKEY_CLASSES_ROOT, lm = HKEY_LOCAL_MACHINE;
     const std::string uninstall =
         "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaly";
-    EXPECT_EQ(102, CaughtCode([] { WinX_RegistShellNew("tsy", "blank.tsy"); }));
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([] { WinX_RegistShellNew("tsy", "blank.tsy"); }));
     EXPECT_NE(std::string::npos, LastText().find("file not found in ShellNew Folder"));
     env_.dir().Write("blank.tsy", "");
     EXPECT_EQ(0, CaughtCode([] {
@@ -523,7 +575,8 @@ TEST_F(WinXUninstallTest, APlantedLinkAtTheScriptNameIsNotFollowed) {
     env_.Recorder(env_.dir().path() + "/win/WScript.exe");
     std::string victim = env_.dir().Write("victim.txt", "keep me");
     ASSERT_EQ(0, symlink(victim.c_str(), Fs_ToNative(script_).c_str()));
-    EXPECT_EQ(362, CaughtCode([] { WinX_RemoveProgramFolder("\\opt\\Tessaly"); }));
+    EXPECT_EQ(FileX_Err_CannotWriteOpen.code,
+              CaughtCode([] { WinX_RemoveProgramFolder("\\opt\\Tessaly"); }));
     EXPECT_EQ("keep me", ReadFile(victim));
     EXPECT_EQ(0u, ScratchUsed());
 }
