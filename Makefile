@@ -2,7 +2,7 @@
 JOBS ?= 2
 TEST_BUILD ?= build-test
 
-.PHONY: demo test tsan release deps fuzz browser-test clean bench bench-peers package package-test
+.PHONY: demo run demo-test test tsan release deps fuzz browser-test clean bench bench-peers package package-test
 
 BUILD ?= build
 DEMO_DB = $(BUILD)/demo/vark.kwf
@@ -11,15 +11,33 @@ DEMO_PAGE = $(BUILD)/demo/out.htm
 deps:
 	@bash scripts/install-deps.sh
 
-# Indexes the sample pages, searches them for a Japanese keyword and lists the hits.
+# Builds both programs, indexes the sample pages, searches them for a Japanese
+# keyword, lists the hits and says how to open the search window on them.
 demo: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli
+	cmake --build $(BUILD) -j$(JOBS) --target tessaly-cli tessaly
 	mkdir -p $(BUILD)/demo
 	$(BUILD)/bin/tessaly-cli build examples/pages $(DEMO_DB)
 	$(BUILD)/bin/tessaly-cli info $(DEMO_DB)
 	$(BUILD)/bin/tessaly-cli search $(DEMO_DB) 京都 --out $(DEMO_PAGE)
 	@echo "The result page is $(DEMO_PAGE)"
+	@echo
+	@echo "The search window on this database (or: make run):"
+	@echo "    $(BUILD)/bin/tessaly $(DEMO_DB)"
+	@echo "Type a keyword such as 京都 and press 検索: the result page opens in your"
+	@echo "default web browser, and the window closes."
+
+# Opens the search window on the demo database, building what is missing
+# first; without a display it says so in one line and fails.
+run:
+	@BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/run-window.sh
+
+# What a newcomer does: make demo, then the command it printed, which must
+# open the window on the demo's pages (offscreen); and make run without a
+# display must fail with one line. Uses the Release tree of make release.
+DEMO_TEST_BUILD ?= $(RELEASE_BUILD)
+demo-test:
+	BUILD=$(DEMO_TEST_BUILD) JOBS=$(JOBS) bash scripts/demo-test.sh
 
 # Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and every test.
 test: deps

@@ -11,7 +11,9 @@
 // and presses Search once the window is up, and every message box is printed
 // to standard error and answered OK: the only way a test can drive a program
 // it started, since nothing can type into an offscreen window of another
-// process.
+// process. TESSALY_TEST_STATUS, when set, prints the main window's state
+// ("STATUS age | page count | search or -") to standard output once it is
+// up, and closes it.
 
 #include <QApplication>
 #include <QLineEdit>
@@ -69,6 +71,19 @@ int main(int argc, char** argv) {
             if (auto* edit = qobject_cast<QLineEdit*>(dialog->Item(1000)))
                 edit->setText(QString::fromStdString(keywords));
             if (auto* search = qobject_cast<QPushButton*>(dialog->Item(1))) search->click();
+        });
+    }
+
+    if (getenv("TESSALY_TEST_STATUS")) {
+        DlgBase::SetShownHook([](DlgBase* dialog) {
+            if (dialog->TemplateId() != 102) return;
+            auto text = [dialog](int id) {
+                return Dlg_QText(dialog->GetItemText(id).c_str()).toStdString();
+            };
+            printf("STATUS %s | %s | %s\n", text(1013).c_str(), text(1043).c_str(),
+                   dialog->IsItemEnabled(IDOK) ? "search" : "-");
+            fflush(stdout);
+            dialog->EndDialog(IDCANCEL);
         });
     }
 

@@ -5,30 +5,26 @@
 #include <cstring>
 #include <mutex>
 
+#include "app/updateinput.h"
 #include "app/varkapp.h"
+#include "app/varkdlg.h"
 #include "components/errors.h"
 #include "components/except3.h"
-#include "components/filex.h"
 #include "components/strx.h"
 #include "platform/fs.h"
 #include "platform/msgbox.h"
 #include "platform/qt/uicall.h"
 
 namespace {
-constexpr int kPathSize = 260;
-// The longest dropped path whose folder still takes "\vark.kwf" in 259 bytes.
-constexpr size_t kDropLimit = 250;
+constexpr int kPathSize = UpdateInput_PathSize;
+// The title of the boxes about what the user gave the dialog.
+constexpr const char* kBoxTitle = "Vark!ﾃﾞｰﾀﾍﾞｰｽの更新 - Tessaly!";
 
 std::function<void(const CreKey_Progress*)> g_progressGate;
 
-bool isAbsolute(const char* path) {
-    return path[0] == '\\' || path[0] == '/' || (path[0] && path[1] == ':');
-}
-
-// A typing mistake: the error box, and the dialog stays for a correction.
-bool mistake(const char* text) {
-    Errors_Printf("%s", text);
-    return false;
+// A mistake of the user: a box with OK alone; the dialog stays for a correction.
+void mistake(const char* text) {
+    MsgBox_Show(kBoxTitle, text, MsgBox_OK, MsgBox_IconWarning);
 }
 }  // namespace
 
@@ -58,6 +54,10 @@ void ProgressDlg::OnPaint() {
 
 void ProgressDlg::OnCancel() {
     m_cancelRequested.store(true);
+}
+
+void ProgressDlg::OnHelp() {
+    VarkApp_OpenHelp();
 }
 
 intptr_t ProgressDlg::OnBuildDone() {
@@ -94,8 +94,6 @@ void UpdateWorker(ProgressDlg* dialog) {
     VarkApp_ClaimLibrary();
     UpdateJob* job = dialog->m_job;
     bool failed = false, unexpected = false;
-    Except3_Sys* sys = Except3_GetSys();
-    const int32_t openFrames = sys->nTry;
     try {
         EXCEPT3_TRY(
             [&] {
@@ -104,11 +102,10 @@ void UpdateWorker(ProgressDlg* dialog) {
             },
             [&] { failed = true; });
     } catch (...) {
-        // An exception that is not a report left the frames it passed open:
-        // close them, so the report below takes the uncaught-error path.
+        // An exception that is not a report: every try it passed has put the
+        // frame count, the flags and the scratch marks back as they were, so
+        // the report below takes the uncaught-error path.
         failed = unexpected = true;
-        sys->nTry = openFrames;
-        sys->bExcept = sys->bAgain = sys->bCatch = sys->bNoJump = 0;
     }
     VarkApp_ReleaseLibrary();
     if (failed) {
@@ -154,6 +151,10 @@ void UpdateDlg::UpdateOkState() {
     EnableItem(IDOK, !GetItemText(1016).empty() && !GetItemText(1033).empty());
 }
 
+void UpdateDlg::OnHelp() {
+    VarkApp_OpenHelp();
+}
+
 void UpdateDlg::OnEditChange(int id) {
     if (id == 1033 || id == 1016) UpdateOkState();
 }
@@ -172,71 +173,33 @@ void UpdateDlg::OnBrowseKwf() {
 void UpdateDlg::OnBrowseFolder() {
     Dlg_FileRequest request{false, "htm", "any", {}};
     if (!RunFileDialog(this, &request)) return;
-    // The folder of the chosen file, without a trailing separator.
-    size_t slash = request.path.rfind('/');
-    SetItemQText(
-        1016, QString::fromStdString(slash == std::string::npos ? std::string()
-                                                                : request.path.substr(0, slash)));
+    SetItemQText(1016, QString::fromStdString(UpdateInput_PickedFolder(request.path)));
 }
 
 void UpdateDlg::OnDropFiles(const std::vector<std::string>& paths) {
+    // The folder is process-wide, as the dropped item's buffer always was.
     static char folder[kPathSize];
-    const std::string& first = paths.front();
-    if (first.size() > kDropLimit) {
-        MsgBox_Show("Tessaly!", "ドロップされたパスが長すぎます（250 バイトまで）。", MsgBox_OK,
-                    MsgBox_IconWarning);
+    char kwf[kPathSize];
+    if (const char* message = UpdateInput_Drop(paths.front().c_str(), folder, kwf)) {
+        mistake(message);
         return;
     }
-    StrX_CopyN(folder, first.c_str(), sizeof folder);
-    if (!FileX_IsDir(folder)) StrX_CutFileName(folder);
-    char kwf[kPathSize];
-    StrX_CopyN(kwf, folder, sizeof kwf);
-    StrX_JoinPath(kwf, "vark.kwf");
     SetPathText(1033, kwf);
     SetPathText(1016, folder);
 }
 
-bool UpdateDlg::CheckInput(std::string* folder, std::string* kwfPath) {
-    *folder = GetPathText(1016);
-    std::string kwf = GetPathText(1033);
-    if (Fs_Access(folder->c_str(), Fs_Access_Exist) != 0)
-        return mistake("指定した調べる場所が存在しません");
-    if (!FileX_IsDir(folder->c_str()))
-        return mistake("指定した調べる場所はフォルダではありません。");
-    if (folder->size() + 1 >= kPathSize) return mistake("調べる場所のパスが長すぎます。");
-
-    // A relative database name lies in the program folder, as every other
-    // relative name does.
-    if (!isAbsolute(kwf.c_str())) {
-        const char* exe = StrX_GetExePath();
-        size_t base = strlen(exe) - strlen(StrX_GetFileNamePtr(exe));
-        if (base + kwf.size() >= kPathSize) return mistake("データベースのパスが長すぎます。");
-        char path[kPathSize];
-        StrX_AbsPathExe(path, kwf.c_str(), sizeof path);
-        kwf = path;
-    }
-    if (kwf.size() >= kPathSize) return mistake("データベースのパスが長すぎます。");
-    if (FileX_IsDir(kwf.c_str())) return mistake("データベースのパスがフォルダを指しています。");
-    char dir[kPathSize];
-    StrX_CopyN(dir, kwf.c_str(), sizeof dir);
-    StrX_CutFileName(dir);
-    if (!dir[0] || !FileX_IsDir(dir) || Fs_Access(dir, Fs_Access_Write) != 0)
-        return mistake("データベースを置くフォルダが存在しないか、書きこめません。");
-    *kwfPath = kwf;
-    return true;
-}
-
 void UpdateDlg::OnOK() {
     VarkApp_CheckOwner("UpdateDlg::OnOK");
-    std::string folder, kwf;
-    if (!CheckInput(&folder, &kwf)) return;
-    char withSep[kPathSize];
-    StrX_CopyN(withSep, folder.c_str(), sizeof withSep);
-    StrX_AddLastChar(withSep, '\\');
-    folder = withSep;
+    const std::string folderText = GetPathText(1016);
+    const std::string kwfText = GetPathText(1033);
+    char folder[kPathSize], kwf[kPathSize];
+    if (const char* message = UpdateInput_Check(folderText.c_str(), kwfText.c_str(), folder, kwf)) {
+        mistake(message);
+        return;
+    }
 
     ProgressDlg progress(this);
-    UpdateJob job{folder.c_str(), kwf.c_str(), ProgressDlg_OnProgress, &progress, 0};
+    UpdateJob job{folder, kwf, ProgressDlg_OnProgress, &progress, 0};
     progress.m_job = &job;
     const int result = progress.DoModal();
     progress.Join();

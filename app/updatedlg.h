@@ -59,6 +59,7 @@ class ProgressDlg : public DlgBase {
     void OnPaint() override;
     void OnOK() override {}
     void OnCancel() override;
+    void OnHelp() override;
 
    private:
     friend void UpdateWorker(ProgressDlg* dialog);
@@ -88,6 +89,7 @@ class UpdateDlg : public DlgBase {
     void OnCommand(int id) override;
     void OnEditChange(int id) override;
     void OnDropFiles(const std::vector<std::string>& paths) override;
+    void OnHelp() override;
 
     void UpdateOkState();
     void OnBrowseKwf();
@@ -97,6 +99,4 @@ class UpdateDlg : public DlgBase {
     // A path edit box shows the native form; these convert.
     void SetPathText(int id, const std::string& inside);
     std::string GetPathText(int id) const;
-    // Checks what was typed; shows the message and returns false on a mistake.
-    bool CheckInput(std::string* folder, std::string* kwfPath);
 };

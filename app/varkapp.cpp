@@ -23,34 +23,40 @@ alignas(8) unsigned char g_msgPoolBlock[3920];
 Except3_Frame g_frames[10];
 
 constexpr int kPathSize = 260;
+// The line that holds the longest PrevURL written: the key, and the value
+// quoted with every byte a doubled quote.
+constexpr int kPrevUrlLine = 2 * VarkIni_UrlSize + 16;
 constexpr const char* kPages[] = {"outframe.htm", "help.htm"};
 
-// Closes a writer with every byte checked; reports FileX_Err_CannotWrite and
-// removes the file when the end of the file cannot be written.
-void closeChecked(IniWriter* writer, const char* path) {
-    FILE* fp = writer->fp;
-    writer->fp = nullptr;
-    if (!fp) return;
-    bool ok = fputs(" \n", fp) >= 0;
-    ok = fflush(fp) == 0 && ok && !ferror(fp);
-    ok = fclose(fp) == 0 && ok;
-    if (!ok) {
-        Fs_Remove(path);
-        ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", path);
-    }
-}
-
-// Writes vark.ini through a temporary file beside it: the four values, each
-// with its own letter, then a rename over the old file.
+// Writes vark.ini whole, the way the database is replaced: a new hidden file
+// beside the one it replaces (at the target of a link, so the link stays),
+// with its mode and group, put in its place by a rename. A file the user may
+// not write is refused (FileX_Err_CannotWriteOpen) and left as it is; a
+// failed write (FileX_Err_CannotWrite) leaves the old file and no new one.
 void writeIni(const char* path, const char* application, const char* versionFormat,
               const void* version, const char* defaultKwf, const char* prevUrl) {
-    char tmp[kPathSize + 8];
-    snprintf(tmp, sizeof tmp, "%s.tmp", path);
+    char place[kPathSize];
+    if (!Fs_ReplaceTarget(path, place, sizeof place)) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", path);
+        return;
+    }
+    Fs_StatData old{};
+    if (Fs_Stat(place, &old) &&
+        (!old.isFile || old.readOnly || Fs_Access(place, Fs_Access_Write) != 0)) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "ファイル \"%s\" が書きこめません", path);
+        return;
+    }
+    char temp[kPathSize];
+    FILE* fp = Fs_CreateTemp(place, "wt", temp, sizeof temp);
+    if (!fp) {
+        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "ファイル \"%s\" が書きこめません", path);
+        return;
+    }
     IniWriter writer{};
-    bool done = false;
+    IniFile_OpenWriteStream(&writer, fp, path);
+    bool failed = false;  // a report returned (no hook installed)
     EXCEPT3_TRY(
         [&] {
-            IniFile_OpenWrite(&writer, tmp);
             IniFile_WriteSection(&writer, "main");
             IniFile_WriteAttr(&writer, "Application", "s", application);
             if (versionFormat[0] == 'i')
@@ -59,20 +65,25 @@ void writeIni(const char* path, const char* application, const char* versionForm
                 IniFile_WriteAttr(&writer, "Version", "s", static_cast<const char*>(version));
             IniFile_WriteAttr(&writer, "DefaultKwf", "s", defaultKwf);
             IniFile_WriteAttr(&writer, "PrevURL", "s", prevUrl);
-            closeChecked(&writer, tmp);
-            if (Fs_Rename(tmp, path) != 0) {
-                Fs_Remove(tmp);
+            if (!IniFile_CloseWrite(&writer)) {
+                failed = true;
+                return;
+            }
+            if (Fs_CommitTemp(temp, place) != 0) {
+                failed = true;
                 ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", path);
             }
-            done = true;
         },
         [&] {
             if (writer.fp) fclose(writer.fp);
             writer.fp = nullptr;
-            Fs_Remove(tmp);
+            Fs_DiscardTemp(temp);
             Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
         });
-    (void)done;
+    if (failed) {
+        if (writer.fp) fclose(writer.fp);
+        Fs_DiscardTemp(temp);
+    }
 }
 
 // Copies a file when the target differs from it (or is missing), through a
@@ -167,26 +178,43 @@ bool VarkApp_FindFolders(VarkApp_Folders* folders, std::string* message) {
         return false;
     }
     folders->programFile = inside + "\\tessaly";
+    if (folders->resourceFolder != folder) {
+        // The first start of an installed program: a vark.ini that opens the
+        // database the update dialog offers to build, so that a build made
+        // with its defaults opens at the next start. One that exists stays.
+        const std::string ini = inside + "\\vark.ini";
+        if (Fs_Access(ini.c_str(), Fs_Access_Exist) != 0) {
+            VarkApp_InitLibrary(folders->programFile.c_str());
+            bool written = true;
+            EXCEPT3_TRY([&] { VarkIni_WriteDefault(ini.c_str(), "vark.kwf"); },
+                        [&] { written = false; });
+            if (!written) {
+                *message = Except3_GetSys()->msg->text;
+                return false;
+            }
+        }
+    }
     return true;
 }
 
-void VarkIni_WriteDefault(const char* path) {
+void VarkIni_WriteDefault(const char* path, const char* defaultKwf) {
     const int version = 101;
-    writeIni(path, "Tessaly!", "i", &version, "", "");
+    writeIni(path, "Tessaly!", "i", &version, defaultKwf, "");
 }
 
 namespace {
-// Reads vark.ini's "main" section, stepping over the keys before `key`, and
-// reads `key` as a string into out (cut to limit - 1 bytes).
-void readKey(const char* path, int skip, const char* key, char* out, int limit) {
+// Reads vark.ini's "main" section with a line buffer of lineSize bytes,
+// stepping over the keys before `key`, and reads `key` as a string into out
+// (cut to limit - 1 bytes).
+void readKey(const char* path, int skip, const char* key, char* out, int lineSize, int limit) {
     static const char* const kKeys[] = {"Application", "Version", "DefaultKwf"};
     BigStack* bs = BigStack_Sys();
     BigStack_Push(bs);
     IniReader reader{};
     EXCEPT3_TRY(
         [&] {
-            char* line = static_cast<char*>(BigStack_Alloc(bs, kPathSize));
-            IniFile_OpenRead(&reader, path, line, kPathSize);
+            char* line = static_cast<char*>(BigStack_Alloc(bs, lineSize));
+            IniFile_OpenRead(&reader, path, line, lineSize);
             IniFile_SetValueLimit(&reader, limit);
             IniFile_Read_setSection(&reader, "main");
             for (int i = 0; i < skip; ++i) IniFile_ReadAttr(&reader, kKeys[i], "-");
@@ -203,14 +231,16 @@ void readKey(const char* path, int skip, const char* key, char* out, int limit) 
 }  // namespace
 
 void VarkIni_ReadDefaultKwf(const char* path, char* out) {
-    readKey(path, 2, "DefaultKwf", out, 256);
+    readKey(path, 2, "DefaultKwf", out, kPathSize, 256);
 }
 
 void VarkIni_ReadPrevURL(const char* path, char* out) {
-    readKey(path, 3, "PrevURL", out, 256);
+    readKey(path, 3, "PrevURL", out, kPrevUrlLine, VarkIni_UrlSize);
 }
 
 bool VarkIni_WritePrevURL(const char* path, const char* url) {
+    // What the reader could not hold whole is not written.
+    if (strlen(url) >= static_cast<size_t>(VarkIni_UrlSize)) return false;
     if (Fs_Access(path, Fs_Access_Exist) != 0) VarkIni_WriteDefault(path);
     BigStack* bs = BigStack_Sys();
     BigStack_Push(bs);

@@ -12,9 +12,12 @@
 // scratch stack under a mark of their own and report what the attribute-file
 // reader and writer report (FileX_Err_CannotReadOpen 363, IniFile_Err_BadAttr
 // 596, IniFile_Err_FewAttr 595, FileX_Err_CannotWriteOpen 362). A rewrite
-// goes to a temporary file beside vark.ini that replaces it by a rename, so a
-// crash never leaves half a file; a failed write reports
-// FileX_Err_CannotWrite (365) and leaves the old file as it was.
+// is made as the database's is: a new hidden file beside vark.ini (beside the
+// target when vark.ini is a link, which stays a link) takes its mode and group
+// and replaces it by a rename, so a crash never leaves half a file. A
+// vark.ini the user may not write is refused with FileX_Err_CannotWriteOpen
+// and left as it is; a failed write reports FileX_Err_CannotWrite (365) and
+// leaves the old file as it was.
 #pragma once
 
 #include <string>
@@ -38,26 +41,34 @@ struct VarkApp_Folders {
 // tree, an unpacked copy). Otherwise (an installed program, resources in
 // ../share/tessaly) the per-user folder $XDG_DATA_HOME/tessaly (by default
 // ~/.local/share/tessaly), made when missing, which receives a copy of
-// outframe.htm and help.htm whenever the installed ones differ from its own
-// (vark.ini and out.htm are never touched). False, with a CP932 message in
-// *message, when no folder can be used or its path is too long for
-// "outframe.htm" (259 bytes).
+// outframe.htm and help.htm whenever the installed ones differ from its own,
+// and on the first start a vark.ini whose DefaultKwf is "vark.kwf" (the name
+// the update dialog offers); a vark.ini that exists and out.htm are never
+// touched. That first write sets up the library (VarkApp_InitLibrary). False,
+// with a CP932 message in *message, when no folder can be used, its path is
+// too long for "outframe.htm" (259 bytes) or the first vark.ini cannot be
+// written.
 bool VarkApp_FindFolders(VarkApp_Folders* folders, std::string* message);
 
 // Writes a new vark.ini with the four defaults: Application "Tessaly!",
-// Version 101, empty DefaultKwf and PrevURL.
-void VarkIni_WriteDefault(const char* path);
+// Version 101, DefaultKwf (empty unless given) and an empty PrevURL.
+void VarkIni_WriteDefault(const char* path, const char* defaultKwf = "");
 
 // Reads DefaultKwf into out (260 bytes; the value is cut at 255).
 void VarkIni_ReadDefaultKwf(const char* path, char* out);
 
-// Reads PrevURL into out (512 bytes; the value is cut at 255).
+// The size of a PrevURL buffer: the longest URL kept is 511 bytes.
+inline constexpr int VarkIni_UrlSize = 512;
+
+// Reads PrevURL into out (VarkIni_UrlSize bytes): every value the writer
+// writes comes back whole; a longer hand-written one is cut at 511 bytes.
 void VarkIni_ReadPrevURL(const char* path, char* out);
 
 // Sets PrevURL, keeping the other three values (all four are written as
-// strings); creates the default file first when there is none. A DefaultKwf
-// longer than the 255 bytes a rewrite can keep is not cut: the file is then
-// left as it is and false returned. True when the file was rewritten.
+// strings); creates the default file first when there is none. Nothing is
+// cut: a url of VarkIni_UrlSize bytes or more, or a DefaultKwf longer than
+// the 255 bytes a rewrite can keep, leaves the file as it is and returns
+// false. True when the file was rewritten.
 bool VarkIni_WritePrevURL(const char* path, const char* url);
 
 // ---- The owner of the library's process-wide state ----

@@ -15,6 +15,7 @@
 #include "components/strx.h"
 #include "components/winx.h"
 #include "platform/fs.h"
+#include "platform/msgbox.h"
 
 char g_prevURL[512];
 
@@ -95,7 +96,8 @@ bool VarkDlg::OnInitDialog() {
                 size_t folder =
                     strlen(StrX_GetExePath()) - strlen(StrX_GetFileNamePtr(StrX_GetExePath()));
                 bool absolute = value[0] == '\\' || value[0] == '/' || value[1] == ':';
-                if (!absolute && folder + strlen(value) >= kPathSize)
+                // Joined to the program folder it must fit StrX_AbsPathExe's 256 bytes.
+                if (!absolute && folder + strlen(value) > 256)
                     ERRORS_REPORT(Errors_Unofficial, "DefaultKwf のパスが長すぎます。%s", value);
                 char* path = static_cast<char*>(BigStack_Alloc(bs, kPathSize));
                 StrX_AbsPathExe(path, value, kPathSize);
@@ -163,8 +165,12 @@ void VarkDlg::RefreshStatus() {
     m_dispURL = dispURL;
     m_dispTarget = target;
 
+    // A database stamped later than now (a clock set back, a copy from another
+    // machine) counts as built now: 0 days, fresh.
+    double elapsed = difftime(now(), updated);
+    if (elapsed < 0) elapsed = 0;
     struct tm span;
-    StrX_SplitSpan(&span, difftime(now(), updated));
+    StrX_SplitSpan(&span, elapsed);
     long days = span.tm_mday;
     char text[100];
     snprintf(text, sizeof text, "ﾃﾞｰﾀﾍﾞｰｽは %ld日前に更新されています。", days);
@@ -177,12 +183,21 @@ void VarkDlg::RefreshStatus() {
 
 void VarkDlg::OnOK() {
     VarkApp_CheckOwner("VarkDlg::OnOK");
+    // A keyword the database cannot hold would be searched for as something
+    // else: it is refused and the window stays as it was.
+    bool exact = true;
+    const std::string keywords = GetTypedText(1000, &exact);
+    if (!exact) {
+        MsgBox_Show("検索 - Tessaly!",
+                    "キーワードに Shift_JIS で表せない文字があります。この文字は検索できません。",
+                    MsgBox_OK, MsgBox_IconWarning);
+        return;
+    }
     BigStack* bs = BigStack_Sys();
     BigStack_Push(bs);
     char* reply = static_cast<char*>(BigStack_Alloc(bs, 512));
     char* dispAsURL = static_cast<char*>(BigStack_Alloc(bs, 512));
     char* iniPath = static_cast<char*>(BigStack_Alloc(bs, kPathSize));
-    std::string keywords = GetItemText(1000);
     BeginWaitCursor();
 
     VarkBrowser* browser = VarkBrowser_Get();
@@ -262,10 +277,15 @@ void VarkDlg::OnUpdateDatabase() {
 }
 
 void VarkDlg::OnHelpButton() {
-    char help[kPathSize];
-    BigStack_Push(BigStack_Sys());
-    StrX_AbsPathExe(help, "help.htm", sizeof help);
-    BigStack_Pop(BigStack_Sys());
+    VarkApp_OpenHelp();
+}
+
+void VarkApp_OpenHelp() {
+    // The program folder is read, never changed, after start-up; no scratch
+    // is taken, so a running worker's stack is not touched.
+    const char* exe = StrX_GetExePath();
+    std::string help(exe, strlen(exe) - strlen(StrX_GetFileNamePtr(exe)));
+    help += "help.htm";
     QProcess::startDetached(QStringLiteral("xdg-open"),
                             {QString::fromStdString(Fs_ToNative(help))});
 }

@@ -21,6 +21,11 @@
 // The "back" URL written into the next result page (512 bytes, CP932).
 extern char g_prevURL[512];
 
+// Opens the help page of the program folder with xdg-open: what F1 does in
+// every window of the program. Touches none of the library's process-wide
+// state, so the progress dialog may call it while the worker runs.
+void VarkApp_OpenHelp();
+
 class AboutDlg : public DlgBase {
    public:
     explicit AboutDlg(QWidget* parent = nullptr);
@@ -28,6 +33,7 @@ class AboutDlg : public DlgBase {
 
    protected:
     bool OnInitDialog() override;
+    void OnHelp() override { VarkApp_OpenHelp(); }
 };
 
 class VarkDlg : public DlgBase {
@@ -53,7 +59,7 @@ class VarkDlg : public DlgBase {
     void OnOK() override;
     void OnCommand(int id) override;
     void OnSysCommand(int command) override;
-    void OnHelp() override { OnHelpButton(); }
+    void OnHelp() override { VarkApp_OpenHelp(); }
     void OnUpdateDatabase();
     void OnHelpButton();
 

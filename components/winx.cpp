@@ -339,6 +339,16 @@ void WinX_OpenURL(const char* url) {
                      kUrlSize);
         WinX_RegRead(HKEY_CLASSES_ROOT, "http\\shell\\open\\ddeexec\\Topic", nullptr, topic,
                      kUrlSize);
+        // The url goes in whole or nothing is sent: a cut path or URL would
+        // open another page.
+        size_t count = 0;
+        for (const char* p = text; (p = strstr(p, "%1")) != nullptr; p += 2) count++;
+        const size_t len = strlen(text) - 2 * count + strlen(url) * count;
+        if (len >= static_cast<size_t>(kUrlSize)) {
+            ERRORS_REPORT(Errors_Unofficial, "ブラウザに渡すコマンドが長すぎます（%d バイト）。%s",
+                          static_cast<int>(len), url);
+            return;
+        }
         StrX_ReplaceStr(text, kUrlSize, "%1", url);
         WinX_DdeExecute(command, service, topic, text, static_cast<int>(strlen(text)));
     });

@@ -75,8 +75,9 @@ void WinX_DdeRequest(WinX_Assoc* assoc, const char* topic, char* reply, int size
 bool WinX_DdeExecuteAssoc(WinX_Assoc* assoc, const char* topic, const char* text, int len);
 
 // Hands url (a URL or an inside path, as given) to the "http" browser: reads
-// its registration, puts url in place of every "%1" of the execute text
-// (cut at 511 bytes) and sends it with WinX_DdeExecute.
+// its registration, puts url in place of every "%1" of the execute text and
+// sends it with WinX_DdeExecute. An execute text that would pass 511 bytes is
+// not cut: Errors_Unofficial (102) is reported and nothing is sent.
 void WinX_OpenURL(const char* url);
 
 // True when a conversation with service on topic can be opened now.

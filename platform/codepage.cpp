@@ -246,7 +246,7 @@ bool CodePage_IsUtf8(const char* text, bool* multiByte, bool cutEnd) {
     return true;
 }
 
-size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size) {
+size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size, bool* exact) {
     if (size == 0) return 0;
     std::lock_guard<std::mutex> lock(g_getaMutex);
     if (g_getaCd == (iconv_t)-1) g_getaCd = iconv_open("CP932", "UTF-8");
@@ -263,6 +263,7 @@ size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size) {
         if (len == 0) {
             memcpy(conv, kGeta, 2), convLen = 2;
             len = 1;
+            if (exact) *exact = false;
         } else if (len == 1) {
             conv[0] = static_cast<char>(cp), convLen = 1;
         } else {
@@ -278,7 +279,10 @@ size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size) {
                     convLen = sizeof conv - dstLeft;
                 iconv(g_getaCd, nullptr, nullptr, nullptr, nullptr);
             }
-            if (!aliased && convLen == 0) memcpy(conv, kGeta, 2), convLen = 2;
+            if (!aliased && convLen == 0) {
+                memcpy(conv, kGeta, 2), convLen = 2;
+                if (exact) *exact = false;
+            }
         }
         if (n + convLen > room) break;
         memcpy(out + n, conv, convLen);

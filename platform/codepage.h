@@ -55,7 +55,9 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size);
 // zero-width characters, direction marks, U+FEFF) are dropped. Writes whole characters only, at
 // most size - 1 bytes, and a NUL (nothing when size is 0). Returns the bytes written. Takes no heap
 // memory once the converter has been opened (on the first call, kept for the process).
-size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size);
+// *exact (when given) is set false when a character or byte became the geta
+// mark (a geta mark in the text itself is exact).
+size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size, bool* exact = nullptr);
 
 // Returns the length (1 to 4) of the valid UTF-8 sequence of one character
 // that begins text[0, left), or 0 when the bytes there are not one (a stray

@@ -172,17 +172,29 @@ TEST_F(WinXTest, ReplyURLTakesTheFirstQuotedField) {
     EXPECT_STREQ("http", WinX_ReplyURL("\"http://a/\"", small, sizeof small));
 }
 
-TEST_F(WinXTest, OpenURLReplacesEveryPercentOneAndCutsAtTheBuffer) {
+// The execute text goes out whole or not at all: a cut path would open
+// another page. Each limit at its last accepted and first refused length.
+TEST_F(WinXTest, OpenURLReplacesEveryPercentOneAndRefusesWhatDoesNotFit) {
     FakeBrowser fake;
     ASSERT_TRUE(fake.Start());
     SetHttp("unused", "IExplore", "WWW_OpenURL", "\"%1\",,%1,0");
     EXPECT_EQ(0, CaughtCode([&] { WinX_OpenURL("http://a/b.htm"); }));
-    std::string longUrl = "http://h/" + std::string(600, 'u');
-    EXPECT_EQ(0, CaughtCode([&] { WinX_OpenURL(longUrl.c_str()); }));
-    Strings opened = fake.WaitOpened(2, 5000);
-    ASSERT_EQ(2u, opened.size());
+    // Two "%1": a URL of 252 bytes makes 510 bytes, one of 253 makes 512.
+    const std::string twice = "http://h/" + std::string(243, 'u');
+    EXPECT_EQ(0, CaughtCode([&] { WinX_OpenURL(twice.c_str()); }));
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_OpenURL((twice + "u").c_str()); }));
+    EXPECT_NE(std::string::npos, LastText().find(Sjis(u8"ブラウザに渡すコマンドが長すぎます")))
+        << LastText();
+    // "%1" alone: 511 bytes go, 512 do not.
+    SetHttp("unused", "IExplore", "WWW_OpenURL", "%1");
+    const std::string once = "http://h/" + std::string(502, 'w');
+    EXPECT_EQ(0, CaughtCode([&] { WinX_OpenURL(once.c_str()); }));
+    EXPECT_EQ(Errors_Unofficial.code, CaughtCode([&] { WinX_OpenURL((once + "w").c_str()); }));
+    Strings opened = fake.WaitOpened(4, 2000);
+    ASSERT_EQ(3u, opened.size());
     EXPECT_EQ("\"http://a/b.htm\",,http://a/b.htm,0", opened[0]);
-    EXPECT_EQ("\"" + longUrl.substr(0, 510), opened[1]);
+    EXPECT_EQ("\"" + twice + "\",," + twice + ",0", opened[1]);
+    EXPECT_EQ(once, opened[2]);
     EXPECT_EQ(0u, ScratchUsed());
 }
 
@@ -397,6 +409,12 @@ TEST_F(WinXTest, UnregistFileTypeRemovesTheLastVerbWithItsType) {
     for (const char* key : {"tsyfile\\shell", "tsyfile\\DefaultIcon", "tsyfile", ".tsy"})
         EXPECT_FALSE(Exists(key)) << key;
     EXPECT_EQ(0, CaughtCode([] { WinX_UnregistFileType("none", "open"); }));
+    // A type registered without an icon has no DefaultIcon key to delete: its
+    // absence is no failure.
+    WinX_RegistFileType("nic", "N", "open", "Open", "n %1", nullptr, -1, true, false);
+    EXPECT_FALSE(Exists("nicfile\\DefaultIcon"));
+    EXPECT_EQ(0, CaughtCode([] { WinX_UnregistFileType("nic", "open"); }));
+    for (const char* key : {"nicfile", ".nic"}) EXPECT_FALSE(Exists(key)) << key;
     // An empty type name never names the classes root itself.
     Put(HKEY_CLASSES_ROOT, ".bad", nullptr, "");
     Put(HKEY_CLASSES_ROOT, "shell\\open\\command", nullptr, "a root-level verb");

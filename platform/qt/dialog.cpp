@@ -63,6 +63,15 @@ std::string Dlg_SjisText(const QString& text, bool* exact) {
     return CodePage_Utf8ToSjis(text.toStdString(), exact);
 }
 
+std::string Dlg_SjisTyped(const QString& text, bool* exact) {
+    const std::string utf8 = text.toStdString();
+    // Every character takes at most two bytes in CP932 and at least one in UTF-8.
+    std::string out(2 * utf8.size() + 1, '\0');
+    *exact = true;
+    out.resize(CodePage_Utf8ToSjisGeta(utf8.c_str(), out.data(), out.size(), exact));
+    return out;
+}
+
 QFont Dlg_TemplateFont(const Res_Dialog& dialog) {
     QFont font;
     // The template's face first; fontconfig maps it when it knows an alias,
@@ -197,6 +206,11 @@ std::string DlgBase::GetItemText(int id) const {
     else if (auto* button = qobject_cast<QPushButton*>(w))
         text = button->text();
     return Dlg_SjisText(text);
+}
+
+std::string DlgBase::GetTypedText(int id, bool* exact) const {
+    auto* edit = qobject_cast<QLineEdit*>(Item(id));
+    return Dlg_SjisTyped(edit ? edit->text() : QString(), exact);
 }
 
 void DlgBase::SetItemText(int id, const char* sjis) {

@@ -66,6 +66,8 @@ class DlgBase : public QDialog {
     QWidget* Item(int id) const;  // nullptr for an unknown id
     // The control's text in CP932 (an edit's contents, a label's or a button's text).
     std::string GetItemText(int id) const;
+    // What a person typed into an edit box, in CP932 as Dlg_SjisTyped converts it.
+    std::string GetTypedText(int id, bool* exact) const;
     void SetItemText(int id, const char* sjis);
     void SetItemQText(int id, const QString& text);
     void EnableItem(int id, bool enable);
@@ -142,6 +144,11 @@ class DlgBase : public QDialog {
 QString Dlg_QText(const char* sjis);
 // Converts a QString to CP932 text; *exact false when a character had no CP932 form.
 std::string Dlg_SjisText(const QString& text, bool* exact = nullptr);
+// Converts typed text to CP932 as a page's text is stored: the marks that
+// CP932 holds under a neighbouring code point (WAVE DASH as ～ and the like)
+// are taken as that mark, so what is typed finds what was stored.
+// *exact false when a character has no CP932 form at all.
+std::string Dlg_SjisTyped(const QString& text, bool* exact);
 // The dialog font of a template: its face mapped through fontconfig to an
 // installed Japanese sans-serif, at its point size.
 QFont Dlg_TemplateFont(const Res_Dialog& dialog);

@@ -1,14 +1,20 @@
 // Makes the screenshots of the README from the running dialogs: the main
-// window, the update dialog and the progress dialog in the middle of a build
-// of the sample pages. Run offscreen by scripts/screenshots.sh:
+// window at the first start (a vark.ini that names vark.kwf, no database yet),
+// the update dialog and the progress dialog in the middle of a build of the
+// sample pages, the main window on the new database, and the box that
+// refuses a keyword with no Shift_JIS form. Run offscreen by
+// scripts/screenshots.sh:
 //
 //   screenshots OUTPUT_FOLDER SAMPLE_PAGES
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +36,30 @@ void save(DlgBase* dialog, const char* name) {
     QApplication::processEvents();
     std::string path = g_out + "/" + name;
     if (!dialog->grab().save(QString::fromStdString(path))) {
+        fprintf(stderr, "screenshots: cannot write %s\n", path.c_str());
+        exit(1);
+    }
+    printf("%s\n", path.c_str());
+}
+
+// The main window with a box shown over its lower half.
+void saveWithBox(DlgBase* dialog, QMessageBox* box, const char* name) {
+    box->show();
+    QApplication::processEvents();
+    const QPixmap window = dialog->grab(), front = box->grab();
+    const int top = window.height() / 2;
+    QPixmap picture(std::max(window.width(), front.width() + 40),
+                    std::max(window.height(), top + front.height() + 10));
+    picture.fill(QColor(200, 200, 200));
+    QPainter painter(&picture);
+    painter.drawPixmap(0, 0, window);
+    painter.setPen(QColor(90, 90, 90));
+    const int left = (picture.width() - front.width()) / 2;
+    painter.drawRect(left - 1, top - 1, front.width() + 1, front.height() + 1);
+    painter.drawPixmap(left, top, front);
+    painter.end();
+    std::string path = g_out + "/" + name;
+    if (!picture.save(QString::fromStdString(path))) {
         fprintf(stderr, "screenshots: cannot write %s\n", path.c_str());
         exit(1);
     }
@@ -79,15 +109,32 @@ int main(int argc, char** argv) {
             g_changed.wait(lock, [] { return g_grabbed; });
         }
     });
+    int mainShown = 0;
+    DlgBase* mainWindow = nullptr;
+    MsgBoxQt::SetModalHook([&](QMessageBox* box) {
+        if (mainWindow) saveWithBox(mainWindow, box, "keyword-refused.png");
+        return static_cast<int>(MsgBox_IDOK);
+    });
     DlgBase::SetShownHook([&](DlgBase* dialog) {
         switch (dialog->TemplateId()) {
             case 102:
-                if (!dialog->IsItemEnabled(IDOK)) {  // first: no database yet, build one
-                    click(dialog, 1022);
-                } else {
-                    type(dialog, 1000, reinterpret_cast<const char*>(u8"京都"));
-                    save(dialog, "main-window.png");
-                    dialog->EndDialog(IDCANCEL);
+                switch (++mainShown) {
+                    case 1:  // the first start: no database yet; build one with the defaults
+                        save(dialog, "first-start.png");
+                        click(dialog, 1022);
+                        break;
+                    case 2:
+                        type(dialog, 1000, reinterpret_cast<const char*>(u8"京都"));
+                        save(dialog, "main-window.png");
+                        dialog->EndDialog(IDCANCEL);
+                        break;
+                    default:  // a keyword the database cannot hold
+                        mainWindow = dialog;
+                        type(dialog, 1000, reinterpret_cast<const char*>(u8"\U00020BB7野家"));
+                        click(dialog, IDOK);
+                        mainWindow = nullptr;
+                        dialog->EndDialog(IDCANCEL);
+                        break;
                 }
                 break;
             case 131:
@@ -113,13 +160,19 @@ int main(int argc, char** argv) {
             }
         }
     });
+    // The first start of an installed program: its vark.ini names vark.kwf.
+    VarkApp_InitLibrary(programFile.c_str());
+    VarkIni_WriteDefault((Fs_FromNative(folder) + "\\vark.ini").c_str(), "vark.kwf");
     {
         VarkDlg main("", programFile);
         main.DoModal();
     }
-    // Once more with the database built, for the main window's picture.
-    VarkDlg main(db, programFile);
-    main.DoModal();
+    // Once more with the database built, for the main window's picture, and
+    // again for the refused keyword.
+    for (int i = 0; i < 2; ++i) {
+        VarkDlg main("", programFile);
+        main.DoModal();
+    }
     std::filesystem::remove_all(folder);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "app/updatedlg.h"
 #include "app/varkapp.h"
 #include "app/varkdlg.h"
 #include "components/strx.h"
@@ -103,9 +104,14 @@ TEST_F(VarkDlgTest, StatusShowsTheDatabaseState) {
          u8"ﾃﾞｰﾀﾍﾞｰｽは 29日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
         {"exactly 30 days", [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", 30 * kDay, 1); },
          u8"ﾃﾞｰﾀﾍﾞｰｽは 30日前に更新されています。 | 登録ページ数：1 | 129 | search | update"},
-        {"built in the future keeps the negative count",
+        {"built this second", [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", 0, 1); },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 0日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
+        {"one second in the future counts as now",
+         [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", -1, 1); },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 0日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
+        {"a day and an hour in the future too",
          [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", -(kDay + 3600), 1); },
-         u8"ﾃﾞｰﾀﾍﾞｰｽは -2日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 0日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
         {"fixed database",
          [](VarkDlgTest* t) {
              return t->dir_->Write(
@@ -137,6 +143,8 @@ TEST_F(VarkDlgTest, SearchWritesTheResultPageHandsItOverAndKeepsTheBackLinkRule)
     // the program folder, which each case has anew).
     const std::string own = "\"file://@/outframe.htm\",\"Tessaly\"";
     const std::string ownUpper = "\"FILE://@/OUTFRAME.HTM\",\"Tessaly\"";
+    // Longer than the 259-byte line a reader of the classic settings file holds.
+    const std::string longUrl = "http://example.com/q?" + std::string(480, 'u');
     const Case cases[] = {
         {"not IExplore: no conversation, no back link", "Launcher", true, "\"http://x/\"", "", "",
          "(none)"},
@@ -151,6 +159,10 @@ TEST_F(VarkDlgTest, SearchWritesTheResultPageHandsItOverAndKeepsTheBackLinkRule)
          "http://before/"},
         {"browser not running: PrevURL cleared", "IExplore", false, "\"http://started/\"",
          "http://before/", "", ""},
+        {"a long URL is stored whole", "IExplore", true, "\"" + longUrl + "\",\"A\"", "", longUrl,
+         longUrl},
+        {"and read back whole on the next search", "IExplore", true, own, longUrl, longUrl,
+         longUrl},
     };
     for (const Case& c : cases) {
         NewProgramFolder();
@@ -214,27 +226,129 @@ TEST_F(VarkDlgTest, EscAndEnterWithSearchDisabledWriteNothing) {
     }
 }
 
-TEST_F(VarkDlgTest, HelpOpensTheHelpPageWithXdgOpen) {
+// A keyword with a character that has no Shift_JIS form is not searched:
+// one box says so and the window stays as it was. Marks that Shift_JIS
+// holds under a neighbouring code point (the wave dash of an input method)
+// are searched as that mark, as a page's title stores them.
+TEST_F(VarkDlgTest, KeywordsWithoutAShiftJisFormAreRefused) {
+    const struct {
+        const char* name;
+        const char8_t* typed;
+        bool refused;
+        const char8_t* searched;  // as the result page's title shows it
+    } cases[] = {
+        {"a kanji outside Shift_JIS", u8"\U00020BB7", true, nullptr},
+        {"an emoji after a word", u8"kyoto\U0001F600", true, nullptr},
+        {"plain Japanese", u8"京都", false, u8"京都"},
+        {"the wave dash", u8"\u301C", false, u8"～"},
+        {"the geta mark typed itself", u8"〓", false, u8"〓"},
+    };
+    for (const auto& c : cases) {
+        NewProgramFolder();
+        std::string db = WriteDatabase("a.kwf", kDay, 3);
+        boxes_.boxes.clear();
+        browser_ = ScriptedBrowser();
+        bool stayed = false, searchEnabled = false;
+        std::string typed;
+        OnShown(102, [&](DlgBase* d) {
+            Type(d, 1000, U8(c.typed));
+            Click(d, IDOK);
+            stayed = d->isVisible();
+            searchEnabled = d->IsItemEnabled(IDOK);
+            typed = qobject_cast<QLineEdit*>(d->Item(1000))->text().toStdString();
+            if (stayed) d->EndDialog(IDCANCEL);
+        });
+        VarkDlg dialog(db, programFile_);
+        dialog.DoModal();
+        const std::string page = ReadFile(Program("out.htm"));
+        if (c.refused) {
+            EXPECT_TRUE(stayed && searchEnabled) << c.name;
+            EXPECT_EQ(typed, U8(c.typed)) << "the keyword box keeps the text: " << c.name;
+            ASSERT_EQ(boxes_.boxes.size(), 1u) << c.name;
+            EXPECT_EQ(Utf8(boxes_.boxes[0].title), U8(u8"検索 - Tessaly!")) << c.name;
+            EXPECT_EQ(Utf8(boxes_.boxes[0].text),
+                      U8(u8"キーワードに Shift_JIS で表せない文字があります。"
+                         u8"この文字は検索できません。"))
+                << c.name;
+            EXPECT_EQ(boxes_.boxes[0].buttons, MsgBox_OK) << c.name;
+            EXPECT_EQ(page, "(missing)") << c.name;
+            EXPECT_EQ(ReadFile(Program("vark.ini")), "(missing)") << c.name;
+            EXPECT_TRUE(browser_.opened.empty() && browser_.requests.empty()) << c.name;
+        } else {
+            EXPECT_FALSE(stayed) << c.name;
+            EXPECT_TRUE(boxes_.boxes.empty()) << c.name;
+            EXPECT_NE(page.find(Sjis(u8"検索結果 ～ ") + Sjis(c.searched) + "</TITLE>"),
+                      std::string::npos)
+                << c.name << ": " << Utf8(page.substr(0, 300));
+        }
+    }
+}
+
+// F1 opens the help page from every window, as the help button does from the
+// main window (the progress dialog while its worker runs).
+TEST_F(VarkDlgTest, HelpOpensTheHelpPageFromEveryWindow) {
     // A stand-in xdg-open records what it was asked to open.
     std::string bin = dir_->Write(
         "bin/xdg-open", "#!/bin/sh\necho \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.called\"\n");
     chmod(bin.c_str(), 0755);
     setenv("PATH", (Program("bin") + ":" + getenv("PATH")).c_str(), 1);
-    for (bool f1 : {false, true}) {
+    dir_->Write("pages/a.htm", "<title>t</title>");
+    DlgBase::SetMenuHook([](QMenu* menu, const QPoint&) { return menu->actions().value(0); });
+    ProgressGate gate;  // holds the one build of the progress case at its first file
+    auto help = [this](DlgBase* d) {
+        Key(d, Qt::Key_F1);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return ReadFile(Program("bin/xdg-open.called")) != "(missing)"; }, 10000))
+            << d->TemplateId();
+    };
+    const struct {
+        const char* name;
+        std::function<void(VarkDlgTest*, DlgBase*)> act;  // on the main window
+    } cases[] = {
+        {"help button", [](VarkDlgTest*, DlgBase* d) { Click(d, 1025); }},
+        {"F1 in the main window", [](VarkDlgTest*, DlgBase* d) { Key(d, Qt::Key_F1); }},
+        {"F1 in the about box",
+         [help](VarkDlgTest* t, DlgBase* d) {
+             t->OnShown(100, [help](DlgBase* about) {
+                 help(about);
+                 about->EndDialog(IDOK);
+             });
+             d->OpenContextMenu(d->mapToGlobal(QPoint(5, 5)));
+         }},
+        {"F1 in the update dialog",
+         [help](VarkDlgTest* t, DlgBase* d) {
+             t->OnShown(131, [help](DlgBase* update) {
+                 help(update);
+                 update->EndDialog(IDCANCEL);
+             });
+             Click(d, 1022);
+         }},
+        {"F1 in the progress dialog while the build runs",
+         [help, &gate](VarkDlgTest* t, DlgBase* d) {
+             t->OnShown(131, [t](DlgBase* update) {
+                 Type(update, 1016, t->Program("pages"));
+                 Click(update, IDOK);
+             });
+             t->OnShown(132, [help, &gate](DlgBase* progress) {
+                 EXPECT_TRUE(QTest::qWaitFor([&] { return gate.Waiting(); }, 10000));
+                 help(progress);
+                 gate.Open();
+             });
+             Click(d, 1022);
+         }},
+    };
+    for (const auto& c : cases) {
         Fs_Remove(Inside(bin + ".called").c_str());
-        OnShown(102, [f1](DlgBase* d) {
-            if (f1)
-                Key(d, Qt::Key_F1);
-            else
-                Click(d, 1025);
-            d->EndDialog(IDCANCEL);
+        OnShown(102, [&](DlgBase* d) {
+            c.act(this, d);
+            if (d->isVisible()) d->EndDialog(IDCANCEL);
         });
         VarkDlg dialog("", programFile_);
         dialog.DoModal();
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return ReadFile(bin + ".called") != "(missing)"; }, 10000))
-            << f1;
-        EXPECT_EQ(ReadFile(bin + ".called"), Program("help.htm") + "\n") << f1;
+            << c.name;
+        EXPECT_EQ(ReadFile(bin + ".called"), Program("help.htm") + "\n") << c.name;
     }
 }
 
