@@ -43,7 +43,9 @@ namespace {
 
 constexpr int kLexBufSize = 32768;
 constexpr int kTagPoolSize = 4096;
-constexpr int kAttrTableSize = 40;  // 5 attribute name slots and 5 value slots
+// 64 attribute name slots and 64 value slots: a page's keywords are found
+// after as many other attributes as real pages put before them.
+constexpr int kAttrTableSize = 512;
 constexpr int kRecordSize = 400;
 constexpr int kTitleSize = 400;
 constexpr int kKeywordsSize = 4096;
@@ -52,6 +54,8 @@ constexpr int kRelPathSize = 260;
 // header line must fit it whole, its NUL included, to be read back.
 constexpr int kHeaderLineSize = 256;
 constexpr char kBaseKey[] = "Base";
+// A folder of the walk (255 bytes) and a name (259 bytes) with their NUL.
+constexpr int kWholePathSize = 520;
 
 // The per-page scratch, taken in this order under one mark.
 struct PageBuffers {
@@ -279,7 +283,7 @@ bool CreKey_IsPageName(const char* name) {
     return first != nullptr && first == strrchr(name, '.');
 }
 
-bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
+bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer, int* skipReason) {
     BigStack* bs = BigStack_Sys();
     BigStack_Push(bs);
     bool opened = false;
@@ -308,6 +312,9 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer) {
             const int code = Except3_GetSys()->msg->code;
             if (code != BLex2_Err_BinaryCannotParse.code && code != FileX_Err_CannotReadOpen.code)
                 Except3_Rethrow();
+            if (skipReason)
+                *skipReason = code == BLex2_Err_BinaryCannotParse.code ? CreKey_Skip_NotText
+                                                                       : CreKey_Skip_Unreadable;
         },
         [&] {
             if (opened) BLex2_Close(&lex);
@@ -364,7 +371,7 @@ bool hasDatabaseHead(const char* path) {
 
 void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
                   CreKey_CallbackFunc callback, void* context, const char* dispTarget,
-                  CreKey_Stats* stats) {
+                  CreKey_Stats* stats, const CreKey_SkipSink* skipSink) {
     *cancel = 0;
     CreKey_Stats local{};
     CreKey_Stats& st = stats ? *stats : local;
@@ -436,27 +443,47 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
                 failed = true;
                 return;
             }
+            // A path too long for the walk is seen whole here, never used.
+            char whole[kWholePathSize];
+            auto skip = [&](const char* path, int reason) {
+                st.skipped++;
+                if (skipSink && skipSink->onSkip) skipSink->onSkip(skipSink->context, path, reason);
+            };
             while (NestFind_Next(&walk)) {
+                const bool tooLong = NestFind_IsTooLong(&walk);
                 const char* path = NestFind_GetPath(&walk);
+                const char* full = path;
+                if (tooLong) {
+                    NestFind_CopyPath(&walk, whole, sizeof whole);
+                    full = whole;
+                }
                 // The temporary file is this build's own: not a file of the folder.
-                if (strcmp(path, tempPath) == 0) continue;
+                if (strcmp(full, tempPath) == 0) continue;
                 st.files++;
-                CreKey_Progress progress{path, st.files, NestFind_GetPos(&walk),
+                CreKey_Progress progress{full, st.files, NestFind_GetPos(&walk),
                                          NestFind_GetTotal(&walk)};
                 if (callback) callback(context, &progress);
                 if (*cancel) break;
-                // The database never indexes itself.
-                if (strcmp(path, dbPath) == 0 || strcmp(path, place) == 0) continue;
                 if (!CreKey_IsPageName(NestFind_GetName(&walk))) continue;
-                // A FIFO, socket, device or link to a folder is never opened.
-                if (!NestFind_IsRegular(&walk)) {
-                    st.skipped++;
+                // The database never indexes itself.
+                if (strcmp(full, dbPath) == 0 || strcmp(full, place) == 0) {
+                    skip(full, CreKey_Skip_Database);
                     continue;
                 }
-                if (CreKey_ReadPage(path, base, &writer))
+                if (tooLong) {
+                    skip(full, CreKey_Skip_TooLong);
+                    continue;
+                }
+                // A FIFO, socket, device or link to a folder is never opened.
+                if (!NestFind_IsRegular(&walk)) {
+                    skip(path, CreKey_Skip_NotRegular);
+                    continue;
+                }
+                int reason = 0;
+                if (CreKey_ReadPage(path, base, &writer, &reason))
                     st.pages++;
                 else
-                    st.skipped++;
+                    skip(path, reason);
             }
             walking = false;
             NestFind_End(&walk);

@@ -41,11 +41,28 @@ struct CreKey_Progress {
 // The progress callback: function(context, progress); its result is ignored.
 using CreKey_CallbackFunc = int (*)(void* context, const CreKey_Progress* progress);
 
-// What a build did, for the caller's summary.
+// What a build did, for the caller's summary: every page-named file the walk
+// reports before a cancel counts once, in pages or in skipped.
 struct CreKey_Stats {
     int32_t files;    // files reported by the walk
     int32_t pages;    // link entries written
-    int32_t skipped;  // page-named files that got no entry (not text, cannot be read)
+    int32_t skipped;  // page-named files that got no entry (see CreKey_Skip_*)
+};
+
+// Why a page-named file got no entry.
+enum CreKey_SkipReason {
+    CreKey_Skip_TooLong = 1,  // its path does not fit the 260-byte path form
+    CreKey_Skip_NotRegular,   // a FIFO, socket, device, link to a folder, broken link
+    CreKey_Skip_Unreadable,   // it cannot be opened
+    CreKey_Skip_NotText,      // it holds a byte that text does not (NUL, form feed, ...)
+    CreKey_Skip_Database,     // the database being built
+};
+
+// Where a build tells each skipped page: onSkip(context, full path, reason),
+// with the path valid during the call only.
+struct CreKey_SkipSink {
+    void (*onSkip)(void* context, const char* path, int reason);
+    void* context;
 };
 
 // True when name (the last path component) is a page name: its first ".htm",
@@ -57,8 +74,11 @@ bool CreKey_IsPageName(const char* name);
 // writes the header, walks the folder (files only), calls callback once per
 // file and stops after the call that finds *cancel non-zero, reads each page
 // (never dbPath itself) and writes its link entry. A page-named entry that is
-// not a regular file (FIFO, socket, device, link to a folder) is counted as
-// skipped without being opened.
+// not a regular file (FIFO, socket, device, link to a folder) or whose path
+// does not fit 255 bytes is counted as skipped without being opened; so is
+// the database itself when it bears a page name. Each skipped page goes to
+// skipSink when one is given. The progress record's path is the file's whole
+// path (for one too long for the walk, longer than the 260-byte form).
 //
 // Refused before anything is touched, with the previous database as it was:
 // a base whose header line could not be read back (Errors_Unofficial, 102);
@@ -88,14 +108,16 @@ bool CreKey_IsPageName(const char* name);
 // build at a time, and no other user of them on another thread meanwhile.
 void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
                   CreKey_CallbackFunc callback, void* context, const char* dispTarget,
-                  CreKey_Stats* stats = nullptr);
+                  CreKey_Stats* stats = nullptr, const CreKey_SkipSink* skipSink = nullptr);
 
 // Reads the head of one page and writes its link entry (title, keywords, path
 // relative to base) into writer; returns true when an entry was written.
 // A page that is not text or cannot be opened gets no entry (false). A title
 // longer than its 400-byte record is cut at a character boundary; a tag too
-// large for the 4096-byte tag pool is passed over. Takes 42060 bytes of the
+// large for the 4096-byte tag pool is passed over; a tag's first 64
+// attributes are read. Takes 42532 bytes of the
 // scratch stack under one mark, released on every way out. Other errors
 // (BigStack_Full, write failures of the entry) are raised again after the
 // page is closed and the mark released.
-bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer);
+bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer,
+                     int* skipReason = nullptr);

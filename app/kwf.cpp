@@ -194,7 +194,7 @@ int Kwf_CountPages(const char* path) {
     int count = 0;
     withReader(path, 2048, [&](IniReader* reader) {
         IniFile_FindSection(reader, kLinks, false);
-        count = IniFile_CountAttr(reader, kPage);
+        count = IniFile_CountRecords(reader, kPage);
     });
     return count;
 }
@@ -256,14 +256,21 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
         TextRead_Line line;
         int hits = 0;
         while (IniFile_NextAttrLine(reader, kPage, &line)) {
-            if (!mayHold(filter, line.text, line.length)) continue;
-            IniFile_ReadAttrLine(reader, &line, kPage, "sss", title, keywords, path);
-            const char* entry = nullptr;
-            if (char* match = StrX_FindStrIChar(keywords, query)) entry = cutEntry(keywords, match);
-            if (!entry && !StrX_FindStrIChar(title, query)) continue;
-            makeLink(path, base);
-            sink->onHit(sink->context, title, entry, path);
-            hits++;
+            const TextRead_Line first = line;
+            if (mayHold(filter, line.text, line.length)) {
+                IniFile_ReadAttrLine(reader, &line, kPage, "sss", title, keywords, path);
+                const char* entry = nullptr;
+                if (char* match = StrX_FindStrIChar(keywords, query))
+                    entry = cutEntry(keywords, match);
+                if (entry || StrX_FindStrIChar(title, query)) {
+                    makeLink(path, base);
+                    sink->onHit(sink->context, title, entry, path);
+                    hits++;
+                }
+            }
+            // A record longer than the line buffer is read from its first
+            // piece (its values cut); its rest is no record of its own.
+            IniFile_SkipLineRest(reader, &first);
         }
         sink->onEnd(sink->context, hits);
     });

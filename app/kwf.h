@@ -43,9 +43,9 @@ void Kwf_ReadBase(const char* path, char* out, int outSize);
 void Kwf_ReadUpdateTime(const char* path, time_t* outTime);
 
 // Returns the number of "A" lines directly after the head of "links"; a blank
-// or other line ends the count. Line buffer 2048 bytes, so a longer line is
-// counted once and its rest ends the count. No "links" section:
-// IniFile_NotFoundSection (591).
+// or other line ends the count. Line buffer 2048 bytes; a longer line counts
+// once, whatever its length, as the builder and the search see it. No
+// "links" section: IniFile_NotFoundSection (591).
 int Kwf_CountPages(const char* path);
 
 // Stores bCanUpdate into *canUpdate, DispURL into dispUrl and DispTarget into
@@ -81,7 +81,8 @@ struct Kwf_HitSink {
 // without case, every other byte exactly; a match begins on a character, never
 // on the trail byte of a double-byte character; an empty query finds nothing)
 // and reports it to sink. Reads Base, then the "links" section once, line by
-// line, parsing only the lines whose bytes may hold the query;
+// line, parsing only the lines whose bytes may hold the query (a line longer
+// than the line buffer is parsed from its first 8191 bytes and counts once);
 // its buffers (an 8192-byte line, three 4096-byte values, a 260-byte Base)
 // come from the scratch stack under one mark. Values are cut at 4095 bytes,
 // joined page paths at 259. Takes no heap memory beyond what opening the file

@@ -23,8 +23,9 @@ struct ResPage {
     char path[260];
 };
 
-// Creates or truncates path as the page and empties the target. Reports
-// FileX_Err_CannotWriteOpen (362) when it cannot be created.
+// Creates or truncates path as the page and empties the target, never
+// waiting in the open (Fs_Open): a FIFO, socket or block device is refused.
+// Reports FileX_Err_CannotWriteOpen (362) when it cannot be created.
 void ResPage_Open(ResPage* page, const char* path);
 // Copies name into the target, cut to 255 bytes.
 void ResPage_SetTarget(ResPage* page, const char* name);

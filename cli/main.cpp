@@ -1,6 +1,6 @@
 // tessaly-cli: the keyword database from a terminal.
 //
-//   tessaly-cli build FOLDER [DATABASE]
+//   tessaly-cli build [-v|--verbose] FOLDER [DATABASE]
 //   tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL] [--json]
 //   tessaly-cli info DATABASE [--json]
 //   tessaly-cli --help | --version, tessaly-cli COMMAND --help
@@ -93,7 +93,9 @@ int RunSearch(const Args& args);
 int RunInfo(const Args& args);
 int RunBuild(const Args& args);
 
-const Option kNoOptions[] = {{nullptr, nullptr, nullptr}};
+const Option kBuildOptions[] = {
+    {"--verbose", nullptr, "list each skipped page and why on standard error (also -v)"},
+    {nullptr, nullptr, nullptr}};
 const Option kSearchOptions[] = {
     {"--out", "FILE", "write the result page to FILE (default: out.htm in the program folder)"},
     {"--target", "NAME", "open the links in the frame NAME (default: the database's frame)"},
@@ -104,7 +106,7 @@ const Option kInfoOptions[] = {{"--json", nullptr, "write the header as one JSON
                                {nullptr, nullptr, nullptr}};
 
 const Command kCommands[] = {
-    {"build", "FOLDER [DATABASE]", 1, 2, kNoOptions,
+    {"build", "FOLDER [DATABASE]", 1, 2, kBuildOptions,
      "index the pages of FOLDER (DATABASE: FOLDER/vark.kwf)",
      "Reads the title and keywords of every page below FOLDER and writes the keyword\n"
      "database DATABASE (by default vark.kwf in FOLDER). A progress bar is drawn on a\n"
@@ -210,6 +212,7 @@ int ParseArgs(const Command& cmd, int argc, char** argv, Args* args) {
             PrintCommandHelp(cmd);
             return 0;
         }
+        if (cmd.run == RunBuild && a == "-v") a = "--verbose";
         const size_t eq = a.starts_with("--") ? a.find('=') : std::string::npos;
         const std::string name = a.substr(0, eq);
         const Option* o = cmd.options;
@@ -749,6 +752,20 @@ int OnProgress(void* context, const CreKey_Progress* p) {
     return 0;
 }
 
+// build -v: each skipped page and why, on standard error.
+void OnSkip(void* context, const char* path, int reason) {
+    const char* why = reason == CreKey_Skip_TooLong      ? "path too long"
+                      : reason == CreKey_Skip_NotRegular ? "not a regular file"
+                      : reason == CreKey_Skip_Unreadable ? "cannot be read"
+                      : reason == CreKey_Skip_NotText    ? "not text"
+                      : reason == CreKey_Skip_Database   ? "the database itself"
+                                                         : "skipped";
+    std::string shown = Fs_ToNative(path);
+    if (g_errTty) shown = Escaped(shown);
+    if (static_cast<BuildRun*>(context)->tty) fprintf(stderr, "\r\033[K");
+    fprintf(stderr, "skipped: %s (%s)\n", shown.c_str(), why);
+}
+
 int RunBuild(const Args& args) {
     std::string folder, database;
     if (!ToInsidePath(args.words[0], &folder))
@@ -773,7 +790,9 @@ int RunBuild(const Args& args) {
     SetHandler(SIGTERM, OnTerminate);
     SetHandler(SIGHUP, OnTerminate);
     CreKey_Stats stats{};
-    CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats);
+    const CreKey_SkipSink skips{OnSkip, &run};
+    CreKey_Build(&g_cancel, base, database.c_str(), OnProgress, &run, "main", &stats,
+                 args.Has("--verbose") ? &skips : nullptr);
     SetHandler(SIGINT, SIG_DFL);
     SetHandler(SIGTERM, SIG_DFL);
     SetHandler(SIGHUP, SIG_DFL);

@@ -299,19 +299,56 @@ bool runsAllowed(const BLex2* lex, bool twoByte) {
 }
 
 // Copies the plain bytes of a word straight from the reader's buffer into
-// out[stored, limit): bytes from 0x20 up that are neither stop1 nor stop2.
+// out[stored, limit): bytes from 0x20 up that are none of stop1, stop2, stop3.
 // A control byte (ESC, CR, a byte to report), a stop byte and the buffer's
 // end are left to the byte-at-a-time path. Returns the new count stored.
-int copyPlainRun(BLex2* lex, char* out, int stored, int limit, int stop1, int stop2) {
+int copyPlainRun(BLex2* lex, char* out, int stored, int limit, int stop1, int stop2,
+                 int stop3 = -1) {
     TextRead* r = lex->file;
     unsigned char* p = r->next;
     unsigned char* end = r->end;
     if (end - p > limit - stored) end = p + (limit - stored);
     unsigned char* start = p;
-    while (p < end && *p >= 0x20 && *p != stop1 && *p != stop2) p++;
+    while (p < end && *p >= 0x20 && *p != stop1 && *p != stop2 && *p != stop3) p++;
     memcpy(out + stored, start, static_cast<size_t>(p - start));
     r->next = p;
     return stored + static_cast<int>(p - start);
+}
+
+// The white space that separates a tag's name and attributes, as browsers
+// read it: blank, TAB, LF, FF, CR.
+bool isTagSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+// Reads one part of a tag into out[0, size) and returns the bytes stored. A
+// quoted part (quote is '"' or '\'', its opening quote already consumed) runs
+// to that quote; any other part to tag white space, '>' or, with stopAtEq,
+// '='. ISO-2022-JP two-byte and half-width kana text is taken whole, as
+// BLex2_ReadWord takes it. The byte that ended the part stays unread; so do
+// the bytes that did not fit after size - 1 were stored. out is
+// NUL-terminated when size >= 1.
+int readTagPart(BLex2* lex, char* out, int size, int quote, bool stopAtEq) {
+    const int stop1 = quote ? quote : ' ';
+    const int stop2 = quote ? -1 : '>';
+    const int stop3 = quote || !stopAtEq ? -1 : '=';
+    int stored = 0;
+    bool twoByte = false;
+    for (;;) {
+        if (stored < size - 1 && runsAllowed(lex, twoByte))
+            stored = copyPlainRun(lex, out, stored, size - 1, stop1, stop2, stop3);
+        const int c = peek0(lex);
+        if (c == -1) break;
+        if (c == 0x1B) twoByte = stepJisMode(lex, twoByte);
+        if (!twoByte &&
+            (quote ? c == quote : (isTagSpace(c) || c == '>' || (stopAtEq && c == '='))))
+            break;
+        if (stored >= size - 1) break;
+        out[stored++] = static_cast<char>(c);
+        takeByte(lex);
+    }
+    if (size >= 1) out[stored] = '\0';
+    return stored;
 }
 
 }  // namespace
@@ -365,20 +402,39 @@ void BLex2_ReadTag(BLex2* lex, BLex2_Tag* tag, StrX_Mem* pool, void* table, int 
     if (!tag->name) return;
     BLex2_Skip(lex, 1);
     BLex2_SkipSpace(lex);
-    int last = BLex2_ReadWord(lex, tag->name, StrX_Mem_Left(pool), " >");
+    readTagPart(lex, tag->name, StrX_Mem_Left(pool), 0, false);
     foldLower(tag->name);
-    while (last != '>' && tag->count < n) {
-        if (last == ' ') BLex2_SkipSpace(lex);
+    for (;;) {
+        // The byte after the name or a value: '>' ends the tag, white space
+        // goes; with a full table the rest of the tag stays unread.
+        const int c = peek0(lex);
+        if (c == '>') {
+            BLex2_Skip(lex, 1);
+            return;
+        }
+        if (tag->count >= n) return;
+        BLex2_SkipSpace(lex);
+        if (peek0(lex) == '>') continue;
         char* name = takeString(pool);
         if (!name) return;
-        int c = BLex2_ReadWord(lex, name, StrX_Mem_Left(pool), "=>");
+        readTagPart(lex, name, StrX_Mem_Left(pool), 0, true);
         foldLower(name);
         char* value = takeString(pool);
         if (!value) return;
-        if (c == '>')
-            last = c;
-        else
-            last = BLex2_ReadWord(lex, value, StrX_Mem_Left(pool), " >");
+        // Blanks may stand around '='; without '=' the value is empty.
+        BLex2_SkipSpace(lex);
+        if (peek0(lex) == '=') {
+            BLex2_Skip(lex, 1);
+            BLex2_SkipSpace(lex);
+            const int quote = peek0(lex);
+            if (quote == '"' || quote == '\'') {
+                BLex2_Skip(lex, 1);
+                readTagPart(lex, value, StrX_Mem_Left(pool), quote, false);
+                if (peek0(lex) == quote) BLex2_Skip(lex, 1);
+            } else {
+                readTagPart(lex, value, StrX_Mem_Left(pool), 0, false);
+            }
+        }
         storeSlot(tag->attrNames, tag->count, tag->base, name);
         storeSlot(tag->attrValues, tag->count, tag->base, value);
         tag->count++;

@@ -151,13 +151,20 @@ int BLex2_SkipSpace(BLex2* lex);
 // ESC ( B/J/H/I) is taken whole, escapes included: its bytes are halves of
 // characters, so a '"', a blank or a delimiter byte there ends nothing.
 int BLex2_ReadWord(BLex2* lex, char* out, int size, const char* delims);
-// Reads the tag whose '<' is the byte ahead into tag: its name (read up to a
-// space or '>') and at most n = tableBytes / 8 attributes name[=value], names
-// folded to lower case (ASCII letters, Shift_JIS-aware), values as written;
-// only double quotes group. Names and values are taken from pool
-// (StrX_Mem_Alloc, which raises StrX_Err_MemEmpty 3180 when it is full); the
-// slots from table. With n attributes read before the '>', the rest of the tag
-// stays unread; at the end of the file empty names and values fill up to n.
+// Reads the tag whose '<' is the byte ahead into tag, as browsers read a tag:
+// its name and at most n = tableBytes / 8 attributes name[=value], separated
+// by white space (blank, TAB, LF, CR, FF); blanks may stand around '='. A name
+// ends at white space, '=' or '>'; a name without '=' has an empty value. A
+// value opening with a double or a single quote runs to the same quote, which
+// is consumed; any other value ends at white space or '>'. A quote elsewhere
+// is an ordinary byte. Names fold to lower case (ASCII letters,
+// Shift_JIS-aware), values stay as written; ISO-2022-JP two-byte text inside
+// a name or value is taken whole, as BLex2_ReadWord takes it. The closing
+// '>' is consumed. Names and values are taken from pool (StrX_Mem_Alloc,
+// which raises StrX_Err_MemEmpty 3180 when it is full) and cut to its room,
+// the bytes that do not fit left unread; the slots from table. With n
+// attributes read before the '>', the rest of the tag stays unread; at the
+// end of the file empty names and values fill up to n.
 void BLex2_ReadTag(BLex2* lex, BLex2_Tag* tag, StrX_Mem* pool, void* table, int tableBytes);
 // Returns the name / value of attribute i (0 <= i < count).
 const char* BLex2_AttrName(const BLex2_Tag* tag, int i);

@@ -591,6 +591,29 @@ bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* li
     return true;
 }
 
+void IniFile_SkipLineRest(IniReader* reader, const TextRead_Line* line) {
+    if (line->ended || !reader->in || reader->lineSize < 2) return;
+    TextRead_Line rest;
+    while (TextRead_NextLine(reader->in, reader->lineSize - 1, &rest) && !rest.ended) {
+    }
+}
+
+int IniFile_CountRecords(IniReader* reader, const char* name) {
+    if (!reader->in || reader->lineSize < 2) return 0;
+    long pos = tell(reader);
+    int n = 0;
+    TextRead_Line line;
+    const int max = reader->lineSize - 1;
+    while (TextRead_NextLine(reader->in, max, &line) && matchNameIn(line.text, line.length, name)) {
+        n++;
+        // The rest of a line longer than the buffer belongs to the same record.
+        while (!line.ended && TextRead_NextLine(reader->in, max, &line)) {
+        }
+    }
+    seek(reader, pos);
+    return n;
+}
+
 void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const char* name,
                           const char* format, ...) {
     memcpy(reader->line, line->text, static_cast<size_t>(line->length));

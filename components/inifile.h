@@ -168,6 +168,13 @@ long IniFile_FindSection(IniReader* reader, const char* name, bool wrap);
 // stopping at the first line that is not; a last line without a line end
 // counts. Uses the line buffer; the position is restored.
 int IniFile_CountAttr(IniReader* reader, const char* name);
+// Returns how many records (whole lines, however long) from the current
+// position on are attribute lines of name, as IniFile_CountAttr tells them by
+// their first line-buffer piece, stopping at the first that is not; a line
+// longer than the line buffer counts once (its rest is not taken for a line
+// of its own); a last line without a line end counts. The position is
+// restored.
+int IniFile_CountRecords(IniReader* reader, const char* name);
 // Returns how many lines up to the next section head (a line that begins, after
 // whitespace, with '[' and holds ']') or the end are not blank; the position is
 // restored.
@@ -202,6 +209,10 @@ long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, .
 // (a last line without a line end) reports IniFile_Err_FewAttr (595)
 // "属性が少ない", as IniFile_ReadAttr does there.
 bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* line);
+// Consumes the rest of the line of which line (handed out by the last
+// IniFile_NextAttrLine) is the first piece: nothing when the piece ended it.
+// After it the next IniFile_NextAttrLine reads the next line.
+void IniFile_SkipLineRest(IniReader* reader, const TextRead_Line* line);
 // Parses a line handed out by the last IniFile_NextAttrLine of name by format
 // into the destinations, as IniFile_ReadAttr does (copying it into the line
 // buffer first). The line must not have been read past since.

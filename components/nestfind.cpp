@@ -1,6 +1,7 @@
 #include "components/nestfind.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "components/bigstack.h"
@@ -10,16 +11,96 @@
 
 namespace {
 
-// The process-wide table: 3000 name slots, their folder flags and pointers.
-char g_slots[NestFind_MaxEntries][NestFind_NameSize];
-unsigned char g_isDir[NestFind_MaxEntries];
-char* g_names[NestFind_MaxEntries];
-
 constexpr int kMaxLen = NestFind_NameSize - 1;  // 255 bytes and a NUL
 
 // The kind bits of a slot (the record's isDir table).
 constexpr unsigned char kKindDir = 1;     // a folder: the walk enters it
 constexpr unsigned char kKindDevice = 2;  // neither a regular file nor a folder
+constexpr unsigned char kKindLong = 4;    // its full path does not fit 255 bytes
+
+constexpr int32_t kFirstSlots = 1024;  // the arrays' first size; they double from there
+constexpr size_t kBlockSize = 65536;   // one block of packed names
+
+// A place in the packed names: a block and the bytes used in it.
+struct NamePos {
+    int32_t block;
+    size_t used;
+};
+
+// The process-wide table: slot pointers and kind bytes, grown by doubling,
+// and the names they point to, packed in blocks that never move (so a name's
+// pointer stays valid while its level is open). mark[d] is where level d's
+// names end: the next level's names follow it.
+struct Table {
+    char** names;
+    unsigned char* kinds;
+    int32_t capacity;  // slots of names and kinds
+    char** blocks;
+    int32_t nBlocks;     // blocks allocated
+    int32_t blockSlots;  // capacity of blocks
+    NamePos next;        // where the next name goes
+    NamePos mark[NestFind_MaxNest + 1];
+    int32_t limit;  // entries the open levels may hold together
+};
+Table g_table{nullptr, nullptr, 0, nullptr, 0, 0, {0, 0}, {}, NestFind_MaxEntries};
+
+// Frees the table's memory.
+void freeTable() {
+    for (int32_t i = 0; i < g_table.nBlocks; i++) free(g_table.blocks[i]);
+    free(g_table.blocks);
+    free(g_table.names);
+    free(g_table.kinds);
+    g_table.names = nullptr;
+    g_table.kinds = nullptr;
+    g_table.blocks = nullptr;
+    g_table.capacity = g_table.nBlocks = g_table.blockSlots = 0;
+    g_table.next = NamePos{0, 0};
+}
+
+// Makes room for slot index slot (below the limit), doubling the arrays;
+// false when the heap cannot give it. The record's pointers follow the move.
+bool reserveSlot(NestFind* walk, int32_t slot) {
+    if (slot < g_table.capacity) return true;
+    int64_t cap = g_table.capacity > 0 ? g_table.capacity : kFirstSlots;
+    while (cap <= slot) cap *= 2;
+    if (cap > g_table.limit) cap = g_table.limit;
+    const size_t n = static_cast<size_t>(cap);
+    char** names = static_cast<char**>(realloc(g_table.names, n * sizeof(char*)));
+    if (!names) return false;
+    g_table.names = names;
+    unsigned char* kinds = static_cast<unsigned char*>(realloc(g_table.kinds, n));
+    if (!kinds) return false;
+    g_table.kinds = kinds;
+    g_table.capacity = static_cast<int32_t>(cap);
+    walk->names = g_table.names;
+    walk->isDir = g_table.kinds;
+    return true;
+}
+
+// Copies a name of len bytes (at most 259) after the names held; returns its
+// copy, or nullptr when the heap cannot give a new block.
+char* storeName(const char* name, size_t len) {
+    NamePos& at = g_table.next;
+    if (at.block < g_table.nBlocks && at.used + len + 1 > kBlockSize) at = NamePos{at.block + 1, 0};
+    if (at.block >= g_table.nBlocks) {
+        if (g_table.nBlocks == g_table.blockSlots) {
+            const int32_t slots = g_table.blockSlots > 0 ? g_table.blockSlots * 2 : 16;
+            char** blocks = static_cast<char**>(
+                realloc(g_table.blocks, static_cast<size_t>(slots) * sizeof(char*)));
+            if (!blocks) return nullptr;
+            g_table.blocks = blocks;
+            g_table.blockSlots = slots;
+        }
+        char* block = static_cast<char*>(malloc(kBlockSize));
+        if (!block) return nullptr;
+        g_table.blocks[g_table.nBlocks++] = block;
+    }
+    char* copy = g_table.blocks[at.block] + at.used;
+    memcpy(copy, name, len);
+    copy[len] = '\0';
+    at.used += len + 1;
+    return copy;
+}
 
 // True when text ends in a backslash or '/' that is not a trail byte.
 bool endsInSeparator(const char* text) {
@@ -34,42 +115,58 @@ bool endsInSeparator(const char* text) {
     return sep;
 }
 
-// Appends src to the NUL-terminated text in out[0, size), cutting at the end.
-void append(char* out, size_t size, const char* src) {
+// Appends src to the NUL-terminated text in out[0, size), cutting before the
+// first character that does not fit; returns false when it cut.
+bool append(char* out, size_t size, const char* src) {
     size_t n = strlen(out);
-    size_t add = strlen(src);
-    if (n + add > size - 1) add = n < size - 1 ? size - 1 - n : 0;
-    memcpy(out + n, src, add);
-    out[n + add] = '\0';
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
+    while (*s) {
+        const size_t len = (CodePage_IsLead(*s) && s[1]) ? 2 : 1;
+        if (n + len > size - 1) {
+            out[n] = '\0';
+            return false;
+        }
+        memcpy(out + n, s, len);
+        n += len;
+        s += len;
+    }
+    out[n] = '\0';
+    return true;
 }
 
-// Builds the relative path of the current entry into out[0, size).
-void buildRelPath(const NestFind* walk, char* out, size_t size) {
+// Builds the relative path of the current entry into out[0, size), cut at a
+// character boundary; returns false when it cut.
+bool buildRelPath(const NestFind* walk, char* out, size_t size) {
     out[0] = '\0';
-    for (int i = 0; i <= walk->depth; i++) {
-        if (i > 0) append(out, size, "\\");
-        append(out, size, walk->names[walk->cur[i]]);
+    bool whole = true;
+    for (int i = 0; i <= walk->depth && whole; i++) {
+        if (i > 0) whole = append(out, size, "\\");
+        if (whole) whole = append(out, size, walk->names[walk->cur[i]]);
     }
+    return whole;
 }
 
 // Reads the listing of the folder whose path, with its trailing separator, is
-// in work, after last[depth]. Entries that cannot be named within the bounds
-// are skipped. The platform stops reading once the folder holds more names
-// than the table has slots left, so a huge folder is never read whole. Raises
-// NestFind_Err_OverBuf past the table's end. Returns false when the folder
-// cannot be listed.
+// in work, after last[depth]. The platform stops reading once the folder holds
+// more names than the bound leaves room for, so a huge folder is never read
+// whole. Raises NestFind_Err_OverBuf past the bound or when the heap cannot
+// hold the listing. Returns false when the folder cannot be listed.
 bool readDir(NestFind* walk) {
     char pattern[NestFind_NameSize + 4];
     pattern[0] = '\0';
     append(pattern, sizeof pattern, walk->work);
     append(pattern, sizeof pattern, "*.*");
     const size_t folderLen = strlen(walk->work);
+    const int d = walk->depth;
 
     Fs_FindData fd;
-    const int32_t first = walk->last[walk->depth];
-    const size_t room = static_cast<size_t>(NestFind_MaxEntries - 1 - first);
+    const int32_t first = walk->last[d];
+    const NamePos start = d == 0 ? NamePos{0, 0} : g_table.mark[d - 1];
+    const size_t room = static_cast<size_t>(g_table.limit - 1 - first);
     for (size_t max = room;; max = SIZE_MAX) {
-        walk->last[walk->depth] = first;
+        walk->last[d] = first;
+        g_table.next = start;
+        g_table.mark[d] = start;
         int state = Fs_List_Ok;
         // Only names and kinds are needed for the walk: no look-up per entry.
         intptr_t h = Fs_FindFirstMax(pattern, &fd, max, &state, true);
@@ -78,31 +175,45 @@ bool readDir(NestFind* walk) {
             if (strcmp(fd.name, ".") == 0 || strcmp(fd.name, "..") == 0) continue;
             const bool dir = (fd.attrib & Fs_Attr_SubDir) != 0;
             const size_t len = strlen(fd.name);
-            if (len > static_cast<size_t>(kMaxLen) || folderLen + len + (dir ? 1 : 0) > kMaxLen)
-                continue;  // its path would not fit: left out of the walk
-            if (walk->last[walk->depth] + 1 >= NestFind_MaxEntries) {
+            const bool tooLong = folderLen + len + (dir ? 1 : 0) > kMaxLen;
+            // A path that does not fit is never entered nor acted on: only a
+            // file of a files-only walk is kept, to be reported as such.
+            if (tooLong && (dir || walk->postOrder)) continue;
+            const int32_t slot = walk->last[d] + 1;
+            char* name = nullptr;
+            const bool over = slot >= g_table.limit;
+            if (!over && reserveSlot(walk, slot)) name = storeName(fd.name, len);
+            if (!name) {
                 Fs_FindClose(h);
                 ERRORS_REPORT(NestFind_Err_OverBuf, "NestFind: over Buf (%s)\n", walk->work);
+                g_table.mark[d] = g_table.next;
                 return true;  // the report returned (no hook): the listing stays cut
             }
-            int slot = ++walk->last[walk->depth];
-            memcpy(walk->names[slot], fd.name, len + 1);
+            walk->last[d] = slot;
+            walk->names[slot] = name;
             walk->isDir[slot] = static_cast<unsigned char>(
-                (dir ? kKindDir : 0) | ((fd.attrib & Fs_Attr_Device) ? kKindDevice : 0));
+                (dir ? kKindDir : 0) | ((fd.attrib & Fs_Attr_Device) ? kKindDevice : 0) |
+                (tooLong ? kKindLong : 0));
         } while (Fs_FindNext(h, &fd) == 0);
         Fs_FindClose(h);
-        // A cut listing whose names all found a slot (some were too long for
-        // the walk) is read again whole.
+        g_table.mark[d] = g_table.next;
+        // A cut listing whose names all found a slot (some were left out) is
+        // read again whole.
         if (state != Fs_List_OverMax) return true;
     }
 }
 
 }  // namespace
 
+int32_t NestFind_SetEntryLimit(int32_t limit) {
+    const int32_t old = g_table.limit;
+    g_table.limit = (limit <= 0 || limit > NestFind_MaxEntries) ? NestFind_MaxEntries : limit;
+    return old;
+}
+
 void NestFind_Begin(NestFind* walk, const char* startFolder, bool postOrder) {
-    for (int i = 0; i < NestFind_MaxEntries; i++) g_names[i] = g_slots[i];
-    walk->names = g_names;
-    walk->isDir = g_isDir;
+    walk->names = g_table.names;
+    walk->isDir = g_table.kinds;
     walk->postOrder = postOrder ? 1 : 0;
     walk->cur[0] = -1;
     walk->last[0] = -1;
@@ -110,6 +221,7 @@ void NestFind_Begin(NestFind* walk, const char* startFolder, bool postOrder) {
     walk->bCannotList = 0;
     walk->base[0] = '\0';
     walk->work[0] = '\0';
+    g_table.next = NamePos{0, 0};
     size_t len = strlen(startFolder);
     bool sep = endsInSeparator(startFolder);
     if (len + (sep ? 0 : 1) > static_cast<size_t>(kMaxLen)) return;  // does not fit: empty walk
@@ -157,7 +269,22 @@ bool NestFind_IsDir(NestFind* walk) {
 }
 
 bool NestFind_IsRegular(NestFind* walk) {
-    return (walk->isDir[walk->cur[walk->depth]] & (kKindDir | kKindDevice)) == 0;
+    return (walk->isDir[walk->cur[walk->depth]] & (kKindDir | kKindDevice | kKindLong)) == 0;
+}
+
+bool NestFind_IsTooLong(NestFind* walk) {
+    return (walk->isDir[walk->cur[walk->depth]] & kKindLong) != 0;
+}
+
+bool NestFind_CopyPath(NestFind* walk, char* out, size_t size) {
+    if (size == 0) return false;
+    out[0] = '\0';
+    if (!append(out, size, walk->base)) return false;
+    for (int i = 0; i <= walk->depth; i++) {
+        if (i > 0 && !append(out, size, "\\")) return false;
+        if (!append(out, size, walk->names[walk->cur[i]])) return false;
+    }
+    return true;
 }
 
 const char* NestFind_GetRelPath(NestFind* walk) {
@@ -218,6 +345,9 @@ int NestFind_GetTotal(NestFind* walk) {
 }
 
 void NestFind_End(NestFind* walk) {
+    freeTable();
+    walk->names = nullptr;
+    walk->isDir = nullptr;
     walk->depth = -1;
     walk->base[0] = '\0';
     walk->work[0] = '\0';

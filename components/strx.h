@@ -298,11 +298,14 @@ char* StrX_ToSjis(char* out, const char* text);
 // Returns out.
 char* StrX_JisToSjis(char* out, const char* text);
 // Converts EUC-JP text to Shift_JIS: pairs of 0xA1..0xFE by the JIS X 0208
-// arithmetic, 0x8E and a kana byte 0xA1..0xDF to that byte, other bytes >= 0x80
-// lose the high bit; SO / ESC ( I start and SI / ESC ( J / ESC ( B end a kana
-// mode (0x21..0x5F get the high bit). A text that ends inside a double-byte
-// character or an escape ends the output there. out needs strlen(text) + 1
-// bytes. Returns out.
+// arithmetic, 0x8E and a kana byte 0xA1..0xDF to that byte, a JIS X 0212
+// character (0x8F and two bytes 0xA1..0xFE; also 0x8F and one such byte
+// before any other) to the geta mark 〓 (0x81 0xAC), a 0x8F before no such
+// byte is dropped, other bytes >= 0x80 lose the high bit; SO / ESC ( I start
+// and SI / ESC ( J / ESC ( B end a kana mode (0x21..0x5F get the high bit). A
+// text that ends inside a character or an escape ends the output there. out
+// needs strlen(text) + 1 bytes (the output is never longer than the text).
+// Returns out.
 char* StrX_EucToSjis(char* out, const char* text);
 // Removes a lead byte that ends text without its trail byte (what a byte-wise
 // cut leaves behind). Returns text.

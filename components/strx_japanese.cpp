@@ -25,6 +25,8 @@ int StrX_JisEscapeKind(const char* position) {
 namespace {
 constexpr unsigned char kEsc = 0x1B;
 constexpr unsigned char kSo = 0x0E;
+constexpr unsigned char kGetaLead = 0x81;  // 〓, for a character with no Shift_JIS form
+constexpr unsigned char kGetaTrail = 0xAC;
 constexpr unsigned char kSi = 0x0F;
 
 inline bool isJisByte(unsigned c) {
@@ -376,6 +378,23 @@ char* StrX_EucToSjis(char* out, const char* text) {
                 p += 2;
                 continue;
             }
+        } else if (c == 0x8F) {
+            // JIS X 0212 (0x8F and two bytes 0xA1..0xFE: ç, é, ü) has no
+            // Shift_JIS form: the geta mark 〓 stands for the character. Two
+            // bytes of it give the mark too; a lone 0x8F (it would become the
+            // control byte SI) is dropped.
+            unsigned t1 = byteAt(p + 1);
+            if (t1 == 0) break;  // the text ends inside the character
+            if (t1 < 0xA1 || t1 == 0xFF) {
+                p++;
+                continue;
+            }
+            unsigned t2 = byteAt(p + 2);
+            if (t2 == 0) break;
+            *w++ = static_cast<char>(kGetaLead);
+            *w++ = static_cast<char>(kGetaTrail);
+            p += (t2 >= 0xA1 && t2 <= 0xFE) ? 3 : 2;
+            continue;
         } else if (c == kSo || c == kSi) {
             kana = c == kSo;
             p++;

@@ -161,6 +161,40 @@ int Fs_OpenReadFd(const char* insidePath) {
     return openNoWait(native);
 }
 
+// Opens a file for writing (or updating) by an fopen mode without waiting, as
+// openNoWait reads: a FIFO, socket, block device or folder is refused (ENXIO)
+// before anything is written, truncated or waited on. A character device
+// (/dev/null, /dev/full) is what a user names on purpose as a sink and is
+// written to, its open never waiting either. A "w" mode truncates a regular
+// file only once it is known to be one. New files get 0666 less the umask, as
+// fopen gives them.
+static FILE* openForWriting(const std::string& native, const char* mode) {
+    const bool plus = strchr(mode, '+') != nullptr;
+    int flags = O_CLOEXEC | O_NONBLOCK | (plus ? O_RDWR : O_WRONLY);
+    if (mode[0] == 'w' || mode[0] == 'a') flags |= O_CREAT;
+    if (mode[0] == 'a') flags |= O_APPEND;
+    if (strchr(mode, 'x')) flags |= O_EXCL;
+    const int fd = open(native.c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    struct stat sb;
+    if (fstat(fd, &sb) != 0 || !(S_ISREG(sb.st_mode) || S_ISCHR(sb.st_mode))) {
+        close(fd);
+        errno = ENXIO;
+        return nullptr;
+    }
+    if (mode[0] == 'w' && S_ISREG(sb.st_mode) && ftruncate(fd, 0) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, flags & O_APPEND);  // writes wait as usual again
+    char fdMode[4] = {mode[0], 'b', plus ? '+' : '\0', '\0'};
+    FILE* f = fdopen(fd, fdMode);
+    if (!f) close(fd);
+    return f;
+}
+
 static FILE* openForReading(const std::string& native, const char* rawMode) {
     int fd = openNoWait(native);
     if (fd < 0) return nullptr;
@@ -205,8 +239,7 @@ FILE* Fs_Open(const char* insidePath, const char* mode) {
         return nullptr;
     }
     const bool readOnly = mode[0] == 'r' && !strchr(mode, '+');
-    FILE* raw =
-        readOnly ? openForReading(native, rawMode.c_str()) : fopen(native.c_str(), rawMode.c_str());
+    FILE* raw = readOnly ? openForReading(native, rawMode.c_str()) : openForWriting(native, mode);
     if (!raw || binary) return raw;
     return textStream(raw, mode);
 }
@@ -658,6 +691,22 @@ void splitNative(const std::string& native, std::string* folder, std::string* na
     *name = cut == std::string::npos ? native : native.substr(cut + 1);
 }
 
+// The process's umask, read without changing it (umask() would, for a moment,
+// for every thread); 022 when the kernel does not tell.
+mode_t currentUmask() {
+    mode_t mask = 022;
+    FILE* f = fopen("/proc/self/status", "re");
+    if (!f) return mask;
+    char line[256];
+    while (fgets(line, sizeof line, f))
+        if (strncmp(line, "Umask:", 6) == 0) {
+            mask = static_cast<mode_t>(strtoul(line + 6, nullptr, 8)) & 0777;
+            break;
+        }
+    fclose(f);
+    return mask;
+}
+
 bool isTempName(const std::string& name, const std::string& targetName) {
     // "." + targetName + "." + 6 characters + ".tmp"
     const std::string head = "." + targetName + ".";
@@ -754,9 +803,11 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, &before);
         const int fault = injected("name", path);
+        // Readable by its owner alone until the group and the final mode are
+        // set: nobody else can open it meanwhile.
         const int fd =
             fault ? -1
-                  : open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                  : open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         const int openErrno = errno;
         if (fd >= 0) setPending(path);
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
@@ -767,14 +818,17 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
         }
         bool exact = true;
         const std::string inside = Fs_FromNative(path, &exact);
-        if (hadOld) {
+        bool made = injected("created", path) == 0;
+        if (made && hadOld) {
             // The group first: changing it may clear set-id bits that the mode restores.
             if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
                 // A user who is not in the old group keeps their own: not an error.
             }
-            fchmod(fd, old.st_mode & 07777);
         }
-        FILE* raw = (exact && inside.size() + 1 <= size) ? fdopen(fd, "wb") : nullptr;
+        // The final mode last: the previous file's, else what a new file gets.
+        if (made) made = injected("mode", path) == 0;
+        if (made) fchmod(fd, hadOld ? (old.st_mode & 07777) : (0666 & ~currentUmask()));
+        FILE* raw = (made && exact && inside.size() + 1 <= size) ? fdopen(fd, "wb") : nullptr;
         if (!raw) close(fd);
         FILE* f = !raw ? nullptr : strchr(mode, 'b') ? raw : textStream(raw, "w");
         if (!f) {

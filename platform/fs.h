@@ -14,8 +14,9 @@
 // name that cannot be named inside (no CP932 form, not the same name after a
 // round trip, a backslash in it, or more than 259 bytes in CP932). A symbolic
 // link to a folder is listed as not a folder; a link to a file reads like the
-// file. A file opened for reading only is never a FIFO, socket or device, so
-// no read open waits for a writer or a terminal.
+// file. A file opened is never a FIFO or socket, nor a device when it is
+// opened for reading only, and no open waits, so nothing waits for a writer,
+// a reader or a terminal.
 //
 // Results that go into a caller's buffer are cut to its size: at most size - 1
 // bytes and a NUL (nothing when size is 0), never inside a double-byte
@@ -46,8 +47,11 @@ std::string Fs_FromNative(std::string_view native, bool* exact = nullptr);
 // the mode holds 'b' ('t' is accepted and dropped). A text-mode stream is
 // unbuffered, so ftell and fseek are exact raw file positions, as on Windows.
 // A read-only mode ("r", "rt", "rb") opens without waiting and refuses what
-// is not a regular file or a folder (errno ENXIO). Returns nullptr when the
-// file cannot be opened.
+// is not a regular file or a folder (errno ENXIO); a writing mode ("w", "a",
+// "r+", with 'x' for a new file only) opens without waiting and refuses a
+// FIFO, socket or block device (ENXIO) before anything is truncated or
+// written (a character device such as /dev/null is written to). New files get
+// 0666 less the umask. Returns nullptr when the file cannot be opened.
 FILE* Fs_Open(const char* insidePath, const char* mode);
 // Opens the file named by an inside path for reading as a raw descriptor, as
 // a read-only Fs_Open does: without waiting, refusing what is not a regular
@@ -233,8 +237,9 @@ bool Fs_IsTempOf(const char* name, const char* target);
 
 // Creates a new file beside target, exclusively (O_CREAT|O_EXCL|O_NOFOLLOW:
 // never through a link, never an existing file) under a unique hidden name,
-// and opens it for writing with mode (text unless it holds 'b'). When target
-// exists, the new file takes its permission bits and group. The new file's
+// and opens it for writing with mode (text unless it holds 'b'). It is made
+// readable and writable by its owner alone; when target exists, it then takes
+// target's group, and last its permission bits (else 0666 less the umask). The new file's
 // inside path goes into tempOut[0, size) and is remembered for
 // Fs_RemovePendingTemp until Fs_CommitTemp or Fs_DiscardTemp. Returns nullptr
 // (tempOut empty) when it cannot be made.
@@ -256,9 +261,11 @@ void Fs_RemovePendingTemp();
 // ---- Faults for tests ----
 
 // A test's fault: called with an operation name ("list", "create", "sync",
-// "rename", "lock", and "name" with each name a temp file is about to be made
-// under) and the native path it works on; a non-zero result is an errno value
-// that makes the operation fail as the system would.
+// "rename", "lock", "name" with each name a temp file is about to be made
+// under, "created" once it is made, before its group and mode are set, and
+// "mode" before its final mode is set) and the native path it works on; a
+// non-zero result is an errno value that makes the operation fail as the
+// system would (a temp file that fails after it was made is removed).
 using Fs_FaultFunc = int (*)(const char* op, const char* nativePath);
 // Installs hook (nullptr removes it); returns the one it replaces.
 Fs_FaultFunc Fs_SetFaultHook(Fs_FaultFunc hook);

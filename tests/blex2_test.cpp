@@ -197,9 +197,22 @@ TEST_F(BLex2Test, ReadTagTable) {
         {"<meta name=x", 40, 4096, 0, "meta", "[name=x][=][=][=][=]", ""},  // the end fills up to n
         // A full table leaves the rest of the tag unread.
         {"<x a1=1 a2=\"2\" a3=3 a4=4 a5=5 a6=6 a7=7>rest", 40, 4096, 0, "x",
-         "[a1=1][a2=2][a3=3][a4=4][a5=5]", "a6=6 a7=7>rest"},
+         "[a1=1][a2=2][a3=3][a4=4][a5=5]", " a6=6 a7=7>rest"},
+        {"<x a1=1 a2=2>rest", 16, 4096, 0, "x", "[a1=1][a2=2]", "rest"},  // exactly full
+        // As browsers read tags: single quotes group, TAB, LF and CR separate,
+        // a name without '=' has an empty value, a quote inside a value or
+        // outside its start is an ordinary byte.
+        {"<meta name='keywords' content='a, b'>", 40, 4096, 0, "meta",
+         "[name=keywords][content=a, b]", ""},
+        {"<meta\tname=k\ncontent=\"v\"\r>r", 40, 4096, 0, "meta", "[name=k][content=v]", "r"},
+        {"<title\n>T", 40, 4096, 0, "title", "", "T"},
+        {"<input disabled value = 'a\"b' x=it's y=\"it's\">", 40, 4096, 0, "input",
+         "[disabled=][value=a\"b][x=it's][y=it's]", ""},
+        {"<a x='1>2'y=\"3\"z=''>", 40, 4096, 0, "a", "[x=1>2][y=3][z=]", ""},
+        {"<a x='\x1b$B$'\x1b(B'>", 40, 4096, 0, "a", "[x=\x1b$B$'\x1b(B]", ""},  // ぇ in JIS
+        {"<a x='open>rest", 40, 4096, 0, "a", "[x=open>rest][=][=][=][=]", ""},  // to the end
         // Values are cut to the pool's room, never written past it; no room raises 3180.
-        {"<a href=\"abcdefghijklmnop\">", 8, 20, 0, "a", "[href=abcdefghij]", "lmnop\">"},
+        {"<a href=\"abcdefghijklmnop\">", 8, 20, 0, "a", "[href=abcdefghij]", "klmnop\">"},
         {"<meta name=\"keywords\" content=\"abc\">", 40, 16, 3180, "", "", ""},
     };
     for (const auto& c : cases) {

@@ -43,7 +43,7 @@ std::string Data(const char* name) {
 }
 
 const char kUsage[] =
-    "usage: tessaly-cli build FOLDER [DATABASE]\n"
+    "usage: tessaly-cli build FOLDER [DATABASE] [--verbose]\n"
     "       tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL] [--json]\n"
     "       tessaly-cli info DATABASE [--json]\n"
     "       tessaly-cli --help | --version\n";
@@ -179,7 +179,7 @@ TEST_F(CliTest, UsageMistakesNameThemselvesAndExitWithStatus2) {
     const std::string info =
         "usage: tessaly-cli info DATABASE [--json]\nTry 'tessaly-cli info --help' for more.\n";
     const std::string build =
-        "usage: tessaly-cli build FOLDER [DATABASE]\nTry 'tessaly-cli build --help' for more.\n";
+        "usage: tessaly-cli build FOLDER [DATABASE] [--verbose]\nTry 'tessaly-cli build --help' for more.\n";
     const std::string all = std::string(kUsage) + "Try 'tessaly-cli --help' for more.\n";
     const struct {
         Args args;
@@ -240,7 +240,7 @@ TEST_F(CliTest, HelpAndVersionGoToStandardOutputWithStatus0) {
          "usage: tessaly-cli info DATABASE [--json]\n",
          "Exit status: 0 shown, 2 a usage mistake, 14 a reported failure.\n"},
         {{"build", tmp_.path(), "--help"},
-         "usage: tessaly-cli build FOLDER [DATABASE]\n",
+         "usage: tessaly-cli build FOLDER [DATABASE] [--verbose]\n",
          "Exit status: 0 built (or stopped by Ctrl-C), 2 a usage mistake, 14 a reported failure"}};
     for (const auto& c : commands) {
         CliRun r = Cli(c.args);
@@ -306,6 +306,26 @@ TEST_F(CliTest, FailuresEndWithStatus14AndTheirBoxes) {
                  fs::exists(tmp_.path() + "/no"));
 }
 
+TEST_F(CliTest, AResultPageOntoAFifoIsRefusedWithoutWaiting) {
+    // A FIFO nobody reads, and one a reader holds open: neither is waited on
+    // nor written to; the report ends the program as any other.
+    const std::string fifo = tmp_.path() + "/fifo.htm";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    for (bool withReader : {false, true}) {
+        const int reader = withReader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        CliRun r = Cli({"20", CliPath(), "search", Data("cli-pages.kwf"), "x", "--out", fifo}, "",
+                       "timeout");
+        EXPECT_EQ(14, r.status) << "124: it waited; " << r.err;
+        EXPECT_NE(npos, r.err.find("code = 362, FileX_Err_CannotWriteOpen")) << r.err;
+        EXPECT_NE(npos, r.err.find(U8(u8"fifo.htm\" が書きこめません"))) << r.err;
+        if (reader >= 0) {
+            char byte;
+            EXPECT_EQ(0, read(reader, &byte, 1));  // nothing was written
+            close(reader);
+        }
+    }
+}
+
 TEST_F(CliTest, BuildWritesTheDatabaseAndASummary) {
     tmp_.Write("a.htm", "<title>A</title><meta name=keywords content=\"k1; k2\">");
     tmp_.Write("sub/b.htm", "<title>\x8B\x9E\x93\x73</title>");  // 京都
@@ -332,6 +352,14 @@ TEST_F(CliTest, BuildWritesTheDatabaseAndASummary) {
         EXPECT_NE(npos, ReadFile(tmp_.path() + "/vark.kwf").find(links));
     }
     EXPECT_FALSE(fs::exists(db + ".tmp") || fs::exists(tmp_.path() + "/vark.kwf.tmp"));
+    // -v lists each skipped page with its reason, anywhere among the arguments.
+    const std::string told = "skipped: " + tmp_.path() + "/d.htm (not text)\n";
+    for (const Args& args :
+         {Args{"build", "-v", tmp_.path(), db}, Args{"build", tmp_.path(), db, "--verbose"}}) {
+        r = Cli(args);
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(told + "5 files seen, 2 pages indexed, 1 pages skipped\n", r.err);
+    }
 }
 
 TEST_F(CliTest, BuildThenSearchFindsShiftJisAndUtf8Pages) {

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -271,6 +273,58 @@ TEST(FsTest, ReadOpensNeverWaitOnWhatIsNotAFile) {
     EXPECT_EQ(Fs_Attr_Device, Find(dir.inside(), "fifo.htm").attrib);
 }
 
+TEST(FsTest, WriteOpensNeverWaitAndRefuseFifosAndSockets) {
+    TempDir dir;
+    const std::string fifo = dir.path() + "/fifo.htm";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, mknod((dir.path() + "/sock.htm").c_str(), S_IFSOCK | 0644, 0));
+    ASSERT_EQ(0, symlink("/dev/null", (dir.path() + "/null.htm").c_str()));
+    alarm(20);  // an open that waits would hang here
+    for (const char* mode : {"wt", "wb", "a", "ab+", "r+", "w+b"}) {
+        EXPECT_EQ(nullptr, Fs_Open((dir.inside() + "\\fifo.htm").c_str(), mode)) << mode;
+        EXPECT_EQ(nullptr, Fs_Open((dir.inside() + "\\sock.htm").c_str(), mode)) << mode;
+        // A character device named on purpose is a sink.
+        FILE* null = Fs_Open((dir.inside() + "\\null.htm").c_str(), mode);
+        EXPECT_NE(nullptr, null) << mode;
+        if (null) {
+            EXPECT_EQ(0, fclose(null));
+        }
+    }
+    // A FIFO that has a reader is refused as well, and nothing reaches it.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    errno = 0;
+    EXPECT_EQ(nullptr, Fs_Open((dir.inside() + "\\fifo.htm").c_str(), "wt"));
+    EXPECT_EQ(ENXIO, errno);
+    char byte;
+    EXPECT_EQ(0, read(reader, &byte, 1));  // no writer, no byte
+    close(reader);
+    alarm(0);
+    // Regular files: "w" truncates, "a" appends, "x" makes only a new file,
+    // a new file gets 0666 less the umask; writes wait as usual.
+    const mode_t mask = umask(027);
+    dir.Write("f.txt", "old text");
+    const std::string f = dir.inside() + "\\f.txt", g = dir.inside() + "\\g.txt";
+    FILE* w = Fs_Open(f.c_str(), "wt");
+    ASSERT_NE(nullptr, w);
+    fputs("a\n", w);
+    EXPECT_EQ(0, fclose(w));
+    w = Fs_Open(f.c_str(), "ab");
+    ASSERT_NE(nullptr, w);
+    fputs("b", w);
+    EXPECT_EQ(0, fclose(w));
+    EXPECT_EQ("a\r\nb", dir.Read("f.txt"));
+    EXPECT_EQ(nullptr, Fs_Open(f.c_str(), "wtx"));
+    w = Fs_Open(g.c_str(), "wtx");
+    umask(mask);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ(0, fclose(w));
+    struct stat sb;
+    ASSERT_EQ(0, stat((dir.path() + "/g.txt").c_str(), &sb));
+    EXPECT_EQ(0640u, sb.st_mode & 07777);
+    EXPECT_EQ("a\r\nb", dir.Read("f.txt"));
+}
+
 TEST(FsTest, ListingStopsPastItsLimitAndTellsAFolderItCannotRead) {
     TempDir dir;
     for (const char* name : {"e", "d", "c", "b", "a"}) dir.Write(name, "");
@@ -390,6 +444,64 @@ TEST(FsTest, OnlyNamesOfExactlyTheTempFormAreTakenForOurs) {
     EXPECT_EQ(ours, Fs_RemoveStaleTemps(target.c_str()));
     EXPECT_EQ(kept, Files(dir.path()));
     EXPECT_EQ("mine", dir.Read("db.kwf"));
+}
+
+// The mode and group of each temp file as the door's hook sees them when it
+// has just been made ("created") and before its final mode ("mode").
+std::vector<std::string> g_seen;
+int ObserveTemp(const char* op, const char* native) {
+    if (strcmp(op, "created") != 0 && strcmp(op, "mode") != 0) return 0;
+    struct stat sb;
+    EXPECT_EQ(0, stat(native, &sb));
+    char text[64];
+    snprintf(text, sizeof text, "%s %04o %u", op, static_cast<unsigned>(sb.st_mode & 07777),
+             static_cast<unsigned>(sb.st_gid));
+    g_seen.push_back(text);
+    return 0;
+}
+
+TEST(FsTest, TempFilesAreOwnersAloneUntilTheirGroupAndModeAreSet) {
+    TempDir dir;
+    dir.Write("db.kwf", "old");
+    const std::string target = dir.inside() + "\\db.kwf", native = dir.path() + "/db.kwf";
+    ASSERT_EQ(0, chmod(native.c_str(), 0644));
+    ASSERT_EQ(0, chown(native.c_str(), static_cast<uid_t>(-1), 4321));
+    const unsigned ownGroup = static_cast<unsigned>(getegid());
+    const mode_t mask = umask(022);
+    g_seen.clear();
+    Fs_SetFaultHook(ObserveTemp);
+    char temp[300];
+    FILE* f = Fs_CreateTemp(target.c_str(), "wb", temp, sizeof temp);
+    ASSERT_NE(nullptr, f);
+    fclose(f);
+    struct stat sb;
+    ASSERT_EQ(0, stat(Fs_ToNative(temp).c_str(), &sb));
+    EXPECT_EQ(0644u, sb.st_mode & 07777);
+    EXPECT_EQ(0, Fs_DiscardTemp(temp));
+    // No previous file: the mode a new file gets.
+    f = Fs_CreateTemp((dir.inside() + "\\new.kwf").c_str(), "wb", temp, sizeof temp);
+    ASSERT_NE(nullptr, f);
+    fclose(f);
+    ASSERT_EQ(0, stat(Fs_ToNative(temp).c_str(), &sb));
+    EXPECT_EQ(0644u, sb.st_mode & 07777);
+    EXPECT_EQ(0, Fs_DiscardTemp(temp));
+    Fs_SetFaultHook(nullptr);
+    umask(mask);
+    const std::vector<std::string> seen = {
+        "created 0600 " + std::to_string(ownGroup), "mode 0600 4321",
+        "created 0600 " + std::to_string(ownGroup), "mode 0600 " + std::to_string(ownGroup)};
+    EXPECT_EQ(seen, g_seen);
+    // A failure once the file is made leaves nothing behind.
+    for (const char* op : {"created", "mode"}) {
+        static std::string failing;
+        failing = op;
+        Fs_SetFaultHook([](const char* o, const char*) { return failing == o ? EIO : 0; });
+        errno = 0;
+        EXPECT_EQ(nullptr, Fs_CreateTemp(target.c_str(), "wb", temp, sizeof temp)) << op;
+        EXPECT_EQ(EIO, errno) << op;
+        Fs_SetFaultHook(nullptr);
+        EXPECT_EQ((Names{"db.kwf"}), Files(dir.path())) << op;
+    }
 }
 
 // A name the temp file was about to take, where another hand has put a link

@@ -328,6 +328,29 @@ TEST_F(IniFileTest, CountAttrAndCountLinesRestoreThePosition) {
         Open(c.file);
         EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << Shown(c.file);
         EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << Shown(c.file);  // nothing consumed
+        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.count) << c.file;
+    }
+    // Lines longer than a 16-byte buffer (15 bytes a piece): CountAttr counts
+    // pieces that read as lines of the name, CountRecords whole lines.
+    const struct {
+        const char* file;
+        int attrs, records;
+    } longer[] = {
+        {"A = 0123456789\r\nA = y\r\n", 2, 2},           // 14 bytes and the LF: one piece
+        {"A = 0123456789a\r\nA = y\r\n", 1, 2},          // 15: the rest, its LF, ends CountAttr
+        {"A = 0123456789ab\r\nA = y\r\n", 1, 2},         // 16: the rest "b" ends CountAttr
+        {"A = 0123456789aA = rest\r\nA = y\r\n", 3, 2},  // a rest that reads as a line
+        {"A = 0123456789abcdefghijklmnopq\r\nA = y\r\nB\r\n", 1, 2},  // three pieces
+        {"A = 0123456789abcdef", 1, 1},                               // the last line, no line end
+    };
+    for (const auto& c : longer) {
+        Open(c.file, 16);
+        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.attrs) << c.file;
+        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.records) << c.file;
+        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.records) << c.file;  // nothing consumed
+        char value[16];
+        IniFile_ReadAttr(&reader_, "A", "s", value);  // the position was restored
+        EXPECT_EQ(0, strncmp(value, "0123456789", 10)) << c.file;
     }
     Open("[s] \r\na = 1\r\n\r\nb = 2\r\n \r\n  [t] \r\nc = 3\r\n");
     IniFile_Read_setSection(&reader_, "s");

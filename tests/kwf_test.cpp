@@ -196,16 +196,29 @@ TEST_F(KwfTest, HeaderReadersCutToTheirBuffers) {
     for (int i = 0; i < 6; i++) EXPECT_EQ('#', b[i][sizes[i]]) << "guard byte of buffer " << i;
 }
 
-TEST_F(KwfTest, LinksEndAtABlankOrForeignLine) {
-    // The count's 2048-byte line buffer holds 2047 bytes and the rest of a
-    // longer line ends the count; the search reads lines of 8191 bytes whole.
+TEST_F(KwfTest, LinksEndAtABlankOrForeignLineAndEveryRecordCountsOnce) {
+    // The count's 2048-byte line buffer holds 2047 bytes, the search's 8191:
+    // a longer record still counts once, and the rest of it is never taken
+    // for a record of its own, even when it reads like one.
     const std::string line2046 = "A = t, x, " + std::string(2036, 'p');
     const std::string line2047 = "A = t, x, " + std::string(2037, 'p');
+    const std::string line2048 = "A = t, x, " + std::string(2038, 'p');
+    const std::string restLikeRecord = "A = t, x, " + std::string(2037, 'p') + "A = r, x, r.htm";
+    const std::string kw3k = "A = t, " + std::string(3000, 'k') + "; x, t.htm";  // builder-made
+    const std::string line9000 = "A = t, x, " + std::string(8181, 'p') + "A = r, x, r.htm";
     const std::tuple<const char*, Lines, int, Lines> cases[] = {
         {"blank", {"A = a, x, a.htm", " ", "A = b, x, b.htm"}, 1, {"a"}},
         {"foreign", {"A = a, x, a.htm", "B = x, x, x.htm", "A = b, x, b.htm"}, 1, {"a"}},
         {"2046", {"A = a, x, a.htm", line2046, "A = b, x, b.htm"}, 3, {"a", "t", "b"}},
-        {"2047", {"A = a, x, a.htm", line2047, "A = b, x, b.htm"}, 2, {"a", "t", "b"}},
+        {"2047", {"A = a, x, a.htm", line2047, "A = b, x, b.htm"}, 3, {"a", "t", "b"}},
+        {"2048", {"A = a, x, a.htm", line2048, "A = b, x, b.htm"}, 3, {"a", "t", "b"}},
+        {"rest like a record", {restLikeRecord, "A = b, x, b.htm"}, 2, {"t", "b"}},
+        {"3 KB of keywords among 7",
+         {"A = 1, x, 1.htm", "A = 2, x, 2.htm", "A = 3, x, 3.htm", kw3k, "A = 5, x, 5.htm",
+          "A = 6, x, 6.htm", "A = 7, x, 7.htm"},
+         7,
+         {"1", "2", "3", "t", "5", "6", "7"}},
+        {"longer than the search's line", {line9000, "A = b, x, b.htm"}, 2, {"t", "b"}},
         {"no pages", {}, 0, {}}};
     for (const auto& [what, links, count, titles] : cases) {
         const std::string db = Put("c.kwf", Db("C:\\pages", links));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -107,16 +108,37 @@ TEST_F(NestFindTest, FilesOnlyAndPostOrderReportInListingOrderAndLinksAreFiles) 
     EXPECT_EQ(Paths{"\x94\x5C.htm"}, Walk(links.inside() + "\\\x95\x5C", false));
 }
 
-TEST_F(NestFindTest, ThreeThousandEntriesFitAndOneMoreRaises) {
+TEST_F(NestFindTest, ThousandsOfEntriesBesideAFolderOfThousandsWalk) {
+    // 3500 files beside a folder of 3500, and a folder of 1600 inside one of
+    // 1600: every file is reported, in listing order.
+    BigDir dir;
+    MakeFiles(dir.path + "/wide", 3500, "a");
+    MakeFiles(dir.path + "/wide/sub", 3500, "b");
+    MakeFiles(dir.path + "/deep", 1600, "a");
+    MakeFiles(dir.path + "/deep/sub", 1599, "a");
+    MakeFiles(dir.path + "/deep/sub/sub", 1600, "b");
+    int files = 0;
+    EXPECT_EQ(0, Count(dir.inside(), &files));
+    EXPECT_EQ(3500 + 3500 + 1600 + 1599 + 1600, files);
+    const Paths walked = Walk(dir.inside() + "\\wide", false);
+    ASSERT_EQ(7000u, walked.size());
+    EXPECT_EQ("a0", walked.front());
+    EXPECT_EQ("sub\\b999", walked.back());  // "b10" < "b999" by name
+    EXPECT_EQ("sub\\b0", walked[3500]);
+}
+
+TEST_F(NestFindTest, TheEntryBoundHoldsAtItsLastEntryAndRaisesOneAfter) {
+    // The bound, lowered for the test, counts the open levels' entries
+    // together; NestFind_MaxEntries itself is far above any real folder.
+    EXPECT_EQ(10000000, NestFind_MaxEntries);
+    struct Limit {
+        int32_t old = NestFind_SetEntryLimit(3000);
+        ~Limit() { NestFind_SetEntryLimit(old); }
+    } limit;
     BigDir dir;
     MakeFiles(dir.path + "/full", 3000);
     const std::string full = dir.inside() + "\\full", shared = dir.inside() + "\\open";
     int files = 0;
-    EXPECT_EQ(0, Count(full, &files));
-    EXPECT_EQ(3000, files);
-    // A name whose path would not fit is no entry: the folder still fits.
-    const std::string longName(255 - full.size(), 'L');
-    MakeFiles(dir.path + "/full", 1, longName.c_str());
     EXPECT_EQ(0, Count(full, &files));
     EXPECT_EQ(3000, files);
     MakeFiles(dir.path + "/full", 1, "g");
@@ -129,8 +151,8 @@ TEST_F(NestFindTest, ThreeThousandEntriesFitAndOneMoreRaises) {
     EXPECT_NE(std::string::npos,
               LastText().find("NestFind_Err_OverBuf, NestFind: over Buf (" + full + "\\)\n"))
         << LastText();
-    // A folder ten times as large is read only as far as the table's room:
-    // the platform's allocations (several per name read) stay those of 3001.
+    // A folder ten times as large is read only as far as the bound: the
+    // platform's allocations (several per name read) stay those of 3001.
     MakeFiles(dir.path + "/huge", 30000);
     long hugeAllocs = 0;
     {
@@ -139,7 +161,7 @@ TEST_F(NestFindTest, ThreeThousandEntriesFitAndOneMoreRaises) {
         hugeAllocs = counter.Count();
     }
     EXPECT_LT(hugeAllocs, 2 * fullAllocs) << fullAllocs;
-    // The open levels share the table: 1000 files and a folder (1001 entries),
+    // The open levels share the bound: 1000 files and a folder (1001 entries),
     // and 2000 in the folder.
     MakeFiles(dir.path + "/open", 1000, "a");
     MakeFiles(dir.path + "/open/sub", 2000);
@@ -149,6 +171,56 @@ TEST_F(NestFindTest, ThreeThousandEntriesFitAndOneMoreRaises) {
     fs::remove(dir.path + "/open/sub/f0");  // 1001 + 1999 = 3000 fit
     EXPECT_EQ(0, Count(shared, &files));
     EXPECT_EQ(2999, files);
+    // A level left gives its room back: a second folder beside it, as large.
+    fs::remove(dir.path + "/open/sub/f1");
+    MakeFiles(dir.path + "/open/sub2", 1998);  // 1002 + 1998 = 3000
+    EXPECT_EQ(0, Count(shared, &files));
+    EXPECT_EQ(1000 + 1998 + 1998, files);
+}
+
+TEST_F(NestFindTest, TheTableGrowsWithTheEntriesHeldAndIsFreedAtTheEnd) {
+    // Names longer than a block holds many of, in a folder larger than the
+    // arrays' first size: every name read back whole while the walk goes on,
+    // after the table has grown several times over.
+    BigDir dir;
+    const std::string longName(200, 'n');
+    MakeFiles(dir.path + "/a", 5000, longName.c_str());
+    MakeFiles(dir.path + "/b", 10, "z");
+    const Paths walked = Walk(dir.inside(), false);
+    long allocs = 0;
+    int files = 0;
+    {
+        AllocCounter counter;
+        NestFind_Begin(&walk_, dir.inside().c_str(), false);
+        while (NestFind_Next(&walk_)) files++;
+        NestFind_End(&walk_);
+        allocs = counter.Count();
+    }
+    EXPECT_EQ(5010, files);
+    ASSERT_EQ(5010u, walked.size());
+    EXPECT_EQ("a\\" + longName + "0", walked.front());
+    EXPECT_EQ("a\\" + longName + "999", walked[4999]);
+    EXPECT_EQ("b\\z9", walked.back());
+    EXPECT_EQ(nullptr, walk_.names);  // freed by NestFind_End
+    // Beyond the platform's listings, the table grows by doublings and 64 KB
+    // blocks (1 MB of names here), never by an allocation per entry.
+    long listAllocs = 0;
+    {
+        AllocCounter counter;
+        for (const std::string& folder :
+             {dir.inside(), dir.inside() + "\\a", dir.inside() + "\\b"}) {
+            Fs_FindData fd;
+            int state;
+            const intptr_t h =
+                Fs_FindFirstMax((folder + "\\*.*").c_str(), &fd, SIZE_MAX, &state, true);
+            while (Fs_FindNext(h, &fd) == 0) {
+            }
+            Fs_FindClose(h);
+        }
+        listAllocs = counter.Count();
+    }
+    EXPECT_GT(allocs - listAllocs, 8) << "slot arrays and name blocks";
+    EXPECT_LT(allocs - listAllocs, 40) << "slot arrays and name blocks";
 }
 
 TEST_F(NestFindTest, FortyNineLevelsWalkAndTheFiftiethRaises) {
@@ -200,19 +272,47 @@ TEST_F(NestFindTest, TotalPastInt32DropsDeepLevels) {
     NestFind_End(&walk_);
 }
 
-TEST_F(NestFindTest, OverlongPathsAreSkippedNeverCut) {
+TEST_F(NestFindTest, OverlongPathsAreNeverCutForUseAndFilesOnlyReportsThemMarked) {
     TempDir dir;
-    const size_t baseLen = dir.inside().size() + 1;  // with its backslash
+    const std::string base = dir.inside() + "\\";
+    const size_t baseLen = base.size();
     ASSERT_LT(baseLen, 150u);
     // A file whose full path is 255 bytes fits, 256 does not; a folder fits
-    // when its path and backslash make 255 bytes.
+    // when its path and backslash make 255 bytes. The long file's last
+    // character (表, 0x95 0x5C) stands across the 255th byte.
     const std::string fit(255 - baseLen, 'f'), dirFit(254 - baseLen, 'd');
+    const std::string longFile = std::string(254 - baseLen, 'g') + "\x95\x5C";
     dir.Write(fit, "x");
-    dir.Write(std::string(256 - baseLen, 'g'), "x");
+    dir.Write(std::string(254 - baseLen, 'g') + U8(u8"表"), "x");
     fs::create_directory(dir.path() + "/" + dirFit);
     dir.Write(std::string(255 - baseLen, 'e') + "/x", "x");
+    // Post-order (the tree remover acts on every path): left out.
     EXPECT_EQ((Paths{dirFit + "/", fit}), Walk(dir.inside(), true));
-    EXPECT_EQ(Paths{fit}, Walk(dir.inside(), false));
+    // Files-only: the long file is reported, marked; its path whole only
+    // through CopyPath, cut before the character for display; the long
+    // folder is left out.
+    Paths got;
+    NestFind_Begin(&walk_, dir.inside().c_str(), false);
+    while (NestFind_Next(&walk_)) {
+        const std::string name = NestFind_GetName(&walk_);
+        char whole[600];
+        const bool fits = NestFind_CopyPath(&walk_, whole, sizeof whole);
+        EXPECT_TRUE(fits);
+        EXPECT_EQ(base + name, whole);
+        const std::string shown = NestFind_GetPath(&walk_);
+        got.push_back(name + (NestFind_IsTooLong(&walk_) ? " long" : "") +
+                      (NestFind_IsRegular(&walk_) ? " regular" : ""));
+        if (NestFind_IsTooLong(&walk_)) {
+            EXPECT_EQ(std::string(whole, 254), shown);             // not 255: no half character
+            EXPECT_EQ(whole, base + NestFind_GetRelPath(&walk_));  // the relative part fits
+            EXPECT_FALSE(NestFind_CopyPath(&walk_, whole, 256));
+            EXPECT_EQ(254u, strlen(whole));
+        } else {
+            EXPECT_EQ(whole, shown);
+        }
+    }
+    NestFind_End(&walk_);
+    EXPECT_EQ((Paths{fit + " regular", longFile + " long"}), got);
     // A start folder that does not fit base gives an empty walk.
     const std::string longStart(255 - baseLen, 's');
     dir.Write(longStart + "/in", "x");

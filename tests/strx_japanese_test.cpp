@@ -158,6 +158,45 @@ TEST_F(StrXTest, ConverterModesAndEscapes) {
     for (const auto& [text, kind] : escapes) EXPECT_EQ(StrX_JisEscapeKind(text), kind) << text;
 }
 
+// EUC-JP's three-byte characters (JIS X 0212, which Shift_JIS lacks) become
+// the geta mark, and the text around them stays intact: kana, half-width
+// kana, ASCII, and a 0x8F that begins no character.
+TEST_F(StrXTest, EucJisX0212CharactersBecomeTheGetaMark) {
+    const std::string geta = "\x81\xAC";
+    const std::pair<std::string, std::string> cases[] = {
+        {"Traduction fran\x8F\xAB\xB1"
+         "aise",
+         "Traduction fran" + geta + "aise"},                                           // ç
+        {"\x8F\xAB\xB1\x8F\xAB\xB3\x8F\xAB\xE4", geta + geta + geta},                  // ç é ü
+        {"\xA4\xCE\x8F\xAB\xB1\x8E\xB1\xB0\xA1", "\x82\xCC" + geta + "\xB1\x88\x9F"},  // の ç ｱ 亜
+        {"\x8F\xAB"
+         "a",
+         geta + "a"},  // two bytes of it, then ASCII read anew
+        {"\x8F"
+         "a\x8F",
+         "a"},                     // a lone 0x8F, and one at the very end
+        {"x\x8F\xAB", "x"},        // cut inside the character
+        {"\x8F\x8E\xB1", "\xB1"},  // a lone 0x8F before half-width kana
+        {"\xB0\xA1\x8E\xDF"
+         "abc",
+         "\x88\x9F\xDF"
+         "abc"},  // ordinary EUC-JP, untouched
+    };
+    for (const auto& [euc, sjis] : cases) EXPECT_EQ(sjis, Convert(StrX_EucToSjis, euc)) << euc;
+    // Through the page conversion, cut to its buffer at a whole character.
+    char out[19];
+    StrX_ToSjisFrom(out, 19,
+                    "Traduction fran\x8F\xAB\xB1"
+                    "aise",
+                    StrX_Code_Euc);
+    EXPECT_EQ("Traduction fran" + geta, std::string(out));
+    StrX_ToSjisFrom(out, 18,
+                    "Traduction fran\x8F\xAB\xB1"
+                    "aise",
+                    StrX_Code_Euc);
+    EXPECT_EQ("Traduction fran", std::string(out));  // the text is cut inside the ç
+}
+
 TEST_F(StrXTest, CutTextsEndCleanly) {
     // Rows: converter, text, its whole conversion, and for every prefix of the
     // text how many bytes of the whole it gives (never a part of an escape or
@@ -167,7 +206,9 @@ TEST_F(StrXTest, CutTextsEndCleanly) {
         cases[] = {
             {StrX_JisToSjis, jis, "a\x88\x9F\x88\xA0z", {0, 1, 1, 1, 1, 1, 3, 3, 5, 5, 5, 5, 6}},
             {StrX_EucToSjis, euc, "a\x88\x9F\x88\xA0\xB1z", {0, 1, 1, 3, 3, 5, 5, 6, 7}},
-            {StrX_EucToSjis, "a\x1b(", "a", {0, 1, 1, 1}}};
+            {StrX_EucToSjis, "a\x1b(", "a", {0, 1, 1, 1}},
+            // JIS X 0212 (ç is 0x8F 0xAB 0xB1): the geta mark, never half of it.
+            {StrX_EucToSjis, "a\x8F\xAB\xB1z", "a\x81\xACz", {0, 1, 1, 1, 3, 4}}};
     for (const auto& [fn, text, whole, kept] : cases) {
         ASSERT_EQ(kept.size(), text.size() + 1);
         for (size_t n = 0; n <= text.size(); n++)
