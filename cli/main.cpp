@@ -1,6 +1,6 @@
 // tessaly-cli: the keyword database from a terminal.
 //
-//   tessaly-cli build [-v|--verbose] FOLDER [DATABASE]
+//   tessaly-cli build FOLDER [DATABASE] [-v|--verbose]
 //   tessaly-cli search DATABASE TEXT [--out FILE] [--target NAME] [--back URL] [--json]
 //   tessaly-cli info DATABASE [--json]
 //   tessaly-cli --help | --version, tessaly-cli COMMAND --help
@@ -93,6 +93,7 @@ int RunSearch(const Args& args);
 int RunInfo(const Args& args);
 int RunBuild(const Args& args);
 
+const Option kNoOptions[] = {{nullptr, nullptr, nullptr}};
 const Option kBuildOptions[] = {
     {"--verbose", nullptr, "list each skipped page and why on standard error (also -v)"},
     {nullptr, nullptr, nullptr}};
@@ -212,9 +213,9 @@ int ParseArgs(const Command& cmd, int argc, char** argv, Args* args) {
             PrintCommandHelp(cmd);
             return 0;
         }
-        if (cmd.run == RunBuild && a == "-v") a = "--verbose";
         const size_t eq = a.starts_with("--") ? a.find('=') : std::string::npos;
-        const std::string name = a.substr(0, eq);
+        std::string name = a.substr(0, eq);
+        if (name == "-v" && cmd.options == kBuildOptions) name = "--verbose";
         const Option* o = cmd.options;
         while (o->name && name != o->name) o++;
         if (!o->name) return UsageError(&cmd, "unknown option %s", name);

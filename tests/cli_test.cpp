@@ -179,7 +179,8 @@ TEST_F(CliTest, UsageMistakesNameThemselvesAndExitWithStatus2) {
     const std::string info =
         "usage: tessaly-cli info DATABASE [--json]\nTry 'tessaly-cli info --help' for more.\n";
     const std::string build =
-        "usage: tessaly-cli build FOLDER [DATABASE] [--verbose]\nTry 'tessaly-cli build --help' for more.\n";
+        "usage: tessaly-cli build FOLDER [DATABASE] [--verbose]\nTry 'tessaly-cli build --help' "
+        "for more.\n";
     const std::string all = std::string(kUsage) + "Try 'tessaly-cli --help' for more.\n";
     const struct {
         Args args;

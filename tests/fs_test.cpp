@@ -414,38 +414,6 @@ TEST(FsTest, TempFilesAreNewHiddenAndTakeTheTargetsModeAndGroup) {
     EXPECT_FALSE(Fs_SameFile(target.c_str(), (dir.inside() + "\\.db.kwf.tmp").c_str()));
 }
 
-// The temp name of db.kwf is exactly "." + "db.kwf" + "." + 6 characters +
-// ".tmp": a name one character longer or shorter anywhere is another file,
-// never taken for ours nor removed as a leftover.
-TEST(FsTest, OnlyNamesOfExactlyTheTempFormAreTakenForOurs) {
-    const std::pair<const char*, bool> names[] = {
-        {".db.kwf.abc123.tmp", true},    {".db.kwf.zzzzzz.tmp", true},
-        {".db.kwf.abc1234.tmp", false},  {".db.kwf.abc12.tmp", false},
-        {".db.kwf.tmp", false},          {"db.kwf.abc123.tmp", false},
-        {"..db.kwf.abc123.tmp", false},  {".db.kwfx.abc123.tmp", false},
-        {".db.kw.abc1234.tmp", false},   {".db.kwf.abc123.tmpx", false},
-        {".db.kwf.abc123x.tmp", false},  {".db.kwf.abc123.tm", false},
-        {".db.kwf.abc123.TMP", false},   {".x.kwf.abc123.tmp", false},
-    };
-    TempDir dir;
-    const std::string target = dir.inside() + "\\db.kwf";
-    dir.Write("db.kwf", "mine");
-    Names kept{"db.kwf"};
-    int ours = 0;
-    for (const auto& [name, want] : names) {
-        EXPECT_EQ(want, Fs_IsTempOf(name, target.c_str())) << name;
-        dir.Write(name, "");
-        if (want)
-            ours++;
-        else
-            kept.push_back(name);
-    }
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(ours, Fs_RemoveStaleTemps(target.c_str()));
-    EXPECT_EQ(kept, Files(dir.path()));
-    EXPECT_EQ("mine", dir.Read("db.kwf"));
-}
-
 // The mode and group of each temp file as the door's hook sees them when it
 // has just been made ("created") and before its final mode ("mode").
 std::vector<std::string> g_seen;
@@ -502,6 +470,38 @@ TEST(FsTest, TempFilesAreOwnersAloneUntilTheirGroupAndModeAreSet) {
         Fs_SetFaultHook(nullptr);
         EXPECT_EQ((Names{"db.kwf"}), Files(dir.path())) << op;
     }
+}
+
+// The temp name of db.kwf is exactly "." + "db.kwf" + "." + 6 characters +
+// ".tmp": a name one character longer or shorter anywhere is another file,
+// never taken for ours nor removed as a leftover.
+TEST(FsTest, OnlyNamesOfExactlyTheTempFormAreTakenForOurs) {
+    const std::pair<const char*, bool> names[] = {
+        {".db.kwf.abc123.tmp", true},    {".db.kwf.zzzzzz.tmp", true},
+        {".db.kwf.abc1234.tmp", false},  {".db.kwf.abc12.tmp", false},
+        {".db.kwf.tmp", false},          {"db.kwf.abc123.tmp", false},
+        {"..db.kwf.abc123.tmp", false},  {".db.kwfx.abc123.tmp", false},
+        {".db.kw.abc1234.tmp", false},   {".db.kwf.abc123.tmpx", false},
+        {".db.kwf.abc123x.tmp", false},  {".db.kwf.abc123.tm", false},
+        {".db.kwf.abc123.TMP", false},   {".x.kwf.abc123.tmp", false},
+    };
+    TempDir dir;
+    const std::string target = dir.inside() + "\\db.kwf";
+    dir.Write("db.kwf", "mine");
+    Names kept{"db.kwf"};
+    int ours = 0;
+    for (const auto& [name, want] : names) {
+        EXPECT_EQ(want, Fs_IsTempOf(name, target.c_str())) << name;
+        dir.Write(name, "");
+        if (want)
+            ours++;
+        else
+            kept.push_back(name);
+    }
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(ours, Fs_RemoveStaleTemps(target.c_str()));
+    EXPECT_EQ(kept, Files(dir.path()));
+    EXPECT_EQ("mine", dir.Read("db.kwf"));
 }
 
 // A name the temp file was about to take, where another hand has put a link

@@ -328,7 +328,7 @@ TEST_F(IniFileTest, CountAttrAndCountLinesRestoreThePosition) {
         Open(c.file);
         EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << Shown(c.file);
         EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.count) << Shown(c.file);  // nothing consumed
-        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.count) << c.file;
+        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.count) << Shown(c.file);
     }
     // Lines longer than a 16-byte buffer (15 bytes a piece): CountAttr counts
     // pieces that read as lines of the name, CountRecords whole lines.
@@ -345,12 +345,13 @@ TEST_F(IniFileTest, CountAttrAndCountLinesRestoreThePosition) {
     };
     for (const auto& c : longer) {
         Open(c.file, 16);
-        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.attrs) << c.file;
-        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.records) << c.file;
-        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.records) << c.file;  // nothing consumed
+        EXPECT_EQ(IniFile_CountAttr(&reader_, "A"), c.attrs) << Shown(c.file);
+        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.records) << Shown(c.file);
+        EXPECT_EQ(IniFile_CountRecords(&reader_, "A"), c.records)
+            << Shown(c.file);  // nothing consumed
         char value[16];
         IniFile_ReadAttr(&reader_, "A", "s", value);  // the position was restored
-        EXPECT_EQ(0, strncmp(value, "0123456789", 10)) << c.file;
+        EXPECT_EQ(0, strncmp(value, "0123456789", 10)) << Shown(c.file);
     }
     Open("[s] \r\na = 1\r\n\r\nb = 2\r\n \r\n  [t] \r\nc = 3\r\n");
     IniFile_Read_setSection(&reader_, "s");
