@@ -282,6 +282,23 @@ class HeadReader {
 
 }  // namespace
 
+namespace {
+
+// A page path that the search's join would take as a drive path or a URL
+// ("c:x.htm", "http:x.htm", "file:x.htm" at the top of the base folder) is
+// stored behind a current-folder step (".\http:x.htm"), which the join
+// resolves, so the link stays below the base folder. relPath holds
+// kRelPathSize bytes; the walk's paths leave room for the step.
+void keepBelowBase(char* relPath) {
+    const bool taken =
+        relPath[0] != '\0' && (relPath[1] == ':' || strncmp(relPath, "http:", 5) == 0 ||
+                               strncmp(relPath, "file:", 5) == 0);
+    if (taken && strlen(relPath) + 2 < static_cast<size_t>(kRelPathSize))
+        StrX_InsertHead(relPath, ".\\");
+}
+
+}  // namespace
+
 bool CreKey_IsPageName(const char* name) {
     const char* first = StrX_FindStrI(name, ".htm");
     return first != nullptr && first == strrchr(name, '.');
@@ -299,6 +316,7 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer, int*
             b = takePageBuffers();
             StrX_CopyN(b.relPath, path, kRelPathSize);
             StrX_RelPath(b.relPath, kRelPathSize, base);
+            keepBelowBase(b.relPath);
             StrX_CopyN(b.title, "(no title)", kTitleSize);
             b.keywords[0] = '\0';
             BLex2_Open(&lex, path, b.lex, kLexBufSize);

@@ -111,7 +111,9 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
                   CreKey_Stats* stats = nullptr, const CreKey_SkipSink* skipSink = nullptr);
 
 // Reads the head of one page and writes its link entry (title, keywords, path
-// relative to base) into writer; returns true when an entry was written.
+// relative to base) into writer; returns true when an entry was written. A
+// relative path that the search's join would take as a drive path or a URL
+// (a colon as its second byte, "http:", "file:") is written behind ".\".
 // A page that is not text or cannot be opened gets no entry (false). A title
 // longer than its 400-byte record is cut at a character boundary; a tag too
 // large for the 4096-byte tag pool is passed over; a tag's first 64

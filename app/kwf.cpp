@@ -1,5 +1,6 @@
 #include "app/kwf.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/kwf_internal.h"
@@ -8,6 +9,8 @@
 #include "components/inifile.h"
 #include "components/strx.h"
 #include "platform/codepage.h"
+#include "platform/fs.h"
+#include "platform/msgbox.h"
 
 using namespace kwf_detail;
 
@@ -56,6 +59,51 @@ void programFile(char* out, int size, const char* name) {
     StrX_AbsPathExe(out, name, size - 1);
 }
 
+bool isSlash(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Compares the ASCII text a[0, n) with the lower-case word, letters without case.
+bool sameWord(const char* a, size_t n, const char* word) {
+    if (strlen(word) != n) return false;
+    for (size_t i = 0; i < n; i++)
+        if ((a[i] | 0x20) != word[i]) return false;
+    return true;
+}
+
+// True when url (as a URL reader takes it, see Kwf_DisplayPage) names a file
+// of this computer.
+bool isLocalPage(const char* url) {
+    char text[1024];  // DispURL comes from a 260-byte buffer
+    size_t len = 0;
+    const char* p = url;
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= 0x20) p++;
+    for (; *p != '\0' && len < sizeof text - 1; p++)
+        if (*p != '\t' && *p != '\n' && *p != '\r') text[len++] = *p;
+    text[len] = '\0';
+    if (isSlash(text[0])) return !isSlash(text[1]);  // rooted, or a network path
+    // A scheme: a letter, then letters, digits, '+', '-' or '.', then ':'.
+    auto letter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+    size_t n = 0;
+    if (letter(text[0])) {
+        n = 1;
+        while (letter(text[n]) || (text[n] >= '0' && text[n] <= '9') || text[n] == '+' ||
+               text[n] == '-' || text[n] == '.')
+            n++;
+    }
+    if (n == 0 || text[n] != ':') return true;  // a relative path
+    if (n == 1) return true;                    // a drive path
+    if (!sameWord(text, n, "file")) return false;
+    const char* rest = text + n + 1;
+    if (!isSlash(rest[0]) || !isSlash(rest[1])) return true;
+    const char* host = rest + 2;
+    size_t hostLen = 0;
+    while (host[hostLen] != '\0' && !isSlash(host[hostLen]) && host[hostLen] != '?' &&
+           host[hostLen] != '#')
+        hostLen++;
+    return hostLen == 0 || sameWord(host, hostLen, "localhost");
+}
+
 // Cuts out, in place, the keyword entry of keywords that holds the match at
 // match: from after the nearest ';' at or before the match (blanks skipped)
 // to before the next ';' (no ';' lies between that start and the match, so
@@ -69,15 +117,57 @@ const char* cutEntry(char* keywords, char* match) {
     return start;
 }
 
+// The escape a link writes for the byte at path[i]: '#' (a fragment) as %23,
+// '?' (a query) as %3F, and a '%' that begins no escape of the inside form
+// (an old database) as %25; nullptr for a byte that stands as it is (an
+// escape %XX, a blank, every other byte).
+const char* linkEscape(const char* path, int i) {
+    switch (path[i]) {
+        case '#':
+            return "%23";
+        case '?':
+            return "%3F";
+        case '%':
+            return Fs_EscapeAt(path, static_cast<size_t>(i)) < 0 ? "%25" : nullptr;
+        default:
+            return nullptr;
+    }
+}
+
+// Writes, in place, the escapes of linkEscape into a path of a buffer of size
+// bytes (Shift_JIS-aware: no trail byte is one of these bytes anyway). A
+// result that would not fit is cut before the escape.
+void escapeLinkBytes(char* path, int size) {
+    for (int i = 0; path[i] != '\0'; i++) {
+        if (CodePage_IsLead(static_cast<unsigned char>(path[i])) && path[i + 1] != '\0') {
+            i++;
+            continue;
+        }
+        const char* escape = linkEscape(path, i);
+        if (!escape) continue;
+        const int len = static_cast<int>(strlen(path));
+        if (len + 2 >= size) {
+            path[i] = '\0';
+            return;
+        }
+        memmove(path + i + 3, path + i + 1, static_cast<size_t>(len - i));
+        memcpy(path + i, escape, 3);
+        i += 2;
+    }
+}
+
 // Turns a page path (a value buffer of 4096 bytes) into its link address:
 // joined to base (259 bytes at most), backslashes made slashes (a trail byte
-// 0x5C stays), and a drive path C:\x given "file:///C|/x", a rooted path \x
-// "file:///x". An absolute path is kept as stored, cut only where the
-// scheme would not fit the buffer.
+// 0x5C stays), the bytes a URL reader would misread escaped (escapeLinkBytes),
+// and a drive path C:\x given "file:///C|/x", a rooted path \x
+// "file:///x". A path stored as a URL ("file:", "http:") is kept as stored,
+// cut only where the scheme would not fit the buffer.
 void makeLink(char* path, const char* base) {
     constexpr int kValueSize = 4096;
     StrX_AbsPath(path, 260, base);
     StrX_ReplaceChar(path, '\\', '/');
+    if (strncmp(path, "file:", 5) != 0 && strncmp(path, "http:", 5) != 0)
+        escapeLinkBytes(path, kValueSize);
     const bool drive = path[0] != '\0' && path[1] == ':';
     const bool rooted = path[0] == '/' && path[1] != '/';
     if (!drive && !rooted) return;
@@ -232,6 +322,20 @@ bool Kwf_ReadGuide(const char* path, char* guide, int guideSize) {
         canUpdate = fixed == 0;
     });
     return canUpdate;
+}
+
+// ---- The display page ---------------------------------------------------------
+
+const char* Kwf_DisplayPage(const char* dispUrl, char* out, int size) {
+    if (isLocalPage(dispUrl)) return dispUrl;
+    char text[1024];
+    snprintf(text, sizeof text,
+             "表示ページ %s はこのコンピュータのファイルではないため開きません。"
+             "標準の表示ページを開きます。",
+             dispUrl);
+    MsgBox_Show("Tessaly!", text, MsgBox_OK, MsgBox_IconWarning);
+    programFile(out, size, "outframe.htm");
+    return out;
 }
 
 // ---- Search -----------------------------------------------------------------

@@ -88,6 +88,20 @@ void Kwf_ReadDisplay(const char* path, char* resultFile, int resultFileSize, cha
 // unchanged.
 bool Kwf_ReadGuide(const char* path, char* guide, int guideSize);
 
+// ---- The display page ---------------------------------------------------------
+
+// Returns the page to hand to the browser for dispUrl (the DispURL that
+// Kwf_ReadDisplay gives): dispUrl itself when it names a file of this
+// computer: a relative, rooted or drive path, or a file: URL with no host or
+// the host "localhost". Anything else (a URL of another scheme such as http:,
+// https: or javascript:, a file: URL of another host, a network path \\host
+// or //host) is refused: a message box (title "Tessaly!") tells the user,
+// and the default display page, "outframe.htm" in the program folder, is
+// copied into out (at most size - 2 bytes) and returned. The URL is read as
+// a URL reader reads it: blanks and control characters before it dropped,
+// tabs and line ends dropped wherever they stand, '\\' a '/'.
+const char* Kwf_DisplayPage(const char* dispUrl, char* out, int size);
+
 // ---- Search -----------------------------------------------------------------
 
 // The search's output. onHit is called once per hit in database order, with
@@ -103,9 +117,15 @@ struct Kwf_HitSink {
 // Finds every page whose keywords or title contain query (ASCII letters
 // without case, every other byte exactly; a match begins on a character, never
 // on the trail byte of a double-byte character; an empty query finds nothing)
-// and reports it to sink. Reads Base, then the "links" section once, line by
-// line, parsing only the lines whose bytes may hold the query (a line longer
-// than the line buffer is parsed from its first 8191 bytes and counts once);
+// and reports it to sink. The link address is the page's path joined to the
+// resolved Base, with '/' for its separators and '#', '?' and a '%' that
+// begins no escape written %23, %3F and %25 (blanks and escapes stay), so a
+// URL reader opens that very file; a rooted path gets "file://" in front, a
+// drive path "file:///" and '|' for its colon; a path stored as a URL
+// ("file:", "http:") is kept as stored. Reads Base, then the "links" section
+// once, line by line, parsing only the lines whose bytes may hold the query
+// (a line longer than the line buffer is parsed from its first 8191 bytes
+// and counts once);
 // its buffers (an 8192-byte line, three 4096-byte values, a 260-byte Base)
 // come from the scratch stack under one mark. Values are cut at 4095 bytes,
 // joined page paths at 259. Takes no heap memory beyond what opening the file

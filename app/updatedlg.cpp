@@ -138,13 +138,9 @@ void UpdateDlg::SetPathText(int id, const std::string& inside) {
     SetItemQText(id, QString::fromStdString(Fs_ToNative(inside)));
 }
 
-std::string UpdateDlg::GetPathText(int id, bool* exact) const {
+std::string UpdateDlg::GetPathText(int id) const {
     auto* edit = qobject_cast<QLineEdit*>(Item(id));
-    bool convertible = true;
-    std::string inside =
-        Fs_FromNative(edit ? edit->text().toStdString() : std::string(), &convertible);
-    if (exact) *exact = convertible;
-    return inside;
+    return Fs_FromNative(edit ? edit->text().toStdString() : std::string());
 }
 
 bool UpdateDlg::OnInitDialog() {
@@ -205,10 +201,8 @@ void UpdateDlg::OnDropFiles(const std::vector<std::string>& paths) {
 }
 
 bool UpdateDlg::CheckInput(std::string* folder, std::string* kwfPath) {
-    bool exactFolder = true, exactKwf = true;
-    *folder = GetPathText(1016, &exactFolder);
-    std::string kwf = GetPathText(1033, &exactKwf);
-    if (!exactFolder || !exactKwf) return mistake("パスに使えない文字があります。");
+    *folder = GetPathText(1016);
+    std::string kwf = GetPathText(1033);
     if (Fs_Access(folder->c_str(), Fs_Access_Exist) != 0)
         return mistake("指定した調べる場所が存在しません");
     if (!FileX_IsDir(folder->c_str()))
@@ -252,7 +246,7 @@ void UpdateDlg::OnOK() {
     progress.Join();
     if (result != IDOK) return;
     m_kwfPath = kwf;
-    m_folder = GetPathText(1016, nullptr);
+    m_folder = GetPathText(1016);
     m_kwfText = GetItemText(1033);
     EndDialog(IDOK);
 }

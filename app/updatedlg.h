@@ -96,7 +96,7 @@ class UpdateDlg : public DlgBase {
    private:
     // A path edit box shows the native form; these convert.
     void SetPathText(int id, const std::string& inside);
-    std::string GetPathText(int id, bool* exact) const;
+    std::string GetPathText(int id) const;
     // Checks what was typed; shows the message and returns false on a mistake.
     bool CheckInput(std::string* folder, std::string* kwfPath);
 };

@@ -161,10 +161,9 @@ bool VarkApp_FindFolders(VarkApp_Folders* folders, std::string* message) {
         for (const char* page : kPages)
             refreshCopy(folders->resourceFolder + "/" + page, folder + "/" + page);
     }
-    bool exact = true;
-    std::string inside = Fs_FromNative(folder, &exact);
-    if (!exact || inside.size() + strlen("\\outframe.htm") >= kPathSize) {
-        *message = "プログラムのフォルダのパスが長すぎるか、使えない文字を含んでいます。";
+    std::string inside = Fs_FromNative(folder);
+    if (inside.size() + strlen("\\outframe.htm") >= kPathSize) {
+        *message = "プログラムのフォルダのパスが長すぎます。";
         return false;
     }
     folders->programFile = inside + "\\tessaly";

@@ -74,11 +74,7 @@ bool VarkDlg::OnInitDialog() {
     if (!m_commandLine.empty()) {
         std::string native = m_commandLine;
         if (native[0] != '/') native = QDir::currentPath().toStdString() + "/" + native;
-        bool exact = true;
-        std::string inside = Fs_FromNative(native, &exact);
-        if (!exact)
-            ERRORS_REPORT(Errors_Unofficial, "ファイル名に使えない文字があります。%s",
-                          inside.c_str());
+        std::string inside = Fs_FromNative(native);
         if (inside.size() >= kPathSize)
             ERRORS_REPORT(Errors_Unofficial, "データベースのパスが長すぎます（%d バイト）。",
                           static_cast<int>(inside.size()));
@@ -226,7 +222,8 @@ void VarkDlg::OnOK() {
     ResPage_WriteFoot(&page);
     ResPage_Close(&page);
 
-    browser->OpenURL(m_dispURL.c_str());
+    char shown[kPathSize];
+    browser->OpenURL(Kwf_DisplayPage(m_dispURL.c_str(), shown, sizeof shown));
     BigStack_Pop(bs);
     EndDialog(IDOK);
     EndWaitCursor();

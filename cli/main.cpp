@@ -239,14 +239,13 @@ int ParseArgs(const Command& cmd, int argc, char** argv, Args* args) {
 // ---- Conversions at the edge ----------------------------------------------
 
 // A native path (relative to the current folder or absolute) as an absolute
-// inside path. False when it has no CP932 form or does not fit 259 bytes.
+// inside path. False when it does not fit 259 bytes.
 bool ToInsidePath(const std::string& native, std::string* inside) {
     std::error_code ec;
     std::filesystem::path abs = std::filesystem::absolute(native, ec);
     if (ec) return false;
-    bool exact = true;
-    *inside = Fs_FromNative(abs.lexically_normal().string(), &exact);
-    return exact && inside->size() < static_cast<size_t>(kPathSize);
+    *inside = Fs_FromNative(abs.lexically_normal().string());
+    return inside->size() < static_cast<size_t>(kPathSize);
 }
 
 // UTF-8 text as CP932; false when a character has no CP932 form.
@@ -615,7 +614,8 @@ void ReadHeader(const char* db, Header* h) {
 void PrintHeader(const Header& h) {
     printf("Application: Tessaly!\n");
     printf("Version: %d\n", h.version);
-    printf("Base: %s\n", Fs_ToNative(h.base).c_str());
+    const std::string base = Fs_ToNative(h.base);
+    printf("Base: %s\n", (g_outTty ? Escaped(base) : base).c_str());
     if (h.newFile) {
         printf("Data: none\n");
         printf("Can update: yes\n");
@@ -800,7 +800,8 @@ int RunBuild(const Args& args) {
     if (run.tty) fprintf(stderr, "\r\033[K");
     fprintf(stderr, "%s%d files seen, %d pages indexed, %d pages skipped\n",
             g_cancel ? "cancelled: " : "", stats.files, stats.pages, stats.skipped);
-    printf("%s\n", Fs_ToNative(database).c_str());
+    const std::string shown = Fs_ToNative(database);
+    printf("%s\n", (g_outTty ? Escaped(shown) : shown).c_str());
     return 0;
 }
 

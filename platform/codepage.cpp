@@ -210,6 +210,22 @@ iconv_t g_getaCd = (iconv_t)-1;
 
 }  // namespace
 
+size_t CodePage_Utf8Length(const char* text, size_t left) {
+    if (left == 0) return 0;
+    unsigned cp;
+    const int n = utf8Sequence(reinterpret_cast<const unsigned char*>(text), left, &cp);
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+size_t CodePage_ExactSjisChar(std::string_view utf8, char out[2]) {
+    bool exact = true;
+    const std::string sjis = CodePage_Utf8ToSjis(utf8, &exact);
+    if (!exact || sjis.empty() || sjis.size() > 2) return 0;
+    if (CodePage_SjisToUtf8(sjis, &exact) != utf8 || !exact) return 0;
+    memcpy(out, sjis.data(), sjis.size());
+    return sjis.size();
+}
+
 bool CodePage_IsUtf8(const char* text, bool* multiByte, bool cutEnd) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t left = strlen(text);

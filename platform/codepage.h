@@ -69,6 +69,19 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size);
 // memory once the converter has been opened (on the first call, kept for the process).
 size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size);
 
+// Returns the length (1 to 4) of the valid UTF-8 sequence of one character
+// that begins text[0, left), or 0 when the bytes there are not one (a stray
+// byte, an overlong form, a surrogate, a sequence cut off by left).
+size_t CodePage_Utf8Length(const char* text, size_t left);
+
+// Copies into out the CP932 form (1 or 2 bytes) of the one UTF-8 character
+// utf8 and returns its length, when that form is exact: converted back, it
+// gives the very same character. Returns 0 otherwise: no CP932 form (é, 😀),
+// or a code that comes back as another character (WAVE DASH U+301C and
+// FULLWIDTH TILDE U+FF5E share 0x81 0x60, which comes back as U+FF5E; YEN
+// SIGN U+00A5 becomes 0x5C, a backslash).
+size_t CodePage_ExactSjisChar(std::string_view utf8, char out[2]);
+
 // True when text is valid UTF-8 (no overlong forms, no surrogates, nothing
 // above U+10FFFF); *multiByte (when given) tells whether it holds a character
 // beyond ASCII. With cutEnd, a valid beginning of a character cut off by the

@@ -219,11 +219,14 @@ void closeConv(Dde_Conv* c) {
     delete c;
 }
 
-// The text as the launcher hands it on: a native path or a URL.
+// The text as the launcher hands it on: a native path or a URL. A rooted
+// inside path (either separator) has its escapes decoded; a URL is only
+// converted to UTF-8, its escapes are the browser's.
 std::string launcherTarget(std::string text) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
         text = text.substr(1, text.size() - 2);
-    return !text.empty() && text[0] == '\\' ? Fs_ToNative(text) : CodePage_SjisToUtf8(text);
+    const bool rooted = !text.empty() && (text[0] == '\\' || text[0] == '/');
+    return rooted ? Fs_ToNative(text) : CodePage_SjisToUtf8(text);
 }
 
 bool launcherExecute(const std::string& text) {

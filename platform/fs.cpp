@@ -35,26 +35,126 @@ Fs_FaultFunc Fs_SetFaultHook(Fs_FaultFunc hook) {
     return old;
 }
 
-std::string Fs_ToNative(std::string_view inside) {
-    std::string slashed(inside);
-    for (size_t i = 0; i < slashed.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(slashed[i]);
-        if (CodePage_IsLead(c) && i + 1 < slashed.size()) {
-            i++;  // the trail byte may be 0x5C: never a separator
-            continue;
-        }
-        if (c == '\\') slashed[i] = '/';
-    }
-    return CodePage_SjisToUtf8(slashed);
+namespace {
+
+int hexValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }
 
-std::string Fs_FromNative(std::string_view native, bool* exact) {
-    bool ok = native.find('\\') == std::string_view::npos;
-    bool conv = true;
-    std::string inside = CodePage_Utf8ToSjis(native, &conv);
-    // A name must come back to itself: several Unicode characters share one
-    // CP932 code, and only one of them is what the inside name opens.
-    if (exact && ok && conv) conv = CodePage_SjisToUtf8(inside) == native;
+// True when a native name byte is written as an escape even where its
+// character has a CP932 form: a control character, '%' and a backslash.
+bool escapedAscii(unsigned char c) {
+    return c < 0x20 || c == 0x7F || c == '%' || c == '\\';
+}
+
+void appendEscape(std::string* out, unsigned char byte) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out->push_back('%');
+    out->push_back(kHex[byte >> 4]);
+    out->push_back(kHex[byte & 0x0F]);
+}
+
+// Appends the inside form of one native name (no '/' in it).
+void appendInsideName(std::string* out, std::string_view name) {
+    size_t at = 0;
+    bool utf8 = true;
+    while (at < name.size()) {
+        const size_t n = CodePage_Utf8Length(name.data() + at, name.size() - at);
+        if (n == 0) {
+            utf8 = false;
+            break;
+        }
+        at += n;
+    }
+    for (size_t i = 0; i < name.size();) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            if (escapedAscii(c))
+                appendEscape(out, c);
+            else
+                out->push_back(static_cast<char>(c));
+            i++;
+            continue;
+        }
+        // A name that is not UTF-8 has no characters to convert: every byte
+        // beyond ASCII is escaped.
+        const size_t n = utf8 ? CodePage_Utf8Length(name.data() + i, name.size() - i) : 1;
+        char sjis[2];
+        const size_t m = utf8 ? CodePage_ExactSjisChar(name.substr(i, n), sjis) : 0;
+        if (m > 0)
+            out->append(sjis, m);
+        else
+            for (size_t k = 0; k < n; k++)
+                appendEscape(out, static_cast<unsigned char>(name[i + k]));
+        i += n;
+    }
+}
+
+}  // namespace
+
+int Fs_EscapeAt(std::string_view inside, size_t at) {
+    if (at + 2 >= inside.size() || inside[at] != '%') return -1;
+    const int hi = hexValue(static_cast<unsigned char>(inside[at + 1]));
+    const int lo = hexValue(static_cast<unsigned char>(inside[at + 2]));
+    if (hi < 0 || lo < 0) return -1;
+    const int byte = hi * 16 + lo;
+    // No native name holds a NUL or a '/': such a text is no escape.
+    return (byte == 0 || byte == '/') ? -1 : byte;
+}
+
+std::string Fs_ToNative(std::string_view inside) {
+    std::string native, run;
+    for (size_t i = 0; i < inside.size(); i++) {
+        const unsigned char c = static_cast<unsigned char>(inside[i]);
+        if (CodePage_IsLead(c) && i + 1 < inside.size()) {
+            run.append(inside.substr(i, 2));  // the trail byte may be 0x5C: never a separator
+            i++;
+            continue;
+        }
+        if (c == '\\') {
+            run.push_back('/');
+            continue;
+        }
+        const int byte = c == '%' ? Fs_EscapeAt(inside, i) : -1;
+        if (byte < 0) {
+            run.push_back(static_cast<char>(c));
+            continue;
+        }
+        native += CodePage_SjisToUtf8(run);
+        run.clear();
+        native.push_back(static_cast<char>(byte));
+        i += 2;
+    }
+    return native + CodePage_SjisToUtf8(run);
+}
+
+std::string Fs_FromNative(std::string_view native) {
+    std::string inside;
+    // Most names are their CP932 bytes: one conversion of the whole path,
+    // checked by converting it back (several Unicode characters share one
+    // CP932 code, and only one of them is what the inside name opens).
+    bool exact = true;
+    if (std::none_of(native.begin(), native.end(), [](char c) {
+            return c != '/' && escapedAscii(static_cast<unsigned char>(c));
+        })) {
+        inside = CodePage_Utf8ToSjis(native, &exact);
+        if (exact) exact = CodePage_SjisToUtf8(inside) == native;
+    } else {
+        exact = false;
+    }
+    if (!exact) {
+        inside.clear();
+        for (size_t from = 0;;) {
+            const size_t slash = native.find('/', from);
+            appendInsideName(&inside, native.substr(from, slash - from));
+            if (slash == std::string_view::npos) break;
+            inside.push_back('/');
+            from = slash + 1;
+        }
+    }
     for (size_t i = 0; i < inside.size(); i++) {
         unsigned char c = static_cast<unsigned char>(inside[i]);
         if (CodePage_IsLead(c) && i + 1 < inside.size()) {
@@ -63,7 +163,6 @@ std::string Fs_FromNative(std::string_view native, bool* exact) {
         }
         if (c == '/') inside[i] = '\\';
     }
-    if (exact) *exact = ok && conv;
     return inside;
 }
 
@@ -302,9 +401,9 @@ bool Fs_IsLink(const char* insidePath) {
 }
 
 // Copies a whole inside text into out[0, size); false (out empty) when it
-// does not fit or is not exact.
-static bool copyWhole(const std::string& text, bool exact, char* out, size_t size) {
-    if (!exact || text.empty() || text.size() + 1 > size) {
+// is empty or does not fit.
+static bool copyWhole(const std::string& text, char* out, size_t size) {
+    if (text.empty() || text.size() + 1 > size) {
         CodePage_CopyCut(out, size, "");
         return false;
     }
@@ -315,11 +414,10 @@ static bool copyWhole(const std::string& text, bool exact, char* out, size_t siz
 bool Fs_RealPath(const char* insidePath, char* out, size_t size) {
     std::string native = Fs_ToNative(insidePath);
     char* real = native.empty() ? nullptr : realpath(native.c_str(), nullptr);
-    if (!real) return copyWhole("", false, out, size);
-    bool exact = true;
-    std::string inside = Fs_FromNative(real, &exact);
+    if (!real) return copyWhole("", out, size);
+    std::string inside = Fs_FromNative(real);
     free(real);
-    return copyWhole(inside, exact, out, size);
+    return copyWhole(inside, out, size);
 }
 
 int Fs_MkDir(const char* insidePath) {
@@ -390,9 +488,7 @@ bool Fs_HomeDir(char* out, size_t size) {
             native = found->pw_dir;
     }
     while (native.size() > 1 && native.back() == '/') native.pop_back();
-    bool exact = true;
-    std::string inside = Fs_FromNative(native, &exact);
-    return copyWhole(inside, exact, out, size);
+    return copyWhole(Fs_FromNative(native), out, size);
 }
 
 static bool isWritableDir(const std::string& native) {
@@ -428,9 +524,8 @@ bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size)
         }
         struct stat sb;
         if (lstat(name.c_str(), &sb) == 0) continue;
-        bool exact = true;
-        std::string inside = Fs_FromNative(name, &exact);
-        if (!exact || inside.size() + 1 > size) return false;
+        std::string inside = Fs_FromNative(name);
+        if (inside.size() + 1 > size) return false;
         CodePage_CopyCut(out, size, inside);
         return true;
     }
@@ -542,9 +637,8 @@ static void splitPattern(const char* pattern, std::string* folder, std::string* 
 static bool makeEntry(int dirFd, const struct dirent* ent, bool kindsOnly, Fs_FindData* e) {
     const char* nativeName = ent->d_name;
     *e = Fs_FindData{};
-    bool exact = true;
-    std::string inside = Fs_FromNative(nativeName, &exact);
-    if (!exact || inside.empty() || inside.size() > sizeof e->name - 1) return false;
+    std::string inside = Fs_FromNative(nativeName);
+    if (inside.empty() || inside.size() > sizeof e->name - 1) return false;
     memcpy(e->name, inside.c_str(), inside.size() + 1);
     const bool hidden =
         nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0;
@@ -731,7 +825,7 @@ int syncPath(const std::string& native, bool folder) {
 bool Fs_ReplaceTarget(const char* insidePath, char* out, size_t size) {
     if (!Fs_IsLink(insidePath)) {
         std::string whole(insidePath);
-        return copyWhole(whole, true, out, size);
+        return copyWhole(whole, out, size);
     }
     return Fs_RealPath(insidePath, out, size);
 }
@@ -816,8 +910,7 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
             errno = openErrno;
             return nullptr;
         }
-        bool exact = true;
-        const std::string inside = Fs_FromNative(path, &exact);
+        const std::string inside = Fs_FromNative(path);
         bool made = injected("created", path) == 0;
         if (made && hadOld) {
             // The group first: changing it may clear set-id bits that the mode restores.
@@ -828,7 +921,7 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
         // The final mode last: the previous file's, else what a new file gets.
         if (made) made = injected("mode", path) == 0;
         if (made) fchmod(fd, hadOld ? (old.st_mode & 07777) : (0666 & ~currentUmask()));
-        FILE* raw = (made && exact && inside.size() + 1 <= size) ? fdopen(fd, "wb") : nullptr;
+        FILE* raw = (made && inside.size() + 1 <= size) ? fdopen(fd, "wb") : nullptr;
         if (!raw) close(fd);
         FILE* f = !raw ? nullptr : strchr(mode, 'b') ? raw : textStream(raw, "w");
         if (!f) {

@@ -10,9 +10,8 @@
 // mode: every LF written becomes CR LF on disk, and a CR LF read arrives as LF
 // (a bare LF arrives as it is).
 //
-// Listings (Fs_FindFirst) come back sorted by name and leave out every native
-// name that cannot be named inside (no CP932 form, not the same name after a
-// round trip, a backslash in it, or more than 259 bytes in CP932). A symbolic
+// Listings (Fs_FindFirst) come back sorted by name and leave out only a native
+// name whose inside form (see Names) passes 259 bytes. A symbolic
 // link to a folder is listed as not a folder; a link to a file reads like the
 // file. A file opened is never a FIFO or socket, nor a device when it is
 // opened for reading only, and no open waits, so nothing waits for a writer,
@@ -32,14 +31,33 @@
 #include <string_view>
 
 // ---- Names ----
+//
+// Every native path has an inside form, and it reads back. A name whose
+// characters all have an exact CP932 form (CodePage_ExactSjisChar) and that
+// holds no '%', backslash or control character is those CP932 bytes. Any
+// other byte of a native name is written "%XX", the byte in two upper-case
+// hexadecimal digits: the bytes of a character with no exact form, every
+// byte beyond ASCII of a name that is not UTF-8, a control character (0x01 to
+// 0x1F, 0x7F), a backslash and '%' itself. So no two native paths share an
+// inside form, an inside path is one line, and it is also a valid URL path.
+//
+// Reading an inside path, "%" and two hexadecimal digits (either case) stand
+// for that byte, except "%00" and "%2F": no native name holds a NUL or a '/'.
+// A '%' that begins no escape stands for itself (an old database or a typed
+// path may hold one).
 
-// Returns the native (UTF-8, '/'-separated) form of an inside path.
+// Returns the native (UTF-8, '/'-separated) form of an inside path: escapes
+// decoded, each backslash that is not a trail byte a '/', the rest CP932 ->
+// UTF-8.
 std::string Fs_ToNative(std::string_view inside);
 
-// Returns the inside form of a native path; *exact is set false when a name
-// has no CP932 form, does not come back to the same native name, or holds a
-// backslash (such a name cannot be named inside).
-std::string Fs_FromNative(std::string_view native, bool* exact = nullptr);
+// Returns the inside form of a native path (each '/' a backslash).
+std::string Fs_FromNative(std::string_view native);
+
+// Returns the byte that the escape at inside[at] stands for, or -1 when no
+// escape begins there (not '%', fewer than two hexadecimal digits after it,
+// or "%00" / "%2F").
+int Fs_EscapeAt(std::string_view inside, size_t at);
 
 // ---- Streams and files ----
 
@@ -100,7 +118,7 @@ bool Fs_IsLink(const char* insidePath);
 
 // Copies into out[0, size) the inside form of the path made absolute with
 // every link, "." and ".." resolved (realpath). False (out empty) when the
-// path does not exist, its real path cannot be named inside or does not fit.
+// path does not exist or its real path does not fit.
 bool Fs_RealPath(const char* insidePath, char* out, size_t size);
 
 // ---- Folders ----
@@ -127,7 +145,7 @@ void Fs_GetExePath(char* out, size_t size);
 
 // Copies the user's home folder in inside form (from HOME, else the password
 // database; no trailing separator) into out[0, size). False (out empty) when
-// it is unknown, cannot be named inside or does not fit.
+// it is unknown or does not fit.
 bool Fs_HomeDir(char* out, size_t size);
 
 // Makes a name for a temporary file "<folder>\<prefix><6 characters>" that
@@ -213,7 +231,7 @@ bool Fs_GetDiskGeometry(const char* insidePath, Fs_DiskGeometry* geo);
 
 // Copies into out[0, size) the path that replacing insidePath must write:
 // the target of a symbolic link (resolved whole), else insidePath itself.
-// False (out empty) for a broken link or a target that cannot be named.
+// False (out empty) for a broken link or a target that does not fit.
 bool Fs_ReplaceTarget(const char* insidePath, char* out, size_t size);
 
 // Locks the folder of insidePath against a second replacer (an advisory lock

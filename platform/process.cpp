@@ -106,7 +106,8 @@ int WinExec(const char* cmdLine, unsigned) {
     std::vector<std::string> native;
     native.push_back(Fs_ToNative(args[0]));
     for (size_t k = 1; k < args.size(); k++)
-        native.push_back(args[k][0] == '\\' ? Fs_ToNative(args[k]) : CodePage_SjisToUtf8(args[k]));
+        native.push_back(args[k][0] == '\\' || args[k][0] == '/' ? Fs_ToNative(args[k])
+                                                                 : CodePage_SjisToUtf8(args[k]));
     int err = Process_Spawn(native);
     switch (err) {
         case 0:

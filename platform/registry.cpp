@@ -594,9 +594,7 @@ Store seedStore() {
                    {"Templates", "XDG_TEMPLATES_DIR", home}};
     for (const auto& f : folders) {
         std::string native = userDir(f.var, f.fallback);
-        bool exact = false;
-        std::string inside = Fs_FromNative(native, &exact);
-        if (!home.empty() && exact) set(hkcu, shellFolders, f.name, REG_SZ, inside);
+        if (!home.empty()) set(hkcu, shellFolders, f.name, REG_SZ, Fs_FromNative(native));
     }
     set(hklm, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", REG_SZ, "\\opt");
     set(hkcc, "Display\\Settings", "BitsPerPixel", REG_SZ, "24");

@@ -11,7 +11,7 @@
 # (appstream, desktop-file-utils).
 set -euo pipefail
 packages=(g++ make cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic
-          man-db groff-base python3 appstream desktop-file-utils)
+          man-db groff-base python3 appstream desktop-file-utils nodejs)
 for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-dev) ;;

@@ -608,6 +608,15 @@ TEST_F(CliTest, ReportsNameNativePathsAndTerminalsGetControlsEscaped) {
     // Not a terminal: the texts as they are.
     r = Cli({"search", pdb, "y", "--out", io_.path() + "/r.htm"});
     EXPECT_NE(npos, r.out.find("[x\x1b[2Jy]"));
+    // A folder named with a control: info's Base line, escaped on a terminal only.
+    pages.Write("c\x1b[32m/a.htm", "<title>A</title>");
+    const std::string named = pages.path() + "/c\x1b[32m", ndb = io_.path() + "/n.kwf";
+    ASSERT_EQ(0, Cli({"build", named, ndb}).status);
+    const std::string info = onTerminal(cli + " info " + ndb);
+    EXPECT_NE(npos, info.find("/c\\x1B[32m/")) << info;
+    EXPECT_EQ(npos, info.find("\x1b[32m")) << info;
+    r = Cli({"info", ndb});
+    EXPECT_NE(npos, r.out.find("\nBase: " + named + "/\n")) << r.out;
 }
 
 TEST_F(CliTest, SignalsDuringABuildRemoveTheNewFile) {

@@ -465,6 +465,49 @@ TEST_F(CreKeyTest, CancelKeepsThePreviousDatabaseElseThePagesReadSoFar) {
     EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
 }
 
+// Names in any characters, in the pages and in the folder built: every page is
+// one line and counted, Base reads back, and a name the search's join would
+// take as a drive path or a URL is stored so that its link stays in the folder.
+TEST_F(CreKeyTest, NamesInAnyCharactersAreIndexedOnOneLineEach) {
+    const std::string folder = "a\nb";  // a newline in the folder's name
+    for (const std::string& name :
+         {std::string("a\nb.htm"), U8(u8"caf\u00E9.html"), std::string("#frag.htm"),
+          std::string("http:evil.example.htm"), std::string("c:x.htm"), std::string("file:y.htm"),
+          std::string("sub/http:z.htm"), std::string("%41.htm"), std::string("https:w.htm")})
+        pages_.Write(folder + "/" + name, "<title>t</title>");
+    const std::string base = pages_.inside() + "\\a%0Ab\\";
+    ASSERT_EQ(0, Build(base, base + "vark.kwf"));
+    EXPECT_EQ("9/9/0", Stats());
+    const std::string db = base + "vark.kwf";
+    EXPECT_EQ((Lines{"A = t, , #frag.htm", "A = t, , %2541.htm", "A = t, , a%0Ab.htm",
+                     "A = t, , .\\c:x.htm", "A = t, , caf%C3%A9.html", "A = t, , .\\file:y.htm",
+                     "A = t, , .\\http:evil.example.htm", "A = t, , https:w.htm",
+                     "A = t, , sub\\http:z.htm"}),
+              Links(db));
+    EXPECT_NE(std::string::npos, ReadFile(Fs_ToNative(db)).find("\r\nBase = " + base + "\r\n"));
+    int pages = -1;
+    char readBase[260] = "";
+    time_t updated = 0;
+    ASSERT_EQ(0, CaughtCode([&] {
+                  pages = Kwf_CountPages(db.c_str());
+                  Kwf_ReadBase(db.c_str(), readBase, sizeof readBase);
+                  Kwf_ReadUpdateTime(db.c_str(), &updated);
+              }));
+    EXPECT_EQ(9, pages);
+    EXPECT_EQ(base, readBase);
+    EXPECT_NE(0, updated);
+    // Every link is a file: URL below the folder built.
+    std::string url = "file://" + base;
+    std::replace(url.begin(), url.end(), '\\', '/');
+    EXPECT_EQ(
+        (Lines{"t | (none) | " + url + "%23frag.htm", "t | (none) | " + url + "%2541.htm",
+               "t | (none) | " + url + "a%0Ab.htm", "t | (none) | " + url + "c:x.htm",
+               "t | (none) | " + url + "caf%C3%A9.html", "t | (none) | " + url + "file:y.htm",
+               "t | (none) | " + url + "http:evil.example.htm",
+               "t | (none) | " + url + "https:w.htm", "t | (none) | " + url + "sub/http:z.htm"}),
+        Search(db, "t"));
+}
+
 TEST_F(CreKeyTest, EmptyFolderGivesHeaderAndEmptyLinksWithoutCallback) {
     const time_t before = time(nullptr);
     // Base is written exactly as given.

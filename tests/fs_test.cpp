@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -58,19 +59,39 @@ std::string Real(const TempDir& dir) {
     return Fs_FromNative(fs::canonical(dir.path()).string());
 }
 
+// Every native path has an inside form that reads back; names whose
+// characters all have exact CP932 forms are those bytes, the rest is escaped.
 TEST(FsTest, NamesRoundTripBetweenNativeAndInside) {
-    const std::pair<const char8_t*, const char*> cases[] = {
-        {u8"/home/u/pages", "\\home\\u\\pages"},
-        {u8"relative/a.htm", "relative\\a.htm"},
-        {u8"/表示/ソフト.htm", "\\\x95\x5C\x8E\xA6\\\x83\x5C\x83\x74\x83\x67.htm"},
-        {u8"/日本語フォルダ/ｶﾅ", nullptr},
-        {u8"", ""}};
-    for (const auto& [utf8, want] : cases) {
-        const std::string native = U8(utf8);
-        bool exact = false;
-        const std::string inside = Fs_FromNative(native, &exact);
-        EXPECT_TRUE(exact) << native;
-        EXPECT_EQ(want ? want : inside, inside) << native;  // the kana: round trip only
+    const std::string tabi = Sjis(u8"旅の記録"), aki = Sjis(u8"秋");
+    // Rows: native, inside.
+    const std::pair<std::string, std::string> cases[] = {
+        {"/home/u/pages", "\\home\\u\\pages"},
+        {"relative/a.htm", "relative\\a.htm"},
+        {U8(u8"/表示/ソフト.htm"), "\\\x95\x5C\x8E\xA6\\\x83\x5C\x83\x74\x83\x67.htm"},
+        {U8(u8"ｶﾅ/～.htm"), "\xB6\xC5\\\x81\x60.htm"},  // FULLWIDTH TILDE comes back: exact
+        {"", ""},
+        {"#frag.htm", "#frag.htm"},
+        {"?q.htm", "?q.htm"},
+        {"http:evil.example.htm", "http:evil.example.htm"},
+        {"a b.htm", "a b.htm"},
+        {U8(u8"café.html"), "caf%C3%A9.html"},
+        // WAVE DASH: CP932 has it only as the code that comes back as U+FF5E.
+        {U8(u8"旅の記録〜秋〜.htm"), tabi + "%E3%80%9C" + aki + "%E3%80%9C.htm"},
+        {U8(u8"Übersetzung.htm"), "%C3%9Cbersetzung.htm"},
+        {U8(u8"絵文字😀.htm"), Sjis(u8"絵文字") + "%F0%9F%98%80.htm"},
+        {U8(u8"한국어.htm"), "%ED%95%9C%EA%B5%AD%EC%96%B4.htm"},
+        {U8(u8"¥.htm"), "%C2%A5.htm"},  // CP932 gives it the backslash byte
+        {"caf\xE9.htm", "caf%E9.htm"},  // Latin-1: not UTF-8
+        // 京 is escaped only in the name that is not UTF-8.
+        {"\xE4\xBA\xAC\xE9/\xE4\xBA\xAC", "%E4%BA%AC%E9\\\x8B\x9E"},
+        {"a\nb.htm", "a%0Ab.htm"},
+        {"a\tb\rc\x7F\x01", "a%09b%0Dc%7F%01"},
+        {"%41.htm", "%2541.htm"},
+        {"100%", "100%25"},
+        {"/x/a\\b.htm", "\\x\\a%5Cb.htm"},
+    };
+    for (const auto& [native, inside] : cases) {
+        EXPECT_EQ(inside, Fs_FromNative(native)) << native;
         EXPECT_EQ(native, Fs_ToNative(inside)) << native;
     }
     // A 0x5C trail byte never becomes a separator; '/' inside is one as well.
@@ -78,20 +99,65 @@ TEST(FsTest, NamesRoundTripBetweenNativeAndInside) {
     EXPECT_EQ("a/b", Fs_ToNative("a/b"));
 }
 
-TEST(FsTest, NamesWithoutAnInsideFormAreNotExactAndNotListed) {
-    // No CP932 form (twice), a backslash in a name, and WAVE DASH, whose CP932
-    // code comes back as another character.
-    const char8_t* names[] = {u8"\U0001F600.htm", u8"한국.htm", u8"a\\b.htm", u8"a\u301Cb.htm"};
-    TempDir dir;
-    dir.Write("ok.htm", "x");
-    for (const char8_t* name : names) {
-        bool exact = true;
-        Fs_FromNative("/x/" + U8(name), &exact);
-        EXPECT_FALSE(exact) << U8(name);
-        dir.Write(U8(name), "x");
+// What an inside text that no build wrote means (an old database, a typed
+// path): a '%' that begins no escape is itself; hex digits may be lower case.
+TEST(FsTest, InsideTextsThatAreNoEscapesStandForThemselves) {
+    // Rows: inside, native, the inside form that native has.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"%zz.htm", "%zz.htm", "%25zz.htm"},
+        {"a%", "a%", "a%25"},
+        {"a%4", "a%4", "a%254"},
+        {"%4a%4A", "JJ", "JJ"},
+        {"%00x", "%00x", "%2500x"},     // no name holds a NUL
+        {"a%2Fb", "a%2Fb", "a%252Fb"},  // nor a '/'
+        {"a%5cb", "a\\b", "a%5Cb"},
+        {"\x95\x5C%41", U8(u8"表A"),
+         "\x95\x5C"
+         "A"},
+    };
+    for (const auto& [inside, native, again] : cases) {
+        EXPECT_EQ(native, Fs_ToNative(inside)) << inside;
+        EXPECT_EQ(again, Fs_FromNative(native)) << inside;
     }
+    // Rows: inside, position, the byte or -1.
+    const std::tuple<const char*, size_t, int> escapes[] = {
+        {"%41", 0, 0x41},  {"%ff", 0, 0xFF}, {"%4", 0, -1},  {"%g1", 0, -1}, {"a%41", 0, -1},
+        {"a%41", 1, 0x41}, {"%00", 0, -1},   {"%2F", 0, -1}, {"%2f", 0, -1}, {"%2E", 0, '.'},
+    };
+    for (const auto& [inside, at, byte] : escapes)
+        EXPECT_EQ(byte, Fs_EscapeAt(inside, at)) << inside << " at " << at;
+}
+
+// Every name is listed under its inside form and opens by it; only a name
+// whose inside form passes 259 bytes is left out.
+TEST(FsTest, EveryNameIsListedAndOpensByItsInsideForm) {
+    const std::string eAcute = U8(u8"é");
+    std::string fits = std::string(199, 'n');
+    for (int i = 0; i < 10; i++) fits += eAcute;  // 219 bytes, inside 259
+    const std::string natives[] = {U8(u8"\U0001F600.htm"), U8(u8"한국.htm"), "a\\b.htm",
+                                   U8(u8"a\u301Cb.htm"),   "a\nb.htm",       "%41.htm",
+                                   "caf\xE9.htm",          "A.htm",          fits};
+    TempDir dir;
+    Names want;
+    for (const std::string& native : natives) {
+        dir.Write(native, native);
+        want.push_back(Fs_FromNative(native));
+    }
+    dir.Write("n" + fits, "too long");  // inside 260 bytes
     fs::create_directory(dir.path() + "/" + U8(u8"한"));
-    EXPECT_EQ(Names{"ok.htm"}, List(dir.inside()));
+    want.push_back(Fs_FromNative(U8(u8"한")));
+    std::sort(want.begin(), want.end(), [](const std::string& a, const std::string& b) {
+        return Fs_CompareNames(a.c_str(), b.c_str()) < 0;
+    });
+    for (std::string& name : want)
+        if (name == "%ED%95%9C") name += "/";
+    EXPECT_EQ(want, List(dir.inside()));
+    for (const std::string& native : natives) {
+        FILE* f = Fs_Open((dir.inside() + "\\" + Fs_FromNative(native)).c_str(), "rb");
+        ASSERT_NE(nullptr, f) << native;
+        EXPECT_EQ(native, ReadAll(f)) << native;
+        fclose(f);
+    }
 }
 
 TEST(FsTest, ListingSortsAndMatchesWildcardsWithoutCase) {

@@ -171,6 +171,51 @@ TEST_F(KwfTest, HeaderReadersAtTheirEdges) {
     }
 }
 
+// A database's DispURL reaches the browser only when it names a file of this
+// computer; any other is refused with one box and the default page is shown.
+TEST_F(KwfTest, DisplayPageOfAnotherHostIsRefusedForTheDefaultOne) {
+    StrX_SetExePath("\\opt\\tessaly\\tessaly");
+    const std::string fallback = "\\opt\\tessaly\\outframe.htm";
+    const char* kept[] = {"\\opt\\tessaly\\outframe.htm",
+                          "/home/u/frame.htm",
+                          "frame.htm",
+                          "sub\\frame.htm",
+                          "C:\\pages\\frame.htm",
+                          "file:///home/u/frame.htm",
+                          "FILE://localhost/home/u/frame.htm",
+                          "file:frame.htm",
+                          "\x95\x5C:x.htm"};
+    const char* refused[] = {"https://evil.example/phish",
+                             "http:evil.example.htm",
+                             "HTTP://evil.example/",
+                             "javascript:alert(1)",
+                             "ftp://h/x",
+                             "\\\\host\\share\\x.htm",
+                             "//host/x.htm",
+                             "/\\host/x.htm",
+                             "file://host/x.htm",
+                             "file:\\\\host\\x.htm",
+                             "file://localhost.evil/x",
+                             " \x01https://evil.example/",
+                             "ht\ttp\n://evil.example/"};
+    for (const char* url : kept) {
+        boxes_.boxes.clear();
+        char out[260] = "untouched";
+        EXPECT_EQ(url, std::string(Kwf_DisplayPage(url, out, sizeof out))) << url;
+        EXPECT_STREQ("untouched", out) << url;
+        EXPECT_TRUE(boxes_.boxes.empty()) << url;
+    }
+    for (const char* url : refused) {
+        boxes_.boxes.clear();
+        char out[260] = "untouched";
+        EXPECT_EQ(out, Kwf_DisplayPage(url, out, sizeof out)) << url;
+        EXPECT_EQ(fallback, out) << url;
+        ASSERT_EQ(1u, boxes_.boxes.size()) << url;
+        EXPECT_EQ("Tessaly!", boxes_.boxes[0].title);
+        EXPECT_NE(std::string::npos, boxes_.boxes[0].text.find(url)) << url;
+    }
+}
+
 TEST_F(KwfTest, HeaderReadersCutToTheirBuffers) {
     StrX_SetExePath("\\opt\\tessaly\\tessaly");
     const std::string db = Put("c.kwf", Header({{4, "Base = C:\\" + std::string(400, 'x')},
@@ -325,7 +370,19 @@ TEST_F(KwfTest, SearchResolvesPathsAgainstBase) {
         // A network path is given no scheme, joined or stored.
         {"\\\\server\\pages", "a.htm", "//server/pages/a.htm"},
         {".", "\\\\host\\x.htm", "//host/x.htm"},
-        {"C:\\pages", "", ""}};
+        {"C:\\pages", "", ""},
+        // A URL reader opens the file: '#', '?' and a '%' that begins no
+        // escape are escaped, escapes and blanks stay; a URL stays as stored.
+        {"\\srv", "#a b?.htm", "file:///srv/%23a b%3F.htm"},
+        {"\\srv", "caf%C3%A9%2541.htm", "file:///srv/caf%C3%A9%2541.htm"},
+        {"\\srv", "100%.htm", "file:///srv/100%25.htm"},
+        {"\\srv", "%zz%4", "file:///srv/%25zz%254"},
+        {"\\srv", "\x95\x5C#.htm", "file:///srv/\x95\x5C%23.htm"},
+        {"C:\\p?", "a.htm", "file:///C|/p%3F/a.htm"},
+        {"\\srv", ".\\http:evil.example.htm", "file:///srv/http:evil.example.htm"},
+        {"\\srv", ".\\c:x.htm", "file:///srv/c:x.htm"},
+        {"\\srv", "http://h/a?b#c", "http://h/a?b#c"},
+        {"\\srv", "file:///x/a?b", "file:///x/a?b"}};
     for (const auto& [base, path, href] : cases) {
         const std::string db = Put("vark.kwf", Db(base, {"A = t, k, " + path}));
         ASSERT_EQ(0, Search(db, "k")) << base << " + " << path;

@@ -48,12 +48,12 @@ TEST(ProcessTest, CommandLinesSplitByTheWindowsRules) {
 TEST(ProcessTest, WinExecStartsOrGivesTheWindowsCodes) {
     DesktopEnv env;
     std::string rec = env.Recorder("rec"), plain = env.dir().Write("plain.txt", "not a program");
-    std::string line =
-        Fs_FromNative(rec) + " \\home\\u\\out.htm http://h/a\\b \"two words\" " + "\x95\x5C";
+    std::string line = Fs_FromNative(rec) + " \\home\\u\\out.htm http://h/a\\b \"two words\" " +
+                       "\x95\x5C" + " /jos%C3%A9 http://h/a%20b";
     EXPECT_EQ(33, WinExec(line.c_str(), SW_SHOWNORMAL));
     std::string got = WaitForFile(rec + ".rec");
-    EXPECT_NE(std::string::npos,
-              got.find("\n/home/u/out.htm\nhttp://h/a\\b\ntwo words\n" + U8(u8"表") + "\n"))
+    EXPECT_NE(std::string::npos, got.find("\n/home/u/out.htm\nhttp://h/a\\b\ntwo words\n" +
+                                          U8(u8"表") + "\n/jos\xC3\xA9\nhttp://h/a%20b\n"))
         << got;
     const std::string folder = Fs_FromNative(env.dir().path());
     const std::pair<std::string, int> cases[] = {{"", 2},

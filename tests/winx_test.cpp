@@ -264,6 +264,10 @@ TEST_F(WinXTest, WithTheSeededStorePagesGoToXdgOpen) {
         {"\\home\\u\\\x95\x5C.htm", U8(u8"/home/u/表.htm")},
         {"\"\\home\\u\\\x95\x5C.htm\"", U8(u8"/home/u/表.htm")},
         {"http://example.jp/a b?x=\\1", "http://example.jp/a b?x=\\1"},
+        // Escapes of a path are decoded, of a URL left to the browser.
+        {"\\home\\jos%C3%A9\\out.htm", "/home/jos\xC3\xA9/out.htm"},
+        {"/home/jos%C3%A9/%2541.htm", "/home/jos\xC3\xA9/%41.htm"},
+        {"file:///home/jos%C3%A9/out.htm", "file:///home/jos%C3%A9/out.htm"},
     };
     for (const auto& c : cases) {
         unlink(rec.c_str());

@@ -364,15 +364,7 @@ void DlgBase::dropEvent(QDropEvent* e) {
     if (!data) return;
     std::vector<std::string> paths;
     for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile()) continue;
-        bool exact = true;
-        std::string inside = Fs_FromNative(url.toLocalFile().toStdString(), &exact);
-        if (!exact) {
-            MsgBox_Show("Tessaly!", "Shift_JIS で表せない名前のファイルは使えません。", MsgBox_OK,
-                        MsgBox_IconWarning);
-            return;
-        }
-        paths.push_back(inside);
+        if (url.isLocalFile()) paths.push_back(Fs_FromNative(url.toLocalFile().toStdString()));
     }
     if (paths.empty()) return;
     e->acceptProposedAction();

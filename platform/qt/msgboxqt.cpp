@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "platform/fs.h"
 #include "platform/qt/dialog.h"
 #include "platform/qt/uicall.h"
 
@@ -13,7 +14,8 @@ std::function<int(QMessageBox*)> g_modalHook;
 int showOnUiThread(const char* title, const char* text, int buttons, int icon) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(Dlg_QText(title));
-    box.setText(Dlg_QText(text));
+    // Paths in their native form, as the command-line tool shows them.
+    box.setText(QString::fromStdString(Fs_ToNative(text)));
     box.setTextFormat(Qt::PlainText);
     static const QMessageBox::Icon kIcons[] = {QMessageBox::NoIcon, QMessageBox::Critical,
                                                QMessageBox::Warning, QMessageBox::Information};

@@ -7,6 +7,9 @@ page in headless Chromium. Everything is checked in the documents the browser
 built, read over the DevTools protocol (a pipe, standard library only): the
 encoding the browser decided on, the texts it shows, the addresses its links
 resolve to, the frame a link opens in and the window the back link replaces.
+Then a folder of pages named with é, 〜 (U+301C), # and ? is built and
+searched, and each link of its result page must show that page in the frame
+main.
 
 Exit status: 0 all checks pass, 1 a check failed (each failure is listed),
 77 Chromium is not installed (the check is skipped, and says so).
@@ -293,6 +296,54 @@ def check(browser, display_page, failures):
             failures.append(f"following the back link: {e}")
 
 
+# Pages named with characters that have no exact Shift_JIS form or that a URL
+# reader would misread: file name, title. Their links must open them.
+NAMED_QUERY = "名前"
+NAMED_PAGES = [
+    ("café.htm", "Café"),
+    ("旅の記録〜秋〜.htm", "秋の旅"),  # WAVE DASH U+301C
+    ("#frag.htm", "番号記号"),
+    ("?q.htm", "疑問符"),
+]
+
+
+def write_named_pages(root):
+    """Writes the named pages (UTF-8, declared) below root."""
+    root.mkdir(parents=True, exist_ok=True)
+    for name, title in NAMED_PAGES:
+        (root / name).write_text(
+            f'<html><head><meta charset="utf-8"><title>{title}</title>'
+            f'<meta name="keywords" content="{NAMED_QUERY}"></head><body>{title}</body></html>',
+            encoding="utf-8")
+
+
+def check_named(browser, root, failures):
+    """Clicks each hit of the result page; the frame main must show that page."""
+    result_frame = browser.wait_for("the result page in its frame", loaded_frame(
+        browser, lambda name, url: url.endswith("/out.htm")))
+    hrefs = browser.evaluate(result_frame,
+                             "Array.from(document.querySelectorAll('li a')).map(a => a.href)")
+    if len(hrefs) != len(NAMED_PAGES):
+        failures.append(f"named pages: {len(hrefs)} links, want {len(NAMED_PAGES)}: {hrefs}")
+    titles = {root / name: title for name, title in NAMED_PAGES}
+    for index, href in enumerate(hrefs):
+        path = file_of(href)
+        case = f"named page link {href!r}"
+        if path not in titles:
+            failures.append(f"{case}: names {path}, no page of the folder")
+            continue
+        browser.evaluate(result_frame, f"document.querySelectorAll('li a')[{index}].click()")
+        try:
+            main = browser.wait_for(f"{path.name} in the frame named main", loaded_frame(
+                browser, lambda name, url: name == "main" and file_of(url) == path))
+            shown = browser.evaluate(main, "document.title")
+            if shown != titles[path]:
+                failures.append(f"{case}: the frame main shows {shown!r}, want {titles[path]!r}")
+        except CheckFailed as e:
+            shown = [(n, u) for _, n, u, _ in browser.frames()]
+            failures.append(f"{case}: {e}; frames now {shown}")
+
+
 def screenshot(chromium, page_url, png, log_path):
     png.parent.mkdir(parents=True, exist_ok=True)
     png.unlink(missing_ok=True)
@@ -344,6 +395,22 @@ def main():
         if args.screenshot:
             screenshot(chromium, (work / "out.htm").as_uri(), Path(args.screenshot).resolve(),
                        work / "chromium.log")
+        # Pages named in characters a Linux user types, through their links.
+        named = work / "named"
+        shutil.rmtree(named, ignore_errors=True)
+        write_named_pages(named)
+        named_db = work / "named.kwf"
+        named_db.unlink(missing_ok=True)
+        run([args.cli, "build", named, named_db])
+        run([args.cli, "search", named_db, NAMED_QUERY, "--out", work / "out.htm"])
+        browser = Browser(chromium, (work / "outframe.htm").as_uri(),
+                          work / "chromium-named.log")
+        try:
+            browser.attach_to_page()
+            browser.send("Page.enable")
+            check_named(browser, named, failures)
+        finally:
+            browser.close()
     except CheckFailed as e:
         failures.append(str(e))
 
@@ -353,7 +420,8 @@ def main():
             print(f"  {f}")
         print(f"(Chromium's output: {work / 'chromium.log'})")
         return 1
-    print(f"browser check passed: {len(EXPECTED_HITS)} hits, their pages, frames and back link")
+    print(f"browser check passed: {len(EXPECTED_HITS)} hits, their pages, frames and back link; "
+          f"{len(NAMED_PAGES)} pages named with é, 〜, # and ? opened through their links")
     return 0
 
 

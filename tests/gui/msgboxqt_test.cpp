@@ -30,6 +30,7 @@ TEST(MsgBoxQtTest, ShowsTheBoxOnTheUiThreadAndReturnsTheAnswer) {
          MsgBox_IDCANCEL},
     };
     MsgBoxQt backend;
+    const std::string shown = U8(u8"表示できません /home/café.htm");
     for (const Case& c : cases) {
         Seen seen;
         MsgBoxQt::SetModalHook([&](QMessageBox* box) {
@@ -40,7 +41,8 @@ TEST(MsgBoxQtTest, ShowsTheBoxOnTheUiThreadAndReturnsTheAnswer) {
         std::atomic<int> result{0};
         auto show = [&] {
             result = backend.Show(Sjis(u8"エラーメッセージ").c_str(),
-                                  Sjis(u8"表示できません").c_str(), c.buttons, MsgBox_IconError);
+                                  (Sjis(u8"表示できません ") + "\\home\\caf%C3%A9.htm").c_str(),
+                                  c.buttons, MsgBox_IconError);
         };
         if (c.fromWorker) {
             std::thread worker(show);
@@ -52,7 +54,8 @@ TEST(MsgBoxQtTest, ShowsTheBoxOnTheUiThreadAndReturnsTheAnswer) {
         }
         EXPECT_EQ(result.load(), c.expected) << c.name;
         EXPECT_EQ(seen.title, U8(u8"エラーメッセージ")) << c.name;
-        EXPECT_EQ(seen.text, U8(u8"表示できません")) << c.name;
+        // A path in the text is shown in its native form.
+        EXPECT_EQ(seen.text, shown) << c.name;
         EXPECT_EQ(seen.buttons, c.buttons == MsgBox_OKCancel ? 2 : 1) << c.name;
         EXPECT_TRUE(seen.onUiThread) << c.name;
     }

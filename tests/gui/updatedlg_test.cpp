@@ -80,7 +80,8 @@ TEST_F(UpdateDlgTest, EmptyPathOffersVarkKwfWithTheFocusAndOkWaitsForBothTexts) 
     EXPECT_EQ(seen, "vark.kwf focused - ok -");
 }
 
-// A refused drop leaves both boxes as they were and says why in one box.
+// A refused drop leaves both boxes as they were and says why in one box; a
+// dropped name in any characters is taken and shown as it is.
 TEST_F(UpdateDlgTest, DropTakesTheFirstItemAndAFilesFolder) {
     const std::string p = Program();
     const std::string longName = p + "/" + std::string(249 - p.size(), 'n');
@@ -98,7 +99,10 @@ TEST_F(UpdateDlgTest, DropTakesTheFirstItemAndAFilesFolder) {
         {"the root", {"/"}, "/", "/vark.kwf"},
         {"250 bytes still fit", {longName}, p, p + "/vark.kwf"},
         {"251 bytes are refused", {longName + "x"}, "/old", "/old/vark.kwf"},
-        {"no Shift_JIS form", {p + U8(u8"/\U0001F600.htm")}, "/old", "/old/vark.kwf"},
+        {"names with no Shift_JIS form",
+         {p + U8(u8"/caf\u00E9/\U0001F600.htm")},
+         p + U8(u8"/caf\u00E9"),
+         p + U8(u8"/caf\u00E9/vark.kwf")},
     };
     for (const auto& c : cases) {
         boxes_.boxes.clear();

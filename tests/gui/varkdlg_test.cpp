@@ -182,6 +182,22 @@ TEST_F(VarkDlgTest, SearchWritesTheResultPageHandsItOverAndKeepsTheBackLinkRule)
     }
 }
 
+// A database whose DispURL names another host: the search writes the result
+// page, says why in one box and hands the browser the default display page.
+TEST_F(VarkDlgTest, SearchNeverHandsTheBrowserAPageOfAnotherHost) {
+    const std::string db = WriteDatabase("a.kwf", kDay, 3);
+    std::string bytes = ReadFile(db);
+    const std::string line = "DispURL = (default)";
+    bytes.replace(bytes.find(line), line.size(), "DispURL = https://evil.example/phish");
+    std::ofstream(db, std::ios::binary) << bytes;
+    EXPECT_EQ(Search(db, "kyoto"), IDOK);
+    EXPECT_NE(ReadFile(Program("out.htm")).find(Sjis(u8"3 件みつかりました")), std::string::npos);
+    ASSERT_EQ(browser_.opened.size(), 1u);
+    EXPECT_EQ(browser_.opened[0], Inside(Program("outframe.htm")));
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_NE(boxes_.boxes[0].text.find("https://evil.example/phish"), std::string::npos);
+}
+
 TEST_F(VarkDlgTest, EscAndEnterWithSearchDisabledWriteNothing) {
     for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
         // No database: Search is disabled, so Enter must not search; Esc closes.
