@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/kwf.h"
 #include "components/bigstack.h"
 #include "components/blex2.h"
 #include "components/errors.h"
@@ -20,15 +21,18 @@ void CreKey_WriteHeader(IniWriter* writer, const char* base, const char* dispTar
 
 void CreKey_WriteHeaderAt(IniWriter* writer, const char* base, const char* dispTarget,
                           time_t updateTime) {
+    // Every key of the table, in its order.
+    static_assert(Kwf_Key_Count == 8);
+    const char* const* key = Kwf_KeyNames;
     IniFile_WriteSection(writer, "main");
-    IniFile_WriteAttr(writer, "Application", "s", "Tessaly!");
-    IniFile_WriteAttr(writer, "Version", "i", 100);
-    IniFile_WriteAttr(writer, "bNewFile", "i", 0);
-    IniFile_WriteAttr(writer, "Base", "s", base);
-    IniFile_WriteAttr(writer, "Update", "t", &updateTime);
-    IniFile_WriteAttr(writer, "bCanUpdate", "i", 1);
-    IniFile_WriteAttr(writer, "DispURL", "s", "(default)");
-    IniFile_WriteAttr(writer, "DispTarget", "s", dispTarget);
+    IniFile_WriteAttr(writer, key[Kwf_Key_Application], "s", "Tessaly!");
+    IniFile_WriteAttr(writer, key[Kwf_Key_Version], "i", 100);
+    IniFile_WriteAttr(writer, key[Kwf_Key_NewFile], "i", 0);
+    IniFile_WriteAttr(writer, key[Kwf_Key_Base], "s", base);
+    IniFile_WriteAttr(writer, key[Kwf_Key_Update], "t", &updateTime);
+    IniFile_WriteAttr(writer, key[Kwf_Key_CanUpdate], "i", 1);
+    IniFile_WriteAttr(writer, key[Kwf_Key_DispUrl], "s", "(default)");
+    IniFile_WriteAttr(writer, key[Kwf_Key_DispTarget], "s", dispTarget);
     IniFile_WriteSection(writer, "links");
 }
 
@@ -53,9 +57,11 @@ constexpr int kRelPathSize = 260;
 // The smallest line buffer of the header readers (Kwf_ReadUpdateTime): a
 // header line must fit it whole, its NUL included, to be read back.
 constexpr int kHeaderLineSize = 256;
-constexpr char kBaseKey[] = "Base";
 // A folder of the walk (255 bytes) and a name (259 bytes) with their NUL.
 constexpr int kWholePathSize = 520;
+
+// The tag that ends a captured title, matched without case.
+constexpr char kEndTitle[] = "</title>";
 
 // The per-page scratch, taken in this order under one mark.
 struct PageBuffers {
@@ -122,9 +128,7 @@ class HeadReader {
         }
         for (int c; (c = BLex2_Peek(lex_, 0)) != -1;) {
             if (c == 0x1B) {
-                const int kind = BLex2_JisEscape(lex_, 0);
-                if (kind == 4) twoByte_ = true;
-                if (kind == 5) twoByte_ = BLex2_Peek(lex_, 2) == 'I';
+                twoByte_ = BLex2_StepJisMode(lex_, twoByte_);
                 SkipOne();  // the escape's first byte; the rest is plain text
                 continue;
             }
@@ -135,9 +139,9 @@ class HeadReader {
                 continue;
             }
             if (capturing_) {
-                if (BLex2_Match(lex_, "</title>", BLex2_StrNICmp) == 0) {
+                if (BLex2_Match(lex_, kEndTitle, BLex2_StrNICmp) == 0) {
                     EndTitle();
-                    BLex2_Skip(lex_, 8);
+                    BLex2_Skip(lex_, sizeof kEndTitle - 1);
                 } else if (BLex2_Match(lex_, "</head>", BLex2_StrNICmp) == 0) {
                     return;
                 } else {
@@ -348,7 +352,8 @@ namespace {
 bool baseReadsBack(const char* base) {
     char quoted[2 * kHeaderLineSize];
     StrX_QuoteField(quoted, base, sizeof quoted);
-    return strlen(kBaseKey) + strlen(" = ") + strlen(quoted) + 1 <= kHeaderLineSize;
+    return strlen(Kwf_KeyNames[Kwf_Key_Base]) + strlen(" = ") + strlen(quoted) + 1 <=
+           kHeaderLineSize;
 }
 
 // True when path holds nothing or begins as this system's databases begin:
@@ -378,7 +383,7 @@ bool hasDatabaseHead(const char* path) {
     word("\r");
     if (!word("\n")) return false;
     blanks();
-    if (!word("Application")) return false;
+    if (!word(Kwf_KeyNames[Kwf_Key_Application])) return false;
     blanks();
     if (!word("=")) return false;
     blanks();
@@ -387,145 +392,197 @@ bool hasDatabaseHead(const char* path) {
 
 }  // namespace
 
+namespace {
+
+// Reports FileX_Err_CannotWriteOpen (362) for the database dbPath.
+void reportCannotWrite(const char* dbPath) {
+    ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
+}
+
+// One build of base into dbPath: the refusals, the folder's lock, the temp
+// file, the walk and the commit, each a step. The database's place is dbPath
+// or, for a link, its target: a database that is a link is replaced at its
+// target and stays a link.
+class Build {
+   public:
+    Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
+          CreKey_CallbackFunc callback, void* context, const char* dispTarget, CreKey_Stats* st,
+          const CreKey_SkipSink* skipSink)
+        : cancel_(cancel),
+          base_(base),
+          dbPath_(dbPath),
+          callback_(callback),
+          context_(context),
+          dispTarget_(dispTarget),
+          st_(*st),
+          skipSink_(skipSink) {}
+
+    void Run() {
+        if (!MayBegin()) return;
+        lock_ = Fs_LockFolder(place_);
+        if (lock_ == Fs_Lock_Busy) {
+            ERRORS_REPORT(FileX_Err_CannotWriteOpen, "%s は別の更新が書きこみ中です。", dbPath_);
+            return;
+        }
+        if (lock_ < 0) {
+            reportCannotWrite(dbPath_);
+            return;
+        }
+        if (!CreateTemp()) return;
+        bool failed = false;  // a report returned (no hook): the build gives up
+        EXCEPT3_TRY([&] { failed = !Write(); },
+                    [&] {
+                        Discard();
+                        Except3_Rethrow();
+                    });
+        if (failed)
+            Discard();
+        else
+            Fs_Unlock(lock_);
+    }
+
+   private:
+    // The refusals: true when each has passed; nothing is touched before.
+    bool MayBegin() {
+        if (!baseReadsBack(base_)) {
+            ERRORS_REPORT(Errors_Unofficial, "調べる場所のパスが長すぎます。%s", base_);
+            return false;
+        }
+        if (!Fs_ReplaceTarget(dbPath_, place_, sizeof place_)) {
+            reportCannotWrite(dbPath_);
+            return false;
+        }
+        Fs_StatData old{};
+        hadOld_ = Fs_Stat(place_, &old);
+        if (hadOld_ && (!old.isFile || old.readOnly || Fs_Access(place_, Fs_Access_Write) != 0)) {
+            reportCannotWrite(dbPath_);
+            return false;
+        }
+        if (hadOld_ && !hasDatabaseHead(place_)) {
+            ERRORS_REPORT(FileX_Err_CannotWriteOpen, "%s はキーワードデータベースではありません。",
+                          dbPath_);
+            return false;
+        }
+        return true;
+    }
+
+    // Opens the temp file beside the place, under the lock; false (the lock
+    // released) after a report.
+    bool CreateTemp() {
+        // Under the lock no other build of this folder runs: a temp file left
+        // here belongs to a build that died.
+        Fs_RemoveStaleTemps(place_);
+        FILE* fp = Fs_CreateTemp(place_, "wt", tempPath_, sizeof tempPath_);
+        if (!fp) {
+            Fs_Unlock(lock_);
+            reportCannotWrite(dbPath_);
+            return false;
+        }
+        IniFile_OpenWriteStream(&writer_, fp, dbPath_);
+        return true;
+    }
+
+    // Writes the header and the walk's pages, then commits the temp file over
+    // the place. False when the build gives up (a report returned, or an
+    // update was cancelled) and the temp file is to be discarded.
+    bool Write() {
+        CreKey_WriteHeader(&writer_, base_, dispTarget_);
+        NestFind_Begin(&walk_, base_, false);
+        walking_ = true;
+        if (walk_.bCannotList) {
+            ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s", base_);
+            return false;
+        }
+        while (NestFind_Next(&walk_) && Step()) {
+        }
+        walking_ = false;
+        NestFind_End(&walk_);
+        // A cancelled update keeps the previous database; a first build keeps
+        // what it read.
+        if (*cancel_ && hadOld_) return false;
+        if (!IniFile_CloseWrite(&writer_)) return false;
+        if (Fs_CommitTemp(tempPath_, place_) != 0) {
+            ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", dbPath_);
+            return false;
+        }
+        return true;
+    }
+
+    // One file of the walk: counted and shown, then read when it is a page.
+    // False when the build was cancelled: the walk stops before this file.
+    bool Step() {
+        const bool tooLong = NestFind_IsTooLong(&walk_);
+        const char* path = NestFind_GetPath(&walk_);
+        const char* full = path;
+        if (tooLong) {
+            // A path too long for the walk is seen whole here, never used.
+            NestFind_CopyPath(&walk_, whole_, sizeof whole_);
+            full = whole_;
+        }
+        // The temporary file is this build's own: not a file of the folder.
+        if (strcmp(full, tempPath_) == 0) return true;
+        st_.files++;
+        CreKey_Progress progress{full, st_.files, NestFind_GetPos(&walk_),
+                                 NestFind_GetTotal(&walk_)};
+        if (callback_) callback_(context_, &progress);
+        if (*cancel_) return false;
+        if (!CreKey_IsPageName(NestFind_GetName(&walk_))) return true;
+        // The database never indexes itself.
+        if (strcmp(full, dbPath_) == 0 || strcmp(full, place_) == 0)
+            return Skip(full, CreKey_Skip_Database);
+        if (tooLong) return Skip(full, CreKey_Skip_TooLong);
+        // A FIFO, socket, device or link to a folder is never opened.
+        if (!NestFind_IsRegular(&walk_)) return Skip(path, CreKey_Skip_NotRegular);
+        int reason = 0;
+        if (!CreKey_ReadPage(path, base_, &writer_, &reason)) return Skip(path, reason);
+        st_.pages++;
+        return true;
+    }
+
+    // Counts a page-named file that gets no entry and tells the sink. True.
+    bool Skip(const char* path, int reason) {
+        st_.skipped++;
+        if (skipSink_ && skipSink_->onSkip) skipSink_->onSkip(skipSink_->context, path, reason);
+        return true;
+    }
+
+    // Drops the new file and releases the lock; the previous database stays
+    // as it was.
+    void Discard() {
+        if (walking_) NestFind_End(&walk_);
+        walking_ = false;
+        if (writer_.fp) fclose(writer_.fp);
+        writer_.fp = nullptr;
+        Fs_DiscardTemp(tempPath_);
+        Fs_Unlock(lock_);
+    }
+
+    volatile unsigned char* cancel_;
+    const char* base_;
+    const char* dbPath_;
+    CreKey_CallbackFunc callback_;
+    void* context_;
+    const char* dispTarget_;
+    CreKey_Stats& st_;
+    const CreKey_SkipSink* skipSink_;
+    char place_[260];
+    bool hadOld_ = false;
+    int lock_ = -1;
+    char tempPath_[260];
+    IniWriter writer_{};
+    NestFind walk_;
+    bool walking_ = false;
+    char whole_[kWholePathSize];
+};
+
+}  // namespace
+
 void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* dbPath,
                   CreKey_CallbackFunc callback, void* context, const char* dispTarget,
                   CreKey_Stats* stats, const CreKey_SkipSink* skipSink) {
     *cancel = 0;
     CreKey_Stats local{};
-    CreKey_Stats& st = stats ? *stats : local;
-    st = CreKey_Stats{};
-
-    // Refusals first: nothing is touched before each of them has passed.
-    if (!baseReadsBack(base)) {
-        ERRORS_REPORT(Errors_Unofficial, "調べる場所のパスが長すぎます。%s", base);
-        return;
-    }
-    // A database that is a link is replaced at its target and stays a link.
-    char place[260];
-    Fs_StatData old{};
-    if (!Fs_ReplaceTarget(dbPath, place, sizeof place)) {
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
-        return;
-    }
-    const bool hadOld = Fs_Stat(place, &old);
-    if (hadOld && (!old.isFile || old.readOnly || Fs_Access(place, Fs_Access_Write) != 0)) {
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
-        return;
-    }
-    if (hadOld && !hasDatabaseHead(place)) {
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "%s はキーワードデータベースではありません。",
-                      dbPath);
-        return;
-    }
-    const int lock = Fs_LockFolder(place);
-    if (lock == Fs_Lock_Busy) {
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "%s は別の更新が書きこみ中です。", dbPath);
-        return;
-    }
-    if (lock < 0) {
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
-        return;
-    }
-    // Under the lock no other build of this folder runs: a temp file left
-    // here belongs to a build that died.
-    Fs_RemoveStaleTemps(place);
-    char tempPath[260];
-    FILE* fp = Fs_CreateTemp(place, "wt", tempPath, sizeof tempPath);
-    if (!fp) {
-        Fs_Unlock(lock);
-        ERRORS_REPORT(FileX_Err_CannotWriteOpen, "書きこみモードで open できません。%s", dbPath);
-        return;
-    }
-    IniWriter writer{};
-    IniFile_OpenWriteStream(&writer, fp, dbPath);
-    NestFind walk;
-    bool walking = false;
-    bool failed = false;  // a report returned (no hook): the build gives up
-    // Drops the new file; the previous database stays as it was.
-    auto discard = [&] {
-        if (walking) NestFind_End(&walk);
-        walking = false;
-        if (writer.fp) fclose(writer.fp);
-        writer.fp = nullptr;
-        Fs_DiscardTemp(tempPath);
-        Fs_Unlock(lock);
-    };
-    EXCEPT3_TRY(
-        [&] {
-            CreKey_WriteHeader(&writer, base, dispTarget);
-            NestFind_Begin(&walk, base, false);
-            walking = true;
-            if (walk.bCannotList) {
-                ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s",
-                              base);
-                failed = true;
-                return;
-            }
-            // A path too long for the walk is seen whole here, never used.
-            char whole[kWholePathSize];
-            auto skip = [&](const char* path, int reason) {
-                st.skipped++;
-                if (skipSink && skipSink->onSkip) skipSink->onSkip(skipSink->context, path, reason);
-            };
-            while (NestFind_Next(&walk)) {
-                const bool tooLong = NestFind_IsTooLong(&walk);
-                const char* path = NestFind_GetPath(&walk);
-                const char* full = path;
-                if (tooLong) {
-                    NestFind_CopyPath(&walk, whole, sizeof whole);
-                    full = whole;
-                }
-                // The temporary file is this build's own: not a file of the folder.
-                if (strcmp(full, tempPath) == 0) continue;
-                st.files++;
-                CreKey_Progress progress{full, st.files, NestFind_GetPos(&walk),
-                                         NestFind_GetTotal(&walk)};
-                if (callback) callback(context, &progress);
-                if (*cancel) break;
-                if (!CreKey_IsPageName(NestFind_GetName(&walk))) continue;
-                // The database never indexes itself.
-                if (strcmp(full, dbPath) == 0 || strcmp(full, place) == 0) {
-                    skip(full, CreKey_Skip_Database);
-                    continue;
-                }
-                if (tooLong) {
-                    skip(full, CreKey_Skip_TooLong);
-                    continue;
-                }
-                // A FIFO, socket, device or link to a folder is never opened.
-                if (!NestFind_IsRegular(&walk)) {
-                    skip(path, CreKey_Skip_NotRegular);
-                    continue;
-                }
-                int reason = 0;
-                if (CreKey_ReadPage(path, base, &writer, &reason))
-                    st.pages++;
-                else
-                    skip(path, reason);
-            }
-            walking = false;
-            NestFind_End(&walk);
-            // A cancelled update keeps the previous database; a first build
-            // keeps what it read.
-            if (*cancel && hadOld) {
-                failed = true;
-                return;
-            }
-            if (!IniFile_CloseWrite(&writer)) {
-                failed = true;
-                return;
-            }
-            if (Fs_CommitTemp(tempPath, place) != 0) {
-                ERRORS_REPORT(FileX_Err_CannotWrite, "%s の書きこみに失敗しました。", dbPath);
-                failed = true;
-            }
-        },
-        [&] {
-            discard();
-            Except3_Rethrow();
-        });
-    if (failed)
-        discard();
-    else
-        Fs_Unlock(lock);
+    CreKey_Stats* st = stats ? stats : &local;
+    *st = CreKey_Stats{};
+    Build(cancel, base, dbPath, callback, context, dispTarget, st, skipSink).Run();
 }

@@ -41,12 +41,12 @@ void withReader(const char* path, int lineSize, Read&& read) {
         });
 }
 
-// Positions on "main" and steps over the first n header keys.
-void skipKeys(IniReader* reader, int n) {
-    static const char* const kKeys[] = {"Application", "Version",    "bNewFile", "Base",
-                                        "Update",      "bCanUpdate", "DispURL",  "DispTarget"};
+// Positions on "main" and steps over the header keys before key (all of them
+// for Kwf_Key_Count). Returns key's name.
+const char* skipKeys(IniReader* reader, int key) {
     IniFile_Read_setSection(reader, kMain);
-    for (int i = 0; i < n; i++) IniFile_ReadAttr(reader, kKeys[i], "-");
+    for (int i = 0; i < key; i++) IniFile_ReadAttr(reader, Kwf_KeyNames[i], "-");
+    return key < Kwf_Key_Count ? Kwf_KeyNames[key] : nullptr;
 }
 
 // Resolves name against the program folder into out, at most size - 2 bytes.
@@ -190,7 +190,7 @@ struct LineFilter {
 };
 
 unsigned char lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+    return static_cast<unsigned char>(CodePage_ToLower(c));
 }
 
 bool isLetter(unsigned char c) {
@@ -238,16 +238,16 @@ bool mayHold(const LineFilter& f, const char* text, int length) {
 // ---- Header readers ---------------------------------------------------------
 
 int Kwf_ReadVersion(const char* path) {
-    int version = 9999;
+    int version = Kwf_Version_OtherApplication;
     withReader(path, 1024, [&](IniReader* reader) {
         char* application = scratch(1024);
         IniFile_SetValueLimit(reader, 1024);
-        IniFile_Read_setSection(reader, kMain);
         application[0] = '\0';
-        IniFile_ReadAttr(reader, "Application", "s", application);
+        IniFile_ReadAttr(reader, skipKeys(reader, Kwf_Key_Application), "s", application);
         if (strcmp(application, "Tessaly!") != 0) return;
         int value = 0;
-        IniFile_ReadAttr(reader, "Version", "i", &value);
+        static_assert(Kwf_Key_Version == Kwf_Key_Application + 1);
+        IniFile_ReadAttr(reader, Kwf_KeyNames[Kwf_Key_Version], "i", &value);
         version = value;
     });
     return version;
@@ -256,28 +256,26 @@ int Kwf_ReadVersion(const char* path) {
 bool Kwf_IsNewFile(const char* path) {
     int newFile = 0;
     withReader(path, 1024, [&](IniReader* reader) {
-        skipKeys(reader, 2);
-        IniFile_ReadAttr(reader, "bNewFile", "i", &newFile);
+        IniFile_ReadAttr(reader, skipKeys(reader, Kwf_Key_NewFile), "i", &newFile);
     });
     return newFile != 0;
 }
 
 void Kwf_ReadBase(const char* path, char* out, int outSize) {
     withReader(path, 1024, [&](IniReader* reader) {
-        skipKeys(reader, 3);
+        const char* key = skipKeys(reader, Kwf_Key_Base);
         if (outSize < 1) {
-            IniFile_ReadAttr(reader, "Base", "-");
+            IniFile_ReadAttr(reader, key, "-");
             return;
         }
         IniFile_SetValueLimit(reader, outSize);
-        IniFile_ReadAttr(reader, "Base", "s", out);
+        IniFile_ReadAttr(reader, key, "s", out);
     });
 }
 
 void Kwf_ReadUpdateTime(const char* path, time_t* outTime) {
     withReader(path, 256, [&](IniReader* reader) {
-        skipKeys(reader, 4);
-        IniFile_ReadAttr(reader, "Update", "t", outTime);
+        IniFile_ReadAttr(reader, skipKeys(reader, Kwf_Key_Update), "t", outTime);
     });
 }
 
@@ -296,12 +294,16 @@ void Kwf_ReadDisplay(const char* path, char* resultFile, int resultFileSize, cha
     // passing unequal sizes can never have it overrun.
     const int urlLimit = resultFileSize < dispUrlSize ? resultFileSize : dispUrlSize;
     withReader(path, 1024, [&](IniReader* reader) {
-        skipKeys(reader, 5);
-        IniFile_ReadAttr(reader, "bCanUpdate", "i", canUpdate);
+        // The last three keys, in their order.
+        static_assert(Kwf_Key_DispUrl == Kwf_Key_CanUpdate + 1 &&
+                      Kwf_Key_DispTarget == Kwf_Key_DispUrl + 1 &&
+                      Kwf_Key_Count == Kwf_Key_DispTarget + 1);
+        IniFile_ReadAttr(reader, skipKeys(reader, Kwf_Key_CanUpdate), "i", canUpdate);
         IniFile_SetValueLimit(reader, urlLimit);
-        IniFile_ReadAttr(reader, "DispURL", urlLimit >= 1 ? "s" : "-", dispUrl);
+        IniFile_ReadAttr(reader, Kwf_KeyNames[Kwf_Key_DispUrl], urlLimit >= 1 ? "s" : "-", dispUrl);
         IniFile_SetValueLimit(reader, dispTargetSize);
-        IniFile_ReadAttr(reader, "DispTarget", dispTargetSize >= 1 ? "s" : "-", dispTarget);
+        IniFile_ReadAttr(reader, Kwf_KeyNames[Kwf_Key_DispTarget], dispTargetSize >= 1 ? "s" : "-",
+                         dispTarget);
     });
     if (urlLimit >= 1 && strcmp(dispUrl, "(default)") == 0)
         programFile(dispUrl, dispUrlSize, "outframe.htm");
@@ -311,7 +313,7 @@ void Kwf_ReadDisplay(const char* path, char* resultFile, int resultFileSize, cha
 bool Kwf_ReadGuide(const char* path, char* guide, int guideSize) {
     bool canUpdate = true;
     withReader(path, 1024, [&](IniReader* reader) {
-        skipKeys(reader, 8);
+        skipKeys(reader, Kwf_Key_Count);
         if (IniFile_CountAttr(reader, "bFixed") == 0) return;
         int fixed = 0;
         IniFile_ReadAttr(reader, "bFixed", "i", &fixed);

@@ -23,11 +23,34 @@
 #include <cstddef>
 #include <ctime>
 
+// ---- Header layout ----------------------------------------------------------
+
+// The keys of "main" in file order, as the writer writes them and the header
+// readers step over them: each reader passes the keys before its own by this
+// table, so that a key added here moves the writer and every reader together.
+enum Kwf_Key {
+    Kwf_Key_Application,
+    Kwf_Key_Version,
+    Kwf_Key_NewFile,
+    Kwf_Key_Base,
+    Kwf_Key_Update,
+    Kwf_Key_CanUpdate,
+    Kwf_Key_DispUrl,
+    Kwf_Key_DispTarget,
+    Kwf_Key_Count  // the optional bFixed and Guide follow the fixed keys
+};
+inline constexpr const char* Kwf_KeyNames[Kwf_Key_Count] = {
+    "Application", "Version", "bNewFile", "Base", "Update", "bCanUpdate", "DispURL", "DispTarget"};
+
+// What Kwf_ReadVersion returns for a file whose Application is not ours.
+constexpr int Kwf_Version_OtherApplication = 9999;
+
 // ---- Header readers ---------------------------------------------------------
 
-// Returns 9999 when Application is not exactly "Tessaly!" (Version is then not
-// read), otherwise the Version value (an empty value reads as 0). Line buffer
-// 1024 bytes; Application is kept up to 1023 bytes.
+// Returns Kwf_Version_OtherApplication (9999) when Application is not exactly
+// "Tessaly!" (Version is then not read), otherwise the Version value (an empty
+// value reads as 0). Line buffer 1024 bytes; Application is kept up to 1023
+// bytes.
 int Kwf_ReadVersion(const char* path);
 
 // Returns true when bNewFile is nonzero (a placeholder without built data).

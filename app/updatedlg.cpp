@@ -80,6 +80,10 @@ int ProgressDlg_OnProgress(void* context, const CreKey_Progress* progress) {
     dialog->PostItemText(1041, Dlg_QText(line));
     dialog->PostItemText(1021, QString::fromStdString(Fs_ToNative(progress->path)));
     int total = progress->total, position = progress->position;
+    // The walk's total grows without bound, past the 16-bit range a progress
+    // bar takes (the Windows control's range is 16-bit): total and position
+    // are divided by 8 together, keeping their fraction, until total is below
+    // 1000, finer than a bar of a few hundred pixels can show anyway.
     while (total >= 1000) {
         total >>= 3;
         position >>= 3;

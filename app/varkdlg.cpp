@@ -14,6 +14,7 @@
 #include "components/errors.h"
 #include "components/strx.h"
 #include "components/winx.h"
+#include "platform/codepage.h"
 #include "platform/fs.h"
 #include "platform/msgbox.h"
 
@@ -31,8 +32,8 @@ time_t now() {
 int compareNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         int x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-        if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+        x = CodePage_ToLower(x);
+        y = CodePage_ToLower(y);
         if (x != y || !x) return x - y;
     }
 }

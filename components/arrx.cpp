@@ -57,10 +57,6 @@ void unofficial(int line) {
     Errors_Report(__FILE_NAME__, line, Errors_Unofficial.code, Errors_Unofficial.name, "error");
 }
 
-int foldAscii(int c) {
-    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
-}
-
 // Byte order of two strings ignoring ASCII case; the bytes of a double-byte
 // character are compared exactly. Returns -1, 0 or 1.
 int compareNoCase(const char* sa, const char* sb) {
@@ -73,7 +69,7 @@ int compareNoCase(const char* sa, const char* sb) {
             b += 2;
             continue;
         }
-        int ca = foldAscii(*a), cb = foldAscii(*b);
+        int ca = CodePage_ToLower(*a), cb = CodePage_ToLower(*b);
         if (ca != cb) return ca < cb ? -1 : 1;
         if (ca == 0) return 0;
         a++;
@@ -560,12 +556,7 @@ int ArrX_Hash_Load(ArrX_Hash* set, StrX_Mem* pool, const char* path) {
                 word[len++] = static_cast<char>(c);
             }
         },
-        [&] {
-            fclose(f);
-            f = nullptr;
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
-        });
-    if (f) fclose(f);
+        Except3_Rethrow, [&] { fclose(f); });
     return added;
 }
 

@@ -18,6 +18,17 @@ bool isTextControl(int c) {
     return c == 0x09 || c == 0x0A || c == 0x0D || c == 0x0E || c == 0x0F || c == 0x1A || c == 0x1B;
 }
 
+// The one refusal of a file that is not text: true, after reporting
+// BLex2_Err_BinaryCannotParse with the byte and the file's name, when c (a
+// byte read from lex's file) is a control byte no text holds. False for a
+// text byte and for the end of the file (-1).
+bool refusedByte(const BLex2* lex, int c) {
+    if (c < 0 || c >= 0x20 || isTextControl(c)) return false;
+    ERRORS_REPORT(BLex2_Err_BinaryCannotParse, "バイナリファイルは読みこめません char=(%d) in %s",
+                  c, lex->name);
+    return true;
+}
+
 // The run-time's space class: space, TAB, LF, VT, FF, CR.
 bool isSpaceByte(int c) {
     return c == ' ' || (c >= 0x09 && c <= 0x0D);
@@ -40,9 +51,6 @@ bool isIdentByte(int c) {
 bool isLeadByte(int c) {
     return c >= 0 && CodePage_IsLead(static_cast<unsigned char>(c));
 }
-int foldByte(int c) {
-    return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
-}
 
 bool isDelim(int c, const char* delims) {
     if (c <= 0 || !delims) return false;
@@ -58,8 +66,8 @@ void foldLower(char* text) {
         if (CodePage_IsLead(*p)) {
             if (!p[1]) break;
             p++;
-        } else if (*p >= 'A' && *p <= 'Z') {
-            *p = static_cast<unsigned char>(*p - 'A' + 'a');
+        } else {
+            *p = static_cast<unsigned char>(CodePage_ToLower(*p));
         }
     }
 }
@@ -152,11 +160,7 @@ void BLex2_Fill(BLex2* lex, int upTo) {
     while (lex->nBuf < upTo) {
         int c = TextRead_Get(lex->file);
         if (c < 0) return;
-        if (c < 0x20 && !isTextControl(c)) {
-            ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
-                          "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
-            return;  // the report returned (no hook): the byte is dropped
-        }
+        if (refusedByte(lex, c)) return;  // the report returned (no hook): the byte is dropped
         lex->buf[lex->nBuf++] = static_cast<unsigned char>(c);
     }
 }
@@ -197,11 +201,7 @@ int BLex2_SkipUntil(BLex2* lex, int stop1, int stop2, int max) {
     while (n < max) {
         const int c = TextRead_Get(lex->file);
         if (c < 0) break;
-        if (c < 0x20 && !isTextControl(c)) {
-            ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
-                          "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
-            continue;  // the report returned (no hook): the byte is dropped
-        }
+        if (refusedByte(lex, c)) continue;  // the report returned (no hook): the byte is dropped
         if (c == stop1 || c == stop2) {
             lex->buf[lex->nBuf++] = static_cast<unsigned char>(c);
             break;
@@ -220,8 +220,8 @@ int BLex2_GetChar(BLex2* lex) {
 
 int BLex2_StrNICmp(const char* a, const char* b, size_t n) {
     for (size_t i = 0; i < n; i++) {
-        int ca = foldByte(static_cast<unsigned char>(a[i]));
-        int cb = foldByte(static_cast<unsigned char>(b[i]));
+        int ca = CodePage_ToLower(static_cast<unsigned char>(a[i]));
+        int cb = CodePage_ToLower(static_cast<unsigned char>(b[i]));
         if (ca != cb) return ca - cb;
         if (ca == 0) break;
     }
@@ -246,6 +246,17 @@ int BLex2_JisEscape(BLex2* lex, int offset) {
     return StrX_JisEscapeKind(bytes);
 }
 
+// Two-byte (kanji) and half-width katakana (ESC ( I) text is in force: its
+// bytes are parts of characters (the kana ｢ is the byte of '"') and never end
+// a word.
+bool BLex2_StepJisMode(BLex2* lex, bool twoByte) {
+    if (peek0(lex) != 0x1B) return twoByte;  // look no further ahead than needed
+    const int kind = BLex2_JisEscape(lex, 0);
+    if (kind == StrX_Jis_TwoByte) return true;
+    if (kind == StrX_Jis_OneByte) return BLex2_Peek(lex, 2) == 'I';
+    return twoByte;
+}
+
 int BLex2_SkipSpace(BLex2* lex) {
     int lf = 0;
     for (;;) {
@@ -258,37 +269,22 @@ int BLex2_SkipSpace(BLex2* lex) {
 
 namespace {
 
-// Follows ISO-2022-JP escapes at the read point: true while two-byte (kanji)
-// or half-width katakana (ESC ( I) text is in force, whose bytes are parts of
-// characters (the kana ｢ is the byte of '"') and never end a word.
-bool stepJisMode(BLex2* lex, bool twoByte) {
-    if (peek0(lex) != 0x1B) return twoByte;  // look no further ahead than needed
-    const int kind = BLex2_JisEscape(lex, 0);
-    if (kind == 4) return true;
-    if (kind == 5) return BLex2_Peek(lex, 2) == 'I';
-    return twoByte;
-}
-
-// Takes the next byte of a word as stepJisMode and takeByte would, following
+// Takes the next byte of a word as BLex2_StepJisMode and takeByte would, following
 // the escapes into *twoByte; with nothing held and nothing recorded, straight
 // from the reader instead of through a peek per byte.
 int wordByte(BLex2* lex, bool* twoByte) {
     if (lex->nBuf > 0 || lex->recording || !lex->file) {
-        *twoByte = stepJisMode(lex, *twoByte);
+        *twoByte = BLex2_StepJisMode(lex, *twoByte);
         return takeByte(lex);
     }
     int c;
-    for (;;) {
+    do {
         c = TextRead_Get(lex->file);
-        if (c < 0 || c >= 0x20 || isTextControl(c)) break;
-        ERRORS_REPORT(BLex2_Err_BinaryCannotParse,
-                      "バイナリファイルは読みこめません char=(%d) in %s", c, lex->name);
-        // the report returned (no hook): the byte is dropped
-    }
+    } while (refusedByte(lex, c));  // the report returned (no hook): the byte is dropped
     if (c != 0x1B) return c;
     lex->buf[0] = static_cast<unsigned char>(c);  // held again for the escape test
     lex->nBuf = 1;
-    *twoByte = stepJisMode(lex, *twoByte);
+    *twoByte = BLex2_StepJisMode(lex, *twoByte);
     return takeByte(lex);
 }
 
@@ -339,7 +335,7 @@ int readTagPart(BLex2* lex, char* out, int size, int quote, bool stopAtEq) {
             stored = copyPlainRun(lex, out, stored, size - 1, stop1, stop2, stop3);
         const int c = peek0(lex);
         if (c == -1) break;
-        if (c == 0x1B) twoByte = stepJisMode(lex, twoByte);
+        if (c == 0x1B) twoByte = BLex2_StepJisMode(lex, twoByte);
         if (!twoByte &&
             (quote ? c == quote : (isTagSpace(c) || c == '>' || (stopAtEq && c == '='))))
             break;
@@ -605,7 +601,7 @@ int BLex2_StrCmp2(BLex2* lex, const char* pattern, int caseFlag) {
         } else {
             const int want = *p;
             p += (p[0] == '%' && p[1] == '%') ? 2 : 1;
-            if (exact ? c != want : foldByte(c) != foldByte(want)) return -1;
+            if (exact ? c != want : CodePage_ToLower(c) != CodePage_ToLower(want)) return -1;
             i++;
         }
     }
@@ -681,7 +677,7 @@ int readNumber(BLex2* lex, bool hex) {
     if (neg) BLex2_Skip(lex, 1);
     unsigned value = 0;
     for (int c; isDigit(c = BLex2_Peek(lex, 0)); BLex2_Skip(lex, 1)) {
-        unsigned d = isDigitByte(c) ? c - '0' : (foldByte(c) - 'a' + 10);
+        unsigned d = isDigitByte(c) ? c - '0' : (CodePage_ToLower(c) - 'a' + 10);
         value = value * (hex ? 16u : 10u) + d;
     }
     return static_cast<int>(neg ? 0u - value : value);
@@ -1029,7 +1025,7 @@ void printTag(FILE* out, const BLex2_Tag* tag, bool capitals) {
             fputc(*p++, out);
             fputc(*p, out);
         } else {
-            fputc((capitals && *p >= 'a' && *p <= 'z') ? *p - 'a' + 'A' : *p, out);
+            fputc(capitals ? CodePage_ToUpper(*p) : *p, out);
         }
     }
     for (int i = 0; i < tag->count; i++)

@@ -135,9 +135,16 @@ int BLex2_StrNICmp(const char* a, const char* b, size_t n);
 // ahead equal the literal. Fewer bytes left in the file (or in the buffer's
 // capacity) than the literal's length give no match (1). Consumes nothing.
 int BLex2_Match(BLex2* lex, const char* literal, BLex2_CompareFunc compare);
-// Classifies the bytes at offset ahead (StrX_JisEscapeKind): 4 for ESC $ @ or
-// ESC $ B, 5 for ESC ( followed by H, B, J or I, else 0. Consumes nothing.
+// Classifies the bytes at offset ahead (StrX_JisEscapeKind): StrX_Jis_TwoByte
+// (4) for ESC $ @ or ESC $ B, StrX_Jis_OneByte (5) for ESC ( followed by H, B,
+// J or I, else StrX_Jis_None (0). Consumes nothing.
 int BLex2_JisEscape(BLex2* lex, int offset);
+// Follows an ISO-2022-JP escape at the read point: given whether two-byte text
+// was in force, returns whether it is after the escape: true after ESC $ @ /
+// ESC $ B and after ESC ( I (half-width katakana, whose bytes are parts of
+// characters too), false after the other ESC ( escapes, unchanged when no
+// such escape stands there. Consumes nothing.
+bool BLex2_StepJisMode(BLex2* lex, bool twoByte);
 // Consumes space, TAB, LF, VT, FF and CR bytes; returns the LF bytes passed.
 int BLex2_SkipSpace(BLex2* lex);
 // Reads one word into out[0, size): SkipSpace; at the end returns 0 and leaves

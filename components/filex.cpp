@@ -43,8 +43,8 @@ bool copyFits(char* out, const char* text, size_t size) {
 bool equalNoCase(const char* a, const char* b) {
     for (;; a++, b++) {
         unsigned char c = static_cast<unsigned char>(*a), d = static_cast<unsigned char>(*b);
-        if (c >= 'a' && c <= 'z') c -= 32;
-        if (d >= 'a' && d <= 'z') d -= 32;
+        c = static_cast<unsigned char>(CodePage_ToUpper(c));
+        d = static_cast<unsigned char>(CodePage_ToUpper(d));
         if (c != d) return false;
         if (c == 0) return true;
     }
@@ -189,11 +189,7 @@ int FileX_ListFiles(const char* folder, StrX_Mem* pool) {
                 added++;
             }
         },
-        [&] {
-            FileX_FindClose(&find);
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
-        });
-    FileX_FindClose(&find);
+        Except3_Rethrow, [&] { FileX_FindClose(&find); });
     return added;
 }
 

@@ -339,7 +339,12 @@ int StrX_DetectPageCode(const char* title, bool titleCut, const char* keywords, 
 // (the UTF-8 converter sits in platform/codepage, kept open once opened).
 // Returns out.
 char* StrX_ToSjisFrom(char* out, int size, const char* text, int code);
-// Returns 4 for ESC $ @ / ESC $ B at position, 5 for ESC ( H/B/J/I, else 0.
+// The kinds of ISO-2022-JP escape StrX_JisEscapeKind tells apart: into
+// two-byte (kanji) text, into one-byte text (ASCII, JIS Roman, or with ESC ( I
+// half-width katakana), or no escape of either kind.
+enum StrX_JisEscape { StrX_Jis_None = 0, StrX_Jis_TwoByte = 4, StrX_Jis_OneByte = 5 };
+// Returns StrX_Jis_TwoByte (4) for ESC $ @ / ESC $ B at position,
+// StrX_Jis_OneByte (5) for ESC ( H/B/J/I, else StrX_Jis_None (0).
 int StrX_JisEscapeKind(const char* position);
 // Returns the Shift_JIS code (lead << 8 | trail) of the JIS X 0208 code
 // (row << 8 | cell); each byte is taken by its low seven bits. A code whose

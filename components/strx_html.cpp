@@ -125,7 +125,7 @@ unsigned namedRef(const char* name, size_t len) {
     for (size_t i = 0; i < sizeof kGreekRefs / sizeof kGreekRefs[0]; i++) {
         if (nameIs(name, len, kGreekRefs[i])) return 0x391 + static_cast<unsigned>(i);
         // The small letters, in the capitals' order: the same name begun in lower case.
-        if (kGreekRefs[i] && len > 1 && name[0] == kGreekRefs[i][0] + ('a' - 'A') &&
+        if (kGreekRefs[i] && len > 1 && name[0] == foldCase(kGreekRefs[i][0]) &&
             nameIs(name + 1, len - 1, kGreekRefs[i] + 1))
             return 0x3B1 + static_cast<unsigned>(i);
     }

@@ -34,7 +34,7 @@ inline bool isAsciiDigit(int c) {
     return c >= '0' && c <= '9';
 }
 inline int foldCase(int c) {
-    return isAsciiUpper(c) ? c - 'A' + 'a' : c;
+    return CodePage_ToLower(c);
 }
 inline unsigned char foldByte(unsigned char c) {
     return static_cast<unsigned char>(foldCase(c));

@@ -13,13 +13,13 @@ using namespace strx_detail;
 // ---- Japanese encodings -------------------------------------------------
 
 int StrX_JisEscapeKind(const char* position) {
-    if (position[0] != 0x1B) return 0;
-    if (position[1] == '$' && (position[2] == '@' || position[2] == 'B')) return 4;
+    if (position[0] != 0x1B) return StrX_Jis_None;
+    if (position[1] == '$' && (position[2] == '@' || position[2] == 'B')) return StrX_Jis_TwoByte;
     if (position[1] == '(' &&
         (position[2] == 'H' || position[2] == 'B' || position[2] == 'J' || position[2] == 'I')) {
-        return 5;
+        return StrX_Jis_OneByte;
     }
-    return 0;
+    return StrX_Jis_None;
 }
 
 namespace {

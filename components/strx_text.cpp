@@ -230,8 +230,7 @@ char* mapCase(char* out, const char* text, bool upper) {
             *w++ = p[1];
         } else {
             int c = byteAt(p);
-            if (upper && isAsciiLower(c)) c = c - 'a' + 'A';
-            if (!upper && isAsciiUpper(c)) c = c - 'A' + 'a';
+            c = upper ? CodePage_ToUpper(c) : foldCase(c);
             *w++ = static_cast<char>(c);
         }
         p = n;

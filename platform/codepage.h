@@ -22,6 +22,18 @@ inline bool CodePage_IsLead(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+// The system's one rule of letter case, ASCII only and never the process
+// locale: CodePage_ToLower turns 'A'..'Z' into 'a'..'z', CodePage_ToUpper the
+// other way; every other value (bytes of double-byte characters, -1) comes
+// back unchanged. Callers that walk CP932 text step over trail bytes
+// themselves (a trail byte may be a letter's byte).
+constexpr int CodePage_ToLower(int c) {
+    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+constexpr int CodePage_ToUpper(int c) {
+    return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
+}
+
 // Returns the length of the longest prefix of text that has at most maxLen
 // bytes and does not end inside a double-byte character (a lead byte that
 // ends text counts as one byte).

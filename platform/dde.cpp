@@ -166,8 +166,8 @@ std::string lowerAscii(std::string_view text) {
         unsigned char c = static_cast<unsigned char>(out[i]);
         if (CodePage_IsLead(c) && i + 1 < out.size())
             i++;
-        else if (c >= 'A' && c <= 'Z')
-            out[i] = static_cast<char>(c - 'A' + 'a');
+        else
+            out[i] = static_cast<char>(CodePage_ToLower(c));
     }
     return out;
 }

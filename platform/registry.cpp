@@ -68,8 +68,8 @@ std::string fold(std::string_view name) {
         unsigned char c = static_cast<unsigned char>(out[i]);
         if (CodePage_IsLead(c) && i + 1 < out.size()) {
             i++;
-        } else if (c >= 'a' && c <= 'z') {
-            out[i] = static_cast<char>(c - 'a' + 'A');
+        } else {
+            out[i] = static_cast<char>(CodePage_ToUpper(c));
         }
     }
     return out;

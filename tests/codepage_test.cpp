@@ -96,4 +96,15 @@ TEST(CodePageTest, IsUtf8) {
     }
 }
 
+// ASCII letters change case at both ends of their ranges and nothing else
+// does: the bytes beside them ('@', '[', '`', '{'), digits, lead and trail
+// bytes of double-byte characters and the end marker -1.
+TEST(CodePageTest, CaseChangesOnlyAsciiLetters) {
+    for (int c = -1; c < 256; c++) {
+        const bool upper = c >= 'A' && c <= 'Z', lower = c >= 'a' && c <= 'z';
+        EXPECT_EQ(upper ? c + 32 : c, CodePage_ToLower(c)) << c;
+        EXPECT_EQ(lower ? c - 32 : c, CodePage_ToUpper(c)) << c;
+    }
+}
+
 }  // namespace

@@ -30,6 +30,7 @@
 #include "components/strx.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -143,7 +144,8 @@ class CreKeyTest : public LibraryTest {
                                                                href);
                          },
                          [](void*, int) {}, &hits};
-        EXPECT_EQ(0, CaughtCode([&] { Kwf_Search(db.c_str(), query.c_str(), &sink); }));
+        EXPECT_EQ(CodeName(0),
+                  CodeName(CaughtCode([&] { Kwf_Search(db.c_str(), query.c_str(), &sink); })));
         return hits;
     }
 
@@ -382,6 +384,18 @@ TEST_F(CreKeyTest, SummaryCountsEveryPageOnceAndTellsWhyOneWasSkipped) {
     EXPECT_TRUE(boxes_.boxes.empty()) << "a skipped page shows nothing";
 }
 
+// A page refused after it was opened (not text) is closed before the build
+// goes on: the build leaves as many descriptors open as it found.
+TEST_F(CreKeyTest, PagesThatAreNotTextLeaveNoDescriptorOpen) {
+    Page("a.htm", "<title>A</title>");
+    for (int i = 0; i < 5; i++)
+        Page(NumberedName("bin", i, ".htm"), std::string("<title>B</title>\x01", 17));
+    const int descriptors = OpenDescriptors();
+    EXPECT_EQ(CodeName(0), CodeName(Build()));
+    EXPECT_EQ("6/1/5", Stats());
+    EXPECT_EQ(descriptors, OpenDescriptors()) << "a page left open";
+}
+
 // A folder of 200,000 pages, and 3,500 beside a folder of 3,500: every page is
 // walked, read and counted (the walk's table grows on the heap as needed).
 // Empty pages, on the memory file system when there is one, keep it quick.
@@ -419,7 +433,8 @@ TEST_F(CreKeyTest, FoldersOfThousandsOfPagesBuildWhole) {
         const std::string all = std::to_string(c.pages);
         EXPECT_EQ(all + "/" + all + "/0", Stats()) << c.folder;
         int counted = -1;
-        EXPECT_EQ(0, CaughtCode([&] { counted = Kwf_CountPages(Db().c_str()); }));
+        EXPECT_EQ(CodeName(0),
+                  CodeName(CaughtCode([&] { counted = Kwf_CountPages(Db().c_str()); })));
         EXPECT_EQ(c.pages, counted) << c.folder;
         EXPECT_EQ(static_cast<size_t>(c.pages), calls_.size());
         RecordProperty(std::string("seconds") + c.folder, std::to_string(seconds));
@@ -560,18 +575,21 @@ TEST_F(CreKeyTest, FailedBuildKeepsThePreviousDatabase) {
     std::string deep = "z";
     for (int i = 1; i < 50; i++) deep += "/z";
     fs::create_directories(pages_.path() + "/" + deep);
-    EXPECT_EQ(9991, Build());
+    EXPECT_EQ(CodeName(NestFind_Err_OverNest.code), CodeName(Build()));
     EXPECT_EQ((Lines{"a.htm", "b.htm"}), paths_);
     fs::remove_all(pages_.path() + "/z");
     // A folder to scan that is missing; a database that is a folder; a
     // database path with no room for the temp file's name.
-    EXPECT_EQ(363, Build(pages_.inside() + "\\none", Db()));
+    EXPECT_EQ(CodeName(FileX_Err_CannotReadOpen.code),
+              CodeName(Build(pages_.inside() + "\\none", Db())));
     out_.Write("dir.kwf/inner", "x");
-    EXPECT_EQ(362, Build(pages_.inside(), Inside(out_, "dir.kwf")));
+    EXPECT_EQ(CodeName(FileX_Err_CannotWriteOpen.code),
+              CodeName(Build(pages_.inside(), Inside(out_, "dir.kwf"))));
     EXPECT_EQ("x", out_.Read("dir.kwf/inner"));
     fs::remove_all(out_.path() + "/dir.kwf");
-    EXPECT_EQ(362, Build(pages_.inside(),
-                         out_.inside() + "\\" + std::string(250 - out_.inside().size(), 'x')));
+    EXPECT_EQ(CodeName(FileX_Err_CannotWriteOpen.code),
+              CodeName(Build(pages_.inside(),
+                             out_.inside() + "\\" + std::string(250 - out_.inside().size(), 'x'))));
     EXPECT_EQ(old, DbBytes());
     EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
     EXPECT_TRUE(boxes_.boxes.empty());
@@ -622,7 +640,7 @@ TEST_F(CreKeyTest, ASecondBuildAtOnceIsRefusedAndAKilledOneLeavesNothingBehind) 
     }
     char c;
     ASSERT_EQ(1, read(toParent[0], &c, 1));
-    EXPECT_EQ(362, Build());
+    EXPECT_EQ(CodeName(FileX_Err_CannotWriteOpen.code), CodeName(Build()));
     EXPECT_NE(std::string::npos, LastText().find(Db())) << LastText();
     EXPECT_TRUE(calls_.empty());
     ASSERT_EQ(1u, OutFiles().size()) << "only the first build's file";
@@ -633,7 +651,7 @@ TEST_F(CreKeyTest, ASecondBuildAtOnceIsRefusedAndAKilledOneLeavesNothingBehind) 
     waitpid(first, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status));
     for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
-    EXPECT_EQ(0, Build());
+    EXPECT_EQ(CodeName(0), CodeName(Build()));
     EXPECT_EQ(2u, Links(Db()).size());
     EXPECT_EQ(Lines{"vark.kwf"}, OutFiles());
 }
@@ -669,7 +687,7 @@ TEST_F(CreKeyTest, ReplacedDatabaseKeepsModeGroupAndLinkAndNeverWritesThroughLin
     // A database its owner may not write is refused, as opening it for writing is.
     ASSERT_EQ(0, chmod(db.c_str(), 0444));
     const std::string old = DbBytes();
-    EXPECT_EQ(362, Build());
+    EXPECT_EQ(CodeName(FileX_Err_CannotWriteOpen.code), CodeName(Build()));
     EXPECT_NE(std::string::npos,
               LastText().find(Sjis(u8"書きこみモードで open できません。") + Db()))
         << Utf8(LastText());
@@ -680,7 +698,7 @@ TEST_F(CreKeyTest, ReplacedDatabaseKeepsModeGroupAndLinkAndNeverWritesThroughLin
 TEST_F(CreKeyTest, RefusesWhatItWouldDestroyOrCouldNotReadBack) {
     // An empty file holds nothing to lose (a page given as the database: cli_test).
     out_.Write("vark.kwf", "");
-    EXPECT_EQ(0, Build());
+    EXPECT_EQ(CodeName(0), CodeName(Build()));
     // The Base line must fit the header readers' 256-byte line: a base of 248
     // bytes is read back, one of 249 refused before anything is touched.
     for (const size_t size : {248u, 249u}) {
@@ -692,11 +710,12 @@ TEST_F(CreKeyTest, RefusesWhatItWouldDestroyOrCouldNotReadBack) {
         const int code = Build(base, db);
         time_t stamp = 0;
         if (size == 248) {
-            EXPECT_EQ(0, code);
-            EXPECT_EQ(0, CaughtCode([&] { Kwf_ReadUpdateTime(db.c_str(), &stamp); }));
+            EXPECT_EQ(CodeName(0), CodeName(code));
+            EXPECT_EQ(CodeName(0),
+                      CodeName(CaughtCode([&] { Kwf_ReadUpdateTime(db.c_str(), &stamp); })));
             EXPECT_NE(0, stamp);
         } else {
-            EXPECT_EQ(102, code);
+            EXPECT_EQ(CodeName(Errors_Unofficial.code), CodeName(code));
             EXPECT_FALSE(fs::exists(Fs_ToNative(db)));
         }
     }
@@ -729,8 +748,11 @@ TEST_F(CreKeyTest, ReadPageWithoutItsScratchReports281AndWritesNothing) {
     unsigned char* sp = bs->sp;
     ASSERT_EQ(0, CaughtCode([&] { IniFile_OpenWrite(&w, Db().c_str()); }));
     BigStack_Push(bs);  // leaves less than its 42532 bytes
-    EXPECT_EQ(0, CaughtCode([&] { BigStack_Alloc(bs, bs->mem + bs->size - bs->sp - 42000); }));
-    EXPECT_EQ(281, CaughtCode([&] { CreKey_ReadPage(page.c_str(), base.c_str(), &w); }));
+    EXPECT_EQ(
+        CodeName(0),
+        CodeName(CaughtCode([&] { BigStack_Alloc(bs, bs->mem + bs->size - bs->sp - 42000); })));
+    EXPECT_EQ(CodeName(BigStack_Full.code),
+              CodeName(CaughtCode([&] { CreKey_ReadPage(page.c_str(), base.c_str(), &w); })));
     BigStack_Pop(bs);
     EXPECT_EQ(sp, bs->sp);
     ASSERT_EQ(0, CaughtCode([&] { IniFile_CloseWrite(&w); }));

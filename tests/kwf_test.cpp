@@ -12,6 +12,7 @@
 #include "components/bigstack.h"
 #include "components/inifile.h"
 #include "components/strx.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -291,6 +292,7 @@ TEST_F(KwfTest, DamagedDatabasesReportAndReleaseEverything) {
         {"header cut short", "[main] \r\nApplication = Tessaly!\r\nVersion = 100\r\n", 595, 595},
         {"no links section", Header({}), 0, 591}};
     const uint8_t* sp = BigStack_Sys()->sp;
+    const int descriptors = OpenDescriptors();
     for (const auto& c : cases) {
         const std::string db = Put("x.kwf", c.bytes);
         EXPECT_EQ(c.headerCode, CaughtCode([&] { Kwf_IsNewFile(db.c_str()); })) << c.what;
@@ -298,8 +300,10 @@ TEST_F(KwfTest, DamagedDatabasesReportAndReleaseEverything) {
         EXPECT_EQ(-1, rec_.count) << c.what << ": no end reported";
         EXPECT_EQ(sp, BigStack_Sys()->sp) << c.what;
         EXPECT_EQ(0, Except3_GetSys()->nTry) << c.what;
+        EXPECT_EQ(descriptors, OpenDescriptors()) << c.what << ": the database left open";
     }
-    EXPECT_EQ(363, Search(Inside("missing.kwf"), "x"));
+    EXPECT_EQ(CodeName(FileX_Err_CannotReadOpen.code),
+              CodeName(Search(Inside("missing.kwf"), "x")));
     EXPECT_NE(std::string::npos, LastText().find("missing.kwf"));
 }
 

@@ -7,6 +7,7 @@
 #include "app/respage.h"
 #include "components/bigstack.h"
 #include "components/inifile.h"
+#include "support/names.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -40,11 +41,11 @@ class ResPageTest : public LibraryTest {
     std::string Write(Fn&& fn) {
         const std::string path = tmp_.inside() + "\\out.htm";
         ResPage page{nullptr, "left over", ""};
-        EXPECT_EQ(0, CaughtCode([&] {
+        EXPECT_EQ(CodeName(0), CodeName(CaughtCode([&] {
                       ResPage_Open(&page, path.c_str());
                       fn(&page);
                       ResPage_Close(&page);
-                  }));
+                  })));
         return tmp_.Read("out.htm");
     }
     // The bytes of one item line written with the given target (none set when empty).
@@ -141,7 +142,8 @@ TEST_F(ResPageTest, ItemCutsEscapedTextsAt1023Bytes) {
 TEST_F(ResPageTest, PagesThatCannotBeMadeOrWrittenReportWithThePath) {
     ResPage created{};
     const std::string path = tmp_.inside() + "\\no such folder\\out.htm";
-    EXPECT_EQ(362, CaughtCode([&] { ResPage_Open(&created, path.c_str()); }));
+    EXPECT_EQ(CodeName(FileX_Err_CannotWriteOpen.code),
+              CodeName(CaughtCode([&] { ResPage_Open(&created, path.c_str()); })));
     EXPECT_NE(std::string::npos, LastText().find("no such folder"));
     // A short page fails at its close (the stream's buffer), a long one at an item.
     for (const int items : {1, 2000}) {
@@ -155,7 +157,7 @@ TEST_F(ResPageTest, PagesThatCannotBeMadeOrWrittenReportWithThePath) {
             ResPage_WriteFoot(&page);
             ResPage_Close(&page);
         });
-        EXPECT_EQ(365, code) << items;
+        EXPECT_EQ(CodeName(FileX_Err_CannotWrite.code), CodeName(code)) << items;
         EXPECT_EQ(nullptr, page.file);
         EXPECT_NE(std::string::npos,
                   LastText().find(Sjis(u8"\\dev\\full の書きこみに失敗しました。")))

@@ -97,6 +97,14 @@ std::string PtrText(const void* p) {
     return buf;
 }
 
+int OpenDescriptors() {
+    int n = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
+         it != std::filesystem::directory_iterator(); ++it)
+        n++;
+    return n;
+}
+
 // ---- Allocation counter -------------------------------------------------
 
 namespace {

@@ -62,6 +62,9 @@ std::vector<std::string> BoxTexts(const MsgBox_Recorder& recorder, const char* t
 std::string NumberedName(const char* prefix, int n, const char* suffix);
 // A pointer as "%p" prints it, for expected dump lines.
 std::string PtrText(const void* p);
+// The number of descriptors the process has open (the entries of /proc/self/fd):
+// compared before and after, it shows a file left open.
+int OpenDescriptors();
 
 // Counts heap allocations (malloc, calloc, realloc, operator new) made by the
 // current thread between Begin and End.
