@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "app/resource.h"
 #include "app/updateinput.h"
 #include "app/varkapp.h"
 #include "app/varkdlg.h"
@@ -30,7 +31,7 @@ void mistake(const char* text) {
 
 // ---- ProgressDlg --------------------------------------------------------------
 
-ProgressDlg::ProgressDlg(QWidget* parent) : DlgBase(132, parent) {}
+ProgressDlg::ProgressDlg(QWidget* parent) : DlgBase(IDD_PROGRESS, parent) {}
 
 ProgressDlg::~ProgressDlg() {
     Join();
@@ -77,8 +78,8 @@ int ProgressDlg_OnProgress(void* context, const CreKey_Progress* progress) {
     snprintf(line, sizeof line, "%d: %s", progress->count, name);
     // Texts become QStrings here, on the worker, so the UI thread never waits
     // for the worker and no converter is shared.
-    dialog->PostItemText(1041, Dlg_QText(line));
-    dialog->PostItemText(1021, QString::fromStdString(Fs_ToNative(progress->path)));
+    dialog->PostItemText(IDC_COUNT_LINE, Dlg_QText(line));
+    dialog->PostItemText(IDC_CURRENT_PATH, QString::fromStdString(Fs_ToNative(progress->path)));
     int total = progress->total, position = progress->position;
     // The walk's total grows without bound, past the 16-bit range a progress
     // bar takes (the Windows control's range is 16-bit): total and position
@@ -88,7 +89,7 @@ int ProgressDlg_OnProgress(void* context, const CreKey_Progress* progress) {
         total >>= 3;
         position >>= 3;
     }
-    dialog->PostProgress(1019, total, position);
+    dialog->PostProgress(IDC_PROGRESS_BAR, total, position);
     // A Cancel pressed before the builder cleared its byte is not lost.
     if (dialog->m_cancelRequested.load()) dialog->m_job->cancel = 1;
     return 0;
@@ -129,7 +130,7 @@ void UpdateWorker(ProgressDlg* dialog) {
 
 // ---- UpdateDlg ------------------------------------------------------------------
 
-UpdateDlg::UpdateDlg(QWidget* parent) : DlgBase(131, parent) {}
+UpdateDlg::UpdateDlg(QWidget* parent) : DlgBase(IDD_UPDATE, parent) {}
 
 void UpdateDlg::SetPathText(int id, const std::string& inside) {
     SetItemQText(id, QString::fromStdString(Fs_ToNative(inside)));
@@ -141,18 +142,18 @@ std::string UpdateDlg::GetPathText(int id) const {
 }
 
 bool UpdateDlg::OnInitDialog() {
-    SetPathText(1033, m_kwfPath);
-    SetPathText(1016, m_folder);
+    SetPathText(IDC_KWF, m_kwfPath);
+    SetPathText(IDC_FOLDER, m_folder);
     UpdateOkState();
     DragAcceptFiles(true);
     if (!m_kwfPath.empty()) return true;
-    SetItemText(1033, "vark.kwf");
-    FocusItem(1033);
+    SetItemText(IDC_KWF, "vark.kwf");
+    FocusItem(IDC_KWF);
     return false;
 }
 
 void UpdateDlg::UpdateOkState() {
-    EnableItem(IDOK, !GetItemText(1016).empty() && !GetItemText(1033).empty());
+    EnableItem(IDOK, !GetItemText(IDC_FOLDER).empty() && !GetItemText(IDC_KWF).empty());
 }
 
 void UpdateDlg::OnHelp() {
@@ -160,24 +161,24 @@ void UpdateDlg::OnHelp() {
 }
 
 void UpdateDlg::OnEditChange(int id) {
-    if (id == 1033 || id == 1016) UpdateOkState();
+    if (id == IDC_KWF || id == IDC_FOLDER) UpdateOkState();
 }
 
 void UpdateDlg::OnCommand(int id) {
-    if (id == 1011) OnBrowseKwf();
-    if (id == 1017) OnBrowseFolder();
+    if (id == IDC_BROWSE_KWF) OnBrowseKwf();
+    if (id == IDC_BROWSE_FOLDER) OnBrowseFolder();
 }
 
 void UpdateDlg::OnBrowseKwf() {
     Dlg_FileRequest request{true, "kwf", "vark.kwf", {}};
     if (!RunFileDialog(this, &request)) return;
-    SetItemQText(1033, QString::fromStdString(request.path));
+    SetItemQText(IDC_KWF, QString::fromStdString(request.path));
 }
 
 void UpdateDlg::OnBrowseFolder() {
     Dlg_FileRequest request{false, "htm", "any", {}};
     if (!RunFileDialog(this, &request)) return;
-    SetItemQText(1016, QString::fromStdString(UpdateInput_PickedFolder(request.path)));
+    SetItemQText(IDC_FOLDER, QString::fromStdString(UpdateInput_PickedFolder(request.path)));
 }
 
 void UpdateDlg::OnDropFiles(const std::vector<std::string>& paths) {
@@ -188,14 +189,14 @@ void UpdateDlg::OnDropFiles(const std::vector<std::string>& paths) {
         mistake(message);
         return;
     }
-    SetPathText(1033, kwf);
-    SetPathText(1016, folder);
+    SetPathText(IDC_KWF, kwf);
+    SetPathText(IDC_FOLDER, folder);
 }
 
 void UpdateDlg::OnOK() {
     VarkApp_CheckOwner("UpdateDlg::OnOK");
-    const std::string folderText = GetPathText(1016);
-    const std::string kwfText = GetPathText(1033);
+    const std::string folderText = GetPathText(IDC_FOLDER);
+    const std::string kwfText = GetPathText(IDC_KWF);
     char folder[kPathSize], kwf[kPathSize];
     if (const char* message = UpdateInput_Check(folderText.c_str(), kwfText.c_str(), folder, kwf)) {
         mistake(message);
@@ -209,7 +210,7 @@ void UpdateDlg::OnOK() {
     progress.Join();
     if (result != IDOK) return;
     m_kwfPath = kwf;
-    m_folder = GetPathText(1016);
-    m_kwfText = GetItemText(1033);
+    m_folder = GetPathText(IDC_FOLDER);
+    m_kwfText = GetItemText(IDC_KWF);
     EndDialog(IDOK);
 }

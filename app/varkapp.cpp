@@ -78,7 +78,7 @@ void writeIni(const char* path, const char* application, const char* versionForm
             if (writer.fp) fclose(writer.fp);
             writer.fp = nullptr;
             Fs_DiscardTemp(temp);
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
+            Except3_Rethrow();
         });
     if (failed) {
         if (writer.fp) fclose(writer.fp);
@@ -224,7 +224,7 @@ void readKey(const char* path, int skip, const char* key, char* out, int lineSiz
         [&] {
             IniFile_CloseRead(&reader);
             BigStack_Pop(bs);
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
+            Except3_Rethrow();
         });
     BigStack_Pop(bs);
 }
@@ -275,7 +275,7 @@ bool VarkIni_WritePrevURL(const char* path, const char* url) {
         [&] {
             IniFile_CloseRead(&reader);
             BigStack_Pop(bs);
-            Except3_Throw(Except3_GetSys(), Except3_GetSys()->msg);
+            Except3_Rethrow();
         });
     BigStack_Pop(bs);
     return fits;

@@ -7,6 +7,7 @@
 
 #include "app/browser.h"
 #include "app/kwf.h"
+#include "app/resource.h"
 #include "app/respage.h"
 #include "app/updatedlg.h"
 #include "app/varkapp.h"
@@ -42,18 +43,20 @@ int compareNoCase(const char* a, const char* b) {
 
 // ---- The about box ----------------------------------------------------------
 
-AboutDlg::AboutDlg(QWidget* parent) : DlgBase(100, parent) {}
+AboutDlg::AboutDlg(QWidget* parent) : DlgBase(IDD_ABOUTBOX, parent) {}
 
 bool AboutDlg::OnInitDialog() {
-    SetItemText(1038, m_buildDate.c_str());
+    SetItemText(IDC_BUILD_DATE, m_buildDate.c_str());
     return true;
 }
 
 // ---- The main window ----------------------------------------------------------
 
 VarkDlg::VarkDlg(std::string commandLine, std::string programFile)
-    : DlgBase(102), m_commandLine(std::move(commandLine)), m_programFile(std::move(programFile)) {
-    setWindowIcon(QIcon(QString::fromStdString(Res_IconPath(128))));
+    : DlgBase(IDD_VARK),
+      m_commandLine(std::move(commandLine)),
+      m_programFile(std::move(programFile)) {
+    setWindowIcon(QIcon(QString::fromStdString(Res_IconPath(IDI_FRESH))));
 }
 
 void VarkDlg::SetClock(time_t (*clock)()) {
@@ -61,7 +64,7 @@ void VarkDlg::SetClock(time_t (*clock)()) {
 }
 
 bool VarkDlg::OnInitDialog() {
-    std::string about = Res_LoadString(101);
+    std::string about = Res_LoadString(IDS_ABOUTBOX);
     if (!about.empty()) AppendSysMenuItem(0x10, about.c_str());
 
     VarkApp_InitLibrary(m_programFile.empty() ? nullptr : m_programFile.c_str());
@@ -117,7 +120,7 @@ bool VarkDlg::OnInitDialog() {
         m_outFile = "out.htm";
         m_dispURL = "outframe.htm";
         m_dispTarget.clear();
-        EnableItem(1022, true);
+        EnableItem(IDC_UPDATE, true);
     } else {
         char outFile[kPathSize], dispURL[kPathSize], target[40];
         int canUpdate = 0;
@@ -126,14 +129,14 @@ bool VarkDlg::OnInitDialog() {
         m_outFile = outFile;
         m_dispURL = dispURL;
         m_dispTarget = target;
-        EnableItem(1022, canUpdate != 0);
+        EnableItem(IDC_UPDATE, canUpdate != 0);
         char guide[256];
         if (!Kwf_ReadGuide(m_kwf.c_str(), guide, sizeof guide)) {
-            ShowItem(1013, false);
-            ShowItem(1022, false);
-            ShowItem(1025, false);
-            SetItemText(1044, guide);
-            ShowItem(1044, true);
+            ShowItem(IDC_AGE, false);
+            ShowItem(IDC_UPDATE, false);
+            ShowItem(IDC_HELP_BUTTON, false);
+            SetItemText(IDC_GUIDE, guide);
+            ShowItem(IDC_GUIDE, true);
         }
     }
     RefreshStatus();
@@ -143,15 +146,15 @@ bool VarkDlg::OnInitDialog() {
 void VarkDlg::RefreshStatus() {
     VarkApp_CheckOwner("VarkDlg::RefreshStatus");
     if (m_kwf.empty() || Fs_Access(m_kwf.c_str(), Fs_Access_Exist) != 0) {
-        SetItemText(1013, "ファイルが見つかりません");
-        SetItemIcon(1014, 129);
+        SetItemText(IDC_AGE, "ファイルが見つかりません");
+        SetItemIcon(IDC_STATE_ICON, IDI_STALE);
         EnableItem(IDOK, false);
         return;
     }
     if (Kwf_IsNewFile(m_kwf.c_str())) {
-        SetItemText(1013, "データがありません。");
-        SetItemText(1043, "登録ページ数：0");
-        SetItemIcon(1014, 129);
+        SetItemText(IDC_AGE, "データがありません。");
+        SetItemText(IDC_PAGE_COUNT, "登録ページ数：0");
+        SetItemIcon(IDC_STATE_ICON, IDI_STALE);
         EnableItem(IDOK, false);
         return;
     }
@@ -175,10 +178,10 @@ void VarkDlg::RefreshStatus() {
     long days = span.tm_mday;
     char text[100];
     snprintf(text, sizeof text, "ﾃﾞｰﾀﾍﾞｰｽは %ld日前に更新されています。", days);
-    SetItemText(1013, text);
+    SetItemText(IDC_AGE, text);
     snprintf(text, sizeof text, "登録ページ数：%d", Kwf_CountPages(m_kwf.c_str()));
-    SetItemText(1043, text);
-    SetItemIcon(1014, days < 30 ? 128 : 129);
+    SetItemText(IDC_PAGE_COUNT, text);
+    SetItemIcon(IDC_STATE_ICON, days < 30 ? IDI_FRESH : IDI_STALE);
     EnableItem(IDOK, true);
 }
 
@@ -187,7 +190,7 @@ void VarkDlg::OnOK() {
     // A keyword the database cannot hold would be searched for as something
     // else: it is refused and the window stays as it was.
     bool exact = true;
-    const std::string keywords = GetTypedText(1000, &exact);
+    const std::string keywords = GetTypedText(IDC_KEYWORD, &exact);
     if (!exact) {
         MsgBox_Show("検索 - Tessaly!",
                     "キーワードに Shift_JIS で表せない文字があります。この文字は検索できません。",
@@ -245,8 +248,8 @@ void VarkDlg::OnOK() {
 }
 
 void VarkDlg::OnCommand(int id) {
-    if (id == 1022) OnUpdateDatabase();
-    if (id == 1025) OnHelpButton();
+    if (id == IDC_UPDATE) OnUpdateDatabase();
+    if (id == IDC_HELP_BUTTON) OnHelpButton();
 }
 
 void VarkDlg::OnSysCommand(int command) {

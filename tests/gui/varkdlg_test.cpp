@@ -112,6 +112,18 @@ TEST_F(VarkDlgTest, StatusShowsTheDatabaseState) {
         {"a day and an hour in the future too",
          [](VarkDlgTest* t) { return t->WriteDatabase("a.kwf", -(kDay + 3600), 1); },
          u8"ﾃﾞｰﾀﾍﾞｰｽは 0日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
+        {"version 101, the newest the window reads, is opened",
+         [](VarkDlgTest* t) {
+             std::string db = t->WriteDatabase("v.kwf", 0, 1);
+             std::string text = ReadFile(db);
+             const size_t at = text.find("Version = 100");
+             if (at != std::string::npos) text.replace(at, 13, "Version = 101");
+             return t->dir_->Write("v.kwf", text);
+         },
+         u8"ﾃﾞｰﾀﾍﾞｰｽは 0日前に更新されています。 | 登録ページ数：1 | 128 | search | update"},
+        {"a command-line path of 259 bytes is taken whole",
+         [](VarkDlgTest*) { return "/" + std::string(252, 'd') + "/x.kwf"; },
+         u8"ファイルが見つかりません | 登録ページ数：0000 | 129 | - | update"},
         {"fixed database",
          [](VarkDlgTest* t) {
              return t->dir_->Write(
@@ -413,7 +425,8 @@ TEST_F(VarkDlgDeathTest, NewerVersionOrTooLongAPathEndsWithItsMessageAndStatus14
     const std::pair<std::string, const char8_t*> cases[] = {
         {dir_->Write("new.kwf", "[main] \r\nApplication = Tessaly!\r\nVersion = 102\r\n \r\n"),
          u8"新しいバージョンのファイルです"},
-        {"/" + std::string(300, 'd') + "/x.kwf", u8"データベースのパスが長すぎます"},
+        // 260 bytes inside: the first length the 260-byte buffers cannot hold.
+        {"/" + std::string(253, 'd') + "/x.kwf", u8"データベースのパスが長すぎます"},
     };
     for (const auto& [db, message] : cases) {
         EXPECT_EXIT(
