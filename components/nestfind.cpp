@@ -175,7 +175,8 @@ bool readDir(NestFind* walk) {
             if (strcmp(fd.name, ".") == 0 || strcmp(fd.name, "..") == 0) continue;
             const bool dir = (fd.attrib & Fs_Attr_SubDir) != 0;
             const size_t len = strlen(fd.name);
-            const bool tooLong = folderLen + len + (dir ? 1 : 0) > kMaxLen;
+            const bool tooLong =
+                (fd.attrib & Fs_Attr_NameTooLong) != 0 || folderLen + len + (dir ? 1 : 0) > kMaxLen;
             // A path that does not fit is never entered nor acted on: only a
             // file of a files-only walk is kept, to be reported as such.
             if (tooLong && (dir || walk->postOrder)) continue;

@@ -497,6 +497,38 @@ static bool isWritableDir(const std::string& native) {
            access(native.c_str(), W_OK | X_OK) == 0;
 }
 
+namespace {
+// Temp names end in kTempRunLength characters of kTempChars drawn from a seed:
+// the process id spread by Knuth's multiplicative hash (2654435761, near
+// 2^32 / golden ratio), the time, and a per-process counter spread by
+// 40503 (a prime near 2^16 / golden ratio), so that two processes, or two
+// calls of one process, seldom draw the same run. Each further attempt and
+// character steps by 7919 (a prime) to another part of the sequence.
+constexpr char kTempChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kTempRunLength = 6;
+constexpr unsigned kKnuthHash = 2654435761u;
+constexpr unsigned kCounterSpread = 40503u;
+constexpr unsigned kStepPrime = 7919u;
+constexpr char kTempEnd[] = ".tmp";  // what the database's temp files end in
+
+unsigned tempSeed() {
+    static unsigned counter = 0;
+    return static_cast<unsigned>(getpid()) * kKnuthHash ^ static_cast<unsigned>(time(nullptr)) ^
+           (__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED) * kCounterSpread);
+}
+
+// The run of characters of one attempt.
+std::string tempRun(unsigned seed, int attempt) {
+    std::string run;
+    unsigned v = seed + static_cast<unsigned>(attempt) * kKnuthHash;
+    for (int i = 0; i < kTempRunLength; i++) {
+        run += kTempChars[v % (sizeof kTempChars - 1)];
+        v = v / (sizeof kTempChars - 1) + kStepPrime * static_cast<unsigned>(i + attempt + 1);
+    }
+    return run;
+}
+}  // namespace
+
 bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size) {
     CodePage_CopyCut(out, size, "");
     std::string dir;
@@ -510,18 +542,9 @@ bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size)
     if (dir.empty() && folder && isWritableDir(Fs_ToNative(folder))) dir = Fs_ToNative(folder);
     if (dir.empty()) dir = "/tmp";
     if (dir.back() != '/') dir += '/';
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static unsigned counter = 0;
-    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u;
+    const unsigned seed = tempSeed();
     for (int attempt = 0; attempt < 1000; attempt++) {
-        unsigned v = seed ^ (__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED) * 40503u) ^
-                     static_cast<unsigned>(time(nullptr));
-        std::string name = dir + Fs_ToNative(prefix ? prefix : "");
-        for (int i = 0; i < 6; i++) {
-            name += kChars[v % 36];
-            v /= 36;
-            if (v == 0) v = seed + static_cast<unsigned>(attempt) * 7919u + i;
-        }
+        const std::string name = dir + Fs_ToNative(prefix ? prefix : "") + tempRun(seed, attempt);
         struct stat sb;
         if (lstat(name.c_str(), &sb) == 0) continue;
         std::string inside = Fs_FromNative(name);
@@ -542,8 +565,8 @@ int Fs_CompareNames(const char* a, const char* b) {
         unsigned c = *p, d = *q;
         if (raw == 0 && c != d) raw = c < d ? -1 : 1;
         // A trail byte is not a letter: step over double-byte characters whole.
-        unsigned fc = (c >= 'a' && c <= 'z') ? c - 32 : c;
-        unsigned fd = (d >= 'a' && d <= 'z') ? d - 32 : d;
+        const unsigned fc = static_cast<unsigned>(CodePage_ToUpper(static_cast<int>(c)));
+        const unsigned fd = static_cast<unsigned>(CodePage_ToUpper(static_cast<int>(d)));
         if (fc != fd) return fc < fd ? -1 : 1;
         if (c == 0) return raw;
         if (CodePage_IsLead(static_cast<unsigned char>(c)) && p[1] != 0) {
@@ -634,12 +657,33 @@ static void splitPattern(const char* pattern, std::string* folder, std::string* 
 // With kindsOnly, an entry whose type the folder itself gives (a file, a
 // folder, a FIFO, a socket, a device) is not looked up: its attributes are
 // only Fs_Attr_SubDir, Fs_Attr_Device and Fs_Attr_Hidden, its size and times 0.
+// A name whose inside form does not fit max bytes, shortened for messages:
+// its head, cut before a character or an escape, then "..." and its extension
+// (from the last '.', when that is at most 16 bytes). Fits max bytes.
+static std::string shortenedName(const std::string& inside, size_t max) {
+    const size_t dot = inside.rfind('.');
+    const std::string ext =
+        (dot != std::string::npos && inside.size() - dot <= 16) ? inside.substr(dot) : "";
+    const size_t budget = max - 3 - ext.size();
+    size_t head = 0;
+    while (head < inside.size()) {
+        const unsigned char c = static_cast<unsigned char>(inside[head]);
+        const size_t step = c == '%' ? 3 : (CodePage_IsLead(c) ? 2 : 1);
+        if (head + step > budget) break;
+        head += step;
+    }
+    return inside.substr(0, head) + "..." + ext;
+}
+
 static bool makeEntry(int dirFd, const struct dirent* ent, bool kindsOnly, Fs_FindData* e) {
     const char* nativeName = ent->d_name;
     *e = Fs_FindData{};
     std::string inside = Fs_FromNative(nativeName);
-    if (inside.empty() || inside.size() > sizeof e->name - 1) return false;
+    const bool tooLong = inside.size() > sizeof e->name - 1;
+    if (inside.empty() || (tooLong && !kindsOnly)) return false;
+    if (tooLong) inside = shortenedName(inside, sizeof e->name - 1);
     memcpy(e->name, inside.c_str(), inside.size() + 1);
+    const uint32_t longBit = tooLong ? Fs_Attr_NameTooLong : 0;
     const bool hidden =
         nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0;
     if (kindsOnly && ent->d_type != DT_UNKNOWN && ent->d_type != DT_LNK) {
@@ -648,6 +692,7 @@ static bool makeEntry(int dirFd, const struct dirent* ent, bool kindsOnly, Fs_Fi
         else if (ent->d_type != DT_REG)
             e->attrib = Fs_Attr_Device;
         if (hidden) e->attrib |= Fs_Attr_Hidden;
+        e->attrib |= longBit;
         return true;
     }
     struct stat lsb, sb;
@@ -669,6 +714,7 @@ static bool makeEntry(int dirFd, const struct dirent* ent, bool kindsOnly, Fs_Fi
     e->timeCreate = static_cast<int64_t>(use->st_ctime);
     e->timeAccess = static_cast<int64_t>(use->st_atime);
     e->timeWrite = static_cast<int64_t>(use->st_mtime);
+    e->attrib |= longBit;
     return true;
 }
 
@@ -802,10 +848,12 @@ mode_t currentUmask() {
 }
 
 bool isTempName(const std::string& name, const std::string& targetName) {
-    // "." + targetName + "." + 6 characters + ".tmp"
+    // "." + targetName + "." + the run + ".tmp"
     const std::string head = "." + targetName + ".";
-    return name.size() == head.size() + 6 + 4 && name.compare(0, head.size(), head) == 0 &&
-           name.compare(name.size() - 4, 4, ".tmp") == 0;
+    const size_t endLength = sizeof kTempEnd - 1;
+    return name.size() == head.size() + kTempRunLength + endLength &&
+           name.compare(0, head.size(), head) == 0 &&
+           name.compare(name.size() - endLength, endLength, kTempEnd) == 0;
 }
 
 // Forces a file's or folder's data to the disk.
@@ -878,19 +926,9 @@ FILE* Fs_CreateTemp(const char* target, const char* mode, char* tempOut, size_t 
     if (native.empty() || name.empty() || injected("create", native)) return nullptr;
     struct stat old;
     const bool hadOld = stat(native.c_str(), &old) == 0;
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static unsigned counter = 0;
-    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
-                    static_cast<unsigned>(time(nullptr)) ^
-                    (__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED) * 40503u);
+    const unsigned seed = tempSeed();
     for (int attempt = 0; attempt < 100; attempt++) {
-        std::string path = folder + "." + name + ".";
-        unsigned v = seed + static_cast<unsigned>(attempt) * 2654435761u;
-        for (int i = 0; i < 6; i++) {
-            path += kChars[v % 36];
-            v = v / 36 + 7919u * static_cast<unsigned>(i + attempt + 1);
-        }
-        path += ".tmp";
+        const std::string path = folder + "." + name + "." + tempRun(seed, attempt) + kTempEnd;
         // Signals wait while the file is made and remembered, so that no
         // handler runs between the two and leaves it behind.
         sigset_t all, before;

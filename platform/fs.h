@@ -164,6 +164,10 @@ inline constexpr uint32_t Fs_Attr_SubDir = 0x10;
 // Neither a regular file nor a folder: a FIFO, socket or device, a link to a
 // folder, a broken link. Such an entry must not be opened as a file.
 inline constexpr uint32_t Fs_Attr_Device = 0x40;
+// Only in kindsOnly listings: the name's inside form passes 259 bytes (a long
+// name of characters written %XX). The entry's name is then a shortened form
+// for messages, its head, "..." and its extension, which names no file.
+inline constexpr uint32_t Fs_Attr_NameTooLong = 0x100;
 
 // One listing entry; the shape of the run-time's find record.
 struct Fs_FindData {
@@ -195,6 +199,9 @@ inline constexpr int Fs_List_OverMax = 2;  // more than maxEntries names: the li
 // With kindsOnly the entries tell only what they are (Fs_Attr_SubDir,
 // Fs_Attr_Device, Fs_Attr_Hidden; size and times 0) where the folder itself
 // says so, which spares a look-up per entry; links are still followed as above.
+// A kindsOnly listing also holds the names too long for an entry, marked
+// Fs_Attr_NameTooLong, so that a walk can count and report them; other
+// listings leave them out.
 intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntries, int* state,
                          bool kindsOnly = false);
 

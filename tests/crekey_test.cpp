@@ -330,6 +330,40 @@ TEST_F(CreKeyTest, PageNamesDecideAndOddFilesAreSkippedWithoutBeingOpened) {
     EXPECT_TRUE(boxes_.boxes.empty()) << "a skipped page shows nothing";
 }
 
+// A name whose inside form cannot fit an entry (60 characters written %XX
+// take 720 bytes) is still counted and reported as too long, never dropped
+// unseen; a name one character shorter of the same kind that fits is indexed.
+TEST_F(CreKeyTest, NamesTooLongForTheInsideFormAreCountedAndReported) {
+    std::string emoji;
+    for (int i = 0; i < 60; i++) emoji += "\xF0\x9F\x98\x80";  // U+1F600, 12 bytes inside
+    // As many as a 255-byte path holds (each 12 bytes inside).
+    const int fitting = static_cast<int>(255 - pages_.inside().size() - 1 - 4) / 12;
+    ASSERT_GE(fitting, 1) << "the temporary folder is too deep for this test";
+    std::string fits;
+    for (int i = 0; i < fitting; i++) fits += "\xF0\x9F\x98\x80";
+    Page(emoji + ".htm", "<title>E</title>");
+    Page(fits + ".htm", "<title>F</title>");
+    Lines skipped;
+    const CreKey_SkipSink sink{
+        [](void* c, const char* path, int reason) {
+            static_cast<Lines*>(c)->push_back(std::to_string(reason) + " " + path);
+        },
+        &skipped};
+    stats_ = CreKey_Stats{};
+    const std::string db = Inside(pages_, "vark.kwf");
+    ASSERT_EQ(0, CaughtCode([&] {
+                  CreKey_Build(&cancel_, pages_.inside().c_str(), db.c_str(), nullptr, nullptr,
+                               "main", &stats_, &sink);
+              }));
+    EXPECT_EQ(1, stats_.pages) << Stats();
+    EXPECT_EQ(1, stats_.skipped) << Stats();
+    ASSERT_EQ(1u, skipped.size());
+    EXPECT_EQ(0u, skipped[0].find(std::to_string(CreKey_Skip_TooLong) + " " + pages_.inside() +
+                                  "\\%F0%9F%98%80"))
+        << skipped[0];
+    EXPECT_EQ(1u, Links(db).size());
+}
+
 // Every page-named file counts once, indexed or skipped, and each skipped one
 // is told with its reason; other files count only as files.
 TEST_F(CreKeyTest, SummaryCountsEveryPageOnceAndTellsWhyOneWasSkipped) {
