@@ -511,6 +511,8 @@ class Build {
     // One file of the walk: counted and shown, then read when it is a page.
     // False when the build was cancelled: the walk stops before this file.
     bool Step() {
+        // Only a folder too long to enter is handed over as a folder.
+        if (NestFind_IsDir(&walk_)) return StepLongFolder();
         const bool tooLong = NestFind_IsTooLong(&walk_);
         const char* path = NestFind_GetPath(&walk_);
         const char* full = path;
@@ -537,6 +539,33 @@ class Build {
         if (!CreKey_ReadPage(path, base_, &writer_, &reason)) return Skip(path, reason);
         st_.pages++;
         return true;
+    }
+
+    // A folder whose path the 260-byte form cannot hold: its files are found
+    // through the native path, counted and shown, and its pages counted as
+    // skipped for their length (their paths cut for display). When even that
+    // cannot read it, the sink is told of the folder itself. False when the
+    // build was cancelled.
+    bool StepLongFolder() {
+        NestFind_CopyPath(&walk_, whole_, sizeof whole_);
+        const bool read = Fs_ForEachFileBelow(
+            whole_,
+            [](void* self, const char* name, const char* path) {
+                static_cast<Build*>(self)->LongFile(name, path);
+            },
+            this);
+        if (!read && skipSink_ && skipSink_->onSkip)
+            skipSink_->onSkip(skipSink_->context, whole_, CreKey_Skip_TooLong);
+        return !*cancel_;
+    }
+    void LongFile(const char* name, const char* path) {
+        char shown[kWholePathSize];
+        CodePage_CopyCut(shown, sizeof shown, path);
+        st_.files++;
+        CreKey_Progress progress{shown, st_.files, NestFind_GetPos(&walk_),
+                                 NestFind_GetTotal(&walk_)};
+        if (callback_ && !*cancel_) callback_(context_, &progress);
+        if (CreKey_IsPageName(name)) Skip(shown, CreKey_Skip_TooLong);
     }
 
     // Counts a page-named file that gets no entry and tells the sink. True.

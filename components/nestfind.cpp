@@ -179,7 +179,7 @@ bool readDir(NestFind* walk) {
                 (fd.attrib & Fs_Attr_NameTooLong) != 0 || folderLen + len + (dir ? 1 : 0) > kMaxLen;
             // A path that does not fit is never entered nor acted on: only a
             // file of a files-only walk is kept, to be reported as such.
-            if (tooLong && (dir || walk->postOrder)) continue;
+            if (tooLong && walk->postOrder) continue;
             const int32_t slot = walk->last[d] + 1;
             char* name = nullptr;
             const bool over = slot >= g_table.limit;
@@ -244,7 +244,8 @@ bool NestFind_Next(NestFind* walk) {
             walk->cur[walk->depth]++;
             continue;
         }
-        if (!(walk->isDir[walk->cur[d]] & kKindDir)) return true;
+        // A file, or a folder too long to enter (files-only mode reports it).
+        if ((walk->isDir[walk->cur[d]] & (kKindDir | kKindLong)) != kKindDir) return true;
         // A folder: enter it at its first entry.
         NestFind_GetPath(walk);
         append(walk->work, sizeof walk->work, "\\");

@@ -30,7 +30,7 @@
 // would pass 255 bytes is never entered nor handed to a caller that would act
 // on it: in post-order mode it is left out; in files-only mode a file is
 // reported marked too long (NestFind_IsTooLong), its path cut for display only,
-// and a folder is left out.
+// and so is a folder (NestFind_IsDir tells it), which is never entered.
 //
 // Static storage: the table is process-wide; only one walk may be in progress
 // in the process, on one thread. Strings returned by GetRelPath and GetPath

@@ -1,6 +1,7 @@
 #include "platform/fs.h"
 
 #include <dirent.h>
+#include <ftw.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -553,6 +554,34 @@ bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size)
         return true;
     }
     return false;
+}
+
+namespace {
+// nftw's callback takes no context: one walk at a time, on the calling thread.
+thread_local void (*t_onFile)(void*, const char*, const char*) = nullptr;
+thread_local void* t_onFileContext = nullptr;
+
+int visitBelow(const char* nativePath, const struct stat*, int type, struct FTW* ftw) {
+    if (type == FTW_D || type == FTW_DP || type == FTW_DNR) return 0;
+    const std::string inside = Fs_FromNative(nativePath);
+    const std::string name = Fs_FromNative(nativePath + ftw->base);
+    t_onFile(t_onFileContext, name.c_str(), inside.c_str());
+    return 0;
+}
+}  // namespace
+
+bool Fs_ForEachFileBelow(const std::string& insideFolder,
+                         void (*onFile)(void* context, const char* name, const char* path),
+                         void* context) {
+    const std::string native = Fs_ToNative(insideFolder);
+    struct stat sb;
+    if (native.empty() || lstat(native.c_str(), &sb) != 0 || !S_ISDIR(sb.st_mode)) return false;
+    t_onFile = onFile;
+    t_onFileContext = context;
+    const int r = nftw(native.c_str(), visitBelow, 16, FTW_PHYS);
+    t_onFile = nullptr;
+    t_onFileContext = nullptr;
+    return r == 0;
 }
 
 // ---- Listings ----

@@ -155,6 +155,16 @@ bool Fs_HomeDir(char* out, size_t size);
 // Returns false (out empty) when no name fits or none can be found.
 bool Fs_TempName(const char* folder, const char* prefix, char* out, size_t size);
 
+// Calls onFile(context, name, path) for every file below the folder
+// insideFolder (its whole inside form, of any length: a folder too deep for
+// the 260-byte form), found through the native path; name and path are inside
+// forms, path of any length. Folders are not reported; a link to a folder is
+// reported as a file and not followed. Returns false when the folder cannot
+// be read (nothing is reported then).
+bool Fs_ForEachFileBelow(const std::string& insideFolder,
+                         void (*onFile)(void* context, const char* name, const char* path),
+                         void* context);
+
 // ---- Listings ----
 
 // Attribute bits of a listing entry, as the run-time's find record has them.
