@@ -8,10 +8,6 @@
 
 namespace {
 constexpr int kPathSize = UpdateInput_PathSize;
-
-bool isAbsolute(const char* path) {
-    return path[0] == '\\' || path[0] == '/' || (path[0] && path[1] == ':');
-}
 }  // namespace
 
 const char* UpdateInput_Check(const char* folder, const char* kwf, char* folderOut, char* kwfOut) {
@@ -26,7 +22,7 @@ const char* UpdateInput_Check(const char* folder, const char* kwf, char* folderO
 
     char path[kPathSize];
     const size_t kwfLen = strlen(kwf);
-    if (isAbsolute(kwf)) {
+    if (!StrX_IsRelativePath(kwf)) {
         if (kwfLen >= static_cast<size_t>(kPathSize)) return "データベースのパスが長すぎます。";
         StrX_CopyN(path, kwf, sizeof path);
     } else {
