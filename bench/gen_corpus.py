@@ -116,14 +116,14 @@ def page_bytes(rnd, enc, charset, declared, title, keywords, body_kyoto):
     return (text + "".join(body) + "</body>\r\n</html>\r\n").encode(enc)
 
 
-def write_pages(root, n, seed):
+def write_pages(root, n, seed, share):
     rnd = random.Random(seed)
     paths, _ = layout(n)
     hits = []
     for path in paths:
         enc, charset = pick_encoding(rnd)
         declared = rnd.random() >= 0.2
-        kyoto = rnd.random() < 0.05
+        kyoto = rnd.random() < share
         title, keywords = title_and_keywords(rnd, kyoto)
         data = page_bytes(rnd, enc, charset, declared, title, keywords,
                           not kyoto and rnd.random() < 0.02)
@@ -147,7 +147,7 @@ def quote(value):
     return value
 
 
-def write_database(path, n, seed):
+def write_database(path, n, seed, share):
     rnd = random.Random(seed)
     paths, _ = layout(n)
     hits = []
@@ -158,7 +158,7 @@ def write_database(path, n, seed):
         f.write("".join(head).replace("\n", "\r\n").encode("cp932"))
         chunk = []
         for p in paths:
-            kyoto = rnd.random() < 0.05
+            kyoto = rnd.random() < share
             title, keywords = title_and_keywords(rnd, kyoto)
             rel = "\\".join(p)
             chunk.append("A = %s, %s, %s\r\n" % (quote(title), quote(keywords), rel))
@@ -180,11 +180,12 @@ def main():
     ap.add_argument("target")
     ap.add_argument("--pages", type=int, default=20000)
     ap.add_argument("--seed", type=int, default=13)
+    ap.add_argument("--share", type=float, default=0.05)
     a = ap.parse_args()
     if a.kind == "pages":
-        hits = write_pages(a.target, a.pages, a.seed)
+        hits = write_pages(a.target, a.pages, a.seed, a.share)
     else:
-        hits = write_database(a.target, a.pages, a.seed)
+        hits = write_database(a.target, a.pages, a.seed, a.share)
     print("%s: %d pages, %d hold %s" % (a.target, a.pages, hits, KYOTO))
 
 
