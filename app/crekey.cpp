@@ -1,8 +1,10 @@
 #include "app/crekey.h"
 
+#include <array>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/kwf.h"
 #include "components/bigstack.h"
@@ -14,6 +16,7 @@
 #include "components/strx.h"
 #include "platform/codepage.h"
 #include "platform/fs.h"
+#include "platform/textread.h"
 
 void CreKey_WriteHeader(IniWriter* writer, const char* base, const char* dispTarget) {
     CreKey_WriteHeaderAt(writer, base, dispTarget, time(nullptr));
@@ -92,12 +95,12 @@ bool equalsNoCase(const char* a, const char* b) {
     return strlen(a) == n && BLex2_StrNICmp(a, b, n) == 0;
 }
 
-// The charset a meta tag declares, as a StrX_Code_* (0 when none is known):
-// <meta charset=...> or <meta http-equiv="Content-Type" content="...; charset=...">.
-int declaredCode(const BLex2_Tag* tag) {
-    if (const char* charset = BLex2_GetAttr(tag, "charset")) return StrX_CharsetCode(charset);
-    const char* equiv = BLex2_GetAttr(tag, "http-equiv");
-    const char* content = BLex2_GetAttr(tag, "content");
+// The charset a meta tag declares, as a StrX_Code_* (0 when none is known),
+// from the values of its first attributes charset, http-equiv and content
+// (nullptr for one it lacks): <meta charset=...> or
+// <meta http-equiv="Content-Type" content="...; charset=...">.
+int declaredCode(const char* charset, const char* equiv, const char* content) {
+    if (charset) return StrX_CharsetCode(charset);
     if (!equiv || !content || !equalsNoCase(equiv, "content-type")) return StrX_Code_Ascii;
     const char* at = StrX_FindStrI(content, "charset=");
     if (!at) return StrX_Code_Ascii;
@@ -112,6 +115,64 @@ int declaredCode(const BLex2_Tag* tag) {
     return StrX_CharsetCode(name);
 }
 
+// CreKey_SetHeldScan's setting.
+bool g_heldScan = true;
+
+// What the fast scan of a head (HeadReader::ReadHeld) makes of a byte.
+enum : unsigned char {
+    kPlain = 0,  // text, or a part of a tag
+    kOpen = 1,   // '<'
+    // CR: white space in a tag, text between tags; the lexer reads a CR LF
+    // pair as one LF, so a CR in a title or in a value that is kept leaves
+    // the page to the lexer.
+    kCr = 2,
+    // A control byte other than TAB, LF and CR: ESC (ISO-2022-JP modes), the
+    // other control bytes text may hold, and those that make a page binary.
+    // The lexer's path takes over.
+    kLeave = 3,
+};
+constexpr auto kHeadClass = [] {
+    std::array<unsigned char, 256> cls{};
+    for (int c = 0; c < 0x20; c++) cls[c] = kLeave;
+    cls['\t'] = cls['\n'] = kPlain;
+    cls['\r'] = kCr;
+    cls['<'] = kOpen;
+    return cls;
+}();
+
+// The white space of a tag the fast scan meets: blank, TAB, LF, CR (the
+// lexer's other white space bytes are all kLeave).
+bool isTagBlank(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// True when [p, end) begins with the literal, ASCII letters without case.
+bool startsNoCase(const unsigned char* p, const unsigned char* end, const char* literal,
+                  size_t len) {
+    return static_cast<size_t>(end - p) >= len &&
+           BLex2_StrNICmp(reinterpret_cast<const char*>(p), literal, len) == 0;
+}
+
+// A piece of the page held in the reader's buffer.
+struct Span {
+    const unsigned char* p = nullptr;  // nullptr: absent
+    size_t n = 0;
+    bool Is(const char* literal) const {
+        const size_t len = strlen(literal);
+        return p && n == len && BLex2_StrNICmp(reinterpret_cast<const char*>(p), literal, len) == 0;
+    }
+};
+
+// The longest tag the fast scan reads (bytes from '<' to '>'), and the most
+// attributes: far inside the tag pool and the attribute table, so that
+// what the lexer would cut or refuse never arises there.
+constexpr long kFastTagMax = 2000;
+constexpr int kFastAttrMax = kAttrTableSize / 8 - 1;
+// The longest title the fast scan keeps: its record never fills, and it is
+// never cut at its byte limit.
+constexpr long kFastTitleMax = kTitleSize - 2;
+static_assert(kFastTitleMax < kRecordSize - 1 && kFastTagMax + 2 * kFastAttrMax + 4 < kTagPoolSize);
+
 // The scanner of one page's head: title capture, the keywords meta, the
 // charset the page declares, the end of the head. Title and keywords are kept
 // as the page has them until Finish converts them to Shift_JIS.
@@ -119,7 +180,14 @@ class HeadReader {
    public:
     HeadReader(BLex2* lex, const PageBuffers& b) : lex_(lex), b_(b) {}
 
+    // Reads the head: straight from the bytes the reader holds when the page
+    // allows it (ReadHeld), else through the lexer a byte and a tag at a time.
     void Read() {
+        if (!g_heldScan || !ReadHeld()) ReadLexed();
+    }
+
+    // The lexer's reading of the head, which every page may take.
+    void ReadLexed() {
         // A UTF-8 byte-order mark decides the encoding of the whole page.
         if (BLex2_Peek(lex_, 0) == 0xEF && BLex2_Peek(lex_, 1) == 0xBB &&
             BLex2_Peek(lex_, 2) == 0xBF) {
@@ -178,6 +246,182 @@ class HeadReader {
     }
 
    private:
+    // The usual page read at the cost of a scan: its head lies in the bytes
+    // of the reader's first block (or its whole file), holds no control byte
+    // but TAB, LF and CR (so no ISO-2022-JP escape, nothing binary), no CR in
+    // its title or in the values it keeps, and no tag or title near the
+    // bounds of the pool, the attribute table or the title. Fills the
+    // reader's state exactly as ReadLexed would, looking at every byte that
+    // ReadLexed would read or look ahead at, and returns true. Returns false,
+    // having consumed and changed nothing, as soon as it meets anything else:
+    // ReadLexed then reads the page.
+    bool ReadHeld() {
+        TextRead* r = lex_->file;
+        if (!r || lex_->nBuf != 0 || lex_->recording) return false;
+        const int held = TextRead_Ahead(r, r->capacity);
+        const unsigned char* const begin = r->next;
+        const unsigned char* const end = begin + held;
+        const bool whole = TextRead_HeldToEnd(r);  // end is the file's end
+        // The byte-order mark is looked at (3 bytes) before anything else.
+        for (const unsigned char* q = begin; q < end && q < begin + 3; q++)
+            if (*q < 0x80 && kHeadClass[*q] == kLeave) return false;
+        if (!whole && held < 3) return false;
+        const unsigned char* p = begin;
+        int bom = 0;
+        if (held >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+            bom = StrX_Code_Utf8;
+            p += 3;
+        }
+        Span title, keywords;
+        int declared = 0;
+        const unsigned char* titleStart = nullptr;  // while the title is captured
+        for (;;) {
+            // The text up to the next '<'; a title's text holds no CR.
+            const unsigned char textStop = titleStart ? kCr : kLeave;
+            for (unsigned char cls; p < end && (cls = kHeadClass[*p]) != kOpen; p++)
+                if (cls >= textStop) return false;
+            if (titleStart && p - titleStart > kFastTitleMax) return false;
+            if (p == end) {
+                if (!whole) return false;
+                break;  // the end of the page
+            }
+            if (titleStart) {
+                // The lexer looks 8 bytes ahead at every '<' of the title.
+                const long ahead = end - p < 8 ? end - p : 8;
+                if (ahead < 8 && !whole) return false;
+                for (long i = 0; i < ahead; i++)
+                    if (kHeadClass[p[i]] >= kCr) return false;
+                if (startsNoCase(p, end, kEndTitle, sizeof kEndTitle - 1)) {
+                    if (p - titleStart > kFastTitleMax) return false;
+                    title = Span{titleStart, static_cast<size_t>(p - titleStart)};
+                    titleStart = nullptr;
+                    p += sizeof kEndTitle - 1;
+                } else if (startsNoCase(p, end, "</head>", 7)) {
+                    break;
+                } else {
+                    p++;  // a '<' of the title's text
+                }
+                continue;
+            }
+            Span name, charset, equiv, content, metaName;
+            const unsigned char* q =
+                ReadHeldTag(p, end, &name, &charset, &equiv, &content, &metaName);
+            if (!q) return false;
+            p = q;
+            if (name.Is("meta")) {
+                if (!declared) declared = HeldDeclaredCode(charset, equiv, content);
+                if (metaName.p && content.p && metaName.Is("keywords")) keywords = content;
+            } else if (name.Is("title")) {
+                titleStart = p;
+            } else if (name.Is("/head")) {
+                break;
+            }
+        }
+        bomCode_ = bom;
+        declared_ = declared;
+        if (title.p) {
+            memcpy(b_.title, title.p, title.n);
+            b_.title[title.n] = '\0';
+            titleFound_ = true;
+        }
+        if (keywords.p) {
+            memcpy(b_.keywords, keywords.p, keywords.n);
+            b_.keywords[keywords.n] = '\0';
+        }
+        return true;
+    }
+
+    // Reads the tag whose '<' is at p as BLex2_ReadTag reads it: its name and
+    // the values of its first attributes charset, http-equiv, content and name
+    // (Span::p nullptr for one it lacks). Returns the byte after its '>', or
+    // nullptr when the tag is one for the lexer (a byte of kLeave, the end of
+    // the bytes held, a tag longer than kFastTagMax or with kFastAttrMax
+    // attributes).
+    static const unsigned char* ReadHeldTag(const unsigned char* p, const unsigned char* end,
+                                            Span* name, Span* charset, Span* equiv, Span* content,
+                                            Span* metaName) {
+        if (end - p > kFastTagMax) end = p + kFastTagMax;
+        const unsigned char* q = p + 1;
+        // Advances q while the byte is a part (not white space, '>' or, with
+        // eq, '='); false at a byte of kLeave or the end.
+        auto part = [&](bool eq) {
+            while (q < end && !isTagBlank(*q) && *q != '>' && !(eq && *q == '=')) {
+                if (kHeadClass[*q] == kLeave) return false;
+                q++;
+            }
+            return q < end;
+        };
+        auto blanks = [&] {
+            while (q < end && isTagBlank(*q)) q++;
+            return q < end && kHeadClass[*q] != kLeave;
+        };
+        if (!blanks()) return nullptr;
+        const unsigned char* start = q;
+        if (!part(false)) return nullptr;
+        *name = Span{start, static_cast<size_t>(q - start)};
+        for (int count = 0;;) {
+            if (*q == '>') return q + 1;
+            if (count >= kFastAttrMax) return nullptr;
+            if (!blanks()) return nullptr;
+            if (*q == '>') continue;
+            start = q;
+            if (!part(true)) return nullptr;
+            const Span attr{start, static_cast<size_t>(q - start)};
+            Span value{q, 0};
+            bool hasCr = false;  // the value holds a CR, which the lexer may take with an LF
+            if (!blanks()) return nullptr;
+            if (*q == '=') {
+                q++;
+                if (!blanks()) return nullptr;
+                const unsigned char quote = *q;
+                if (quote == '"' || quote == '\'') {
+                    start = ++q;
+                    for (; q < end && *q != quote; q++) {
+                        const unsigned char cls = kHeadClass[*q];
+                        if (cls == kLeave) return nullptr;
+                        if (cls == kCr) hasCr = true;
+                    }
+                    if (q == end) return nullptr;
+                    value = Span{start, static_cast<size_t>(q - start)};
+                    q++;
+                    if (q == end) return nullptr;
+                    if (kHeadClass[*q] == kLeave) return nullptr;
+                } else {
+                    start = q;
+                    if (!part(false)) return nullptr;
+                    value = Span{start, static_cast<size_t>(q - start)};
+                }
+            }
+            count++;
+            for (auto [want, slot] : {std::pair<const char*, Span*>{"charset", charset},
+                                      {"http-equiv", equiv},
+                                      {"content", content},
+                                      {"name", metaName}})
+                if (!slot->p && attr.Is(want)) {
+                    if (hasCr) return nullptr;
+                    *slot = value;
+                }
+        }
+    }
+
+    // declaredCode on the values of a tag read by ReadHeldTag, made
+    // NUL-terminated texts in the tag pool (the bytes of one tag fit it).
+    int HeldDeclaredCode(Span charset, Span equiv, Span content) {
+        char* at = b_.tagPool;
+        auto text = [&at](Span v) -> const char* {
+            if (!v.p) return nullptr;
+            char* t = at;
+            memcpy(t, v.p, v.n);
+            t[v.n] = '\0';
+            at += v.n + 1;
+            return t;
+        };
+        const char* c = text(charset);
+        const char* e = text(equiv);
+        const char* t = text(content);
+        return declaredCode(c, e, t);
+    }
+
     // Consumes one byte. While the title is captured the byte is recorded; a
     // record that is full stops recording instead of failing, so a long title
     // is kept cut and the rest of the head is still read.
@@ -246,7 +490,10 @@ class HeadReader {
         }
         if (strcmp(tag.name, "meta") == 0) {
             // The first charset the page declares holds for the whole page.
-            if (!declared_) declared_ = declaredCode(&tag);
+            if (!declared_)
+                declared_ =
+                    declaredCode(BLex2_GetAttr(&tag, "charset"), BLex2_GetAttr(&tag, "http-equiv"),
+                                 BLex2_GetAttr(&tag, "content"));
             const char* name = BLex2_GetAttr(&tag, "name");
             const char* content = BLex2_GetAttr(&tag, "content");
             // A keywords meta without content keeps the keywords found so far.
@@ -298,6 +545,12 @@ void keepBelowBase(char* relPath) {
 }
 
 }  // namespace
+
+bool CreKey_SetHeldScan(bool on) {
+    const bool old = g_heldScan;
+    g_heldScan = on;
+    return old;
+}
 
 bool CreKey_IsPageName(const char* name) {
     const char* first = StrX_FindStrI(name, ".htm");

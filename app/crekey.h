@@ -123,3 +123,11 @@ void CreKey_Build(volatile unsigned char* cancel, const char* base, const char* 
 // page is closed and the mark released.
 bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer,
                      int* skipReason = nullptr);
+
+// CreKey_ReadPage reads the usual page's head straight from the bytes of its
+// first read (a scan that leaves every page it cannot read exactly so to the
+// lexer), and every other page through the lexer. Both readings give a page
+// the same entry, or refuse it alike. Turns the first reading on (the
+// default) or off for the process, so that tests can compare the two;
+// returns the setting it replaces.
+bool CreKey_SetHeldScan(bool on);

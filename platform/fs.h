@@ -73,8 +73,11 @@ int Fs_EscapeAt(std::string_view inside, size_t at);
 FILE* Fs_Open(const char* insidePath, const char* mode);
 // Opens the file named by an inside path for reading as a raw descriptor, as
 // a read-only Fs_Open does: without waiting, refusing what is not a regular
-// file or a folder (errno ENXIO). Returns -1 when it cannot be opened.
-int Fs_OpenReadFd(const char* insidePath);
+// file or a folder (errno ENXIO). Returns -1 when it cannot be opened. *size
+// (when size is given) gets a regular file's size at the open, -1 for a
+// folder. A regular file's descriptor may keep O_NONBLOCK, which its reads
+// ignore; a folder's is cleared.
+int Fs_OpenReadFd(const char* insidePath, int64_t* size = nullptr);
 
 // Removes a file (not a folder); returns 0 on success, -1 otherwise.
 int Fs_Remove(const char* insidePath);

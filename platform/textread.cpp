@@ -15,9 +15,33 @@ namespace {
 
 constexpr int kMinBlock = 256;
 
-TextRead* make(int fd, int blockSize, bool text, bool ownsFd) {
+// The memory of the last reader closed on this thread, kept for the next one
+// of the same capacity.
+thread_local void* t_spare = nullptr;
+thread_local int t_spareCapacity = 0;
+
+void releaseSpare() {
+    free(t_spare);
+    t_spare = nullptr;
+    t_spareCapacity = 0;
+}
+
+// Frees the spare memory when the thread ends.
+struct SpareKeeper {
+    ~SpareKeeper() { releaseSpare(); }
+};
+thread_local SpareKeeper t_spareKeeper;
+
+TextRead* make(int fd, int blockSize, bool text, bool ownsFd, int64_t size) {
     if (blockSize < kMinBlock) blockSize = kMinBlock;
-    void* mem = malloc(sizeof(TextRead) + static_cast<size_t>(blockSize));
+    void* mem = nullptr;
+    if (t_spare && t_spareCapacity == blockSize) {
+        mem = t_spare;
+        t_spare = nullptr;
+        t_spareCapacity = 0;
+    } else {
+        mem = malloc(sizeof(TextRead) + static_cast<size_t>(blockSize));
+    }
     if (!mem) return nullptr;
     TextRead* r = new (mem) TextRead{};
     r->block = reinterpret_cast<unsigned char*>(r + 1);
@@ -28,6 +52,8 @@ TextRead* make(int fd, int blockSize, bool text, bool ownsFd) {
     r->text = text;
     r->eof = false;
     r->ownsFd = ownsFd;
+    r->rawEnd = false;
+    r->size = size;
     return r;
 }
 
@@ -43,12 +69,24 @@ int refill(TextRead* r) {
         r->end = r->block + kept;
     }
     const size_t room = static_cast<size_t>(r->capacity - kept);
-    if (room == 0 || r->fd < 0) return 0;
+    if (room == 0 || r->fd < 0 || r->rawEnd) return 0;
     for (;;) {
         ssize_t n = read(r->fd, r->end, room);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return 0;
+        if (n < 0 && errno == EAGAIN) {
+            // A file system that honours O_NONBLOCK on a regular file: reads
+            // wait as usual from here on.
+            if (fcntl(r->fd, F_SETFL, 0) == 0) continue;
+        }
+        if (n <= 0) {
+            if (n == 0) r->rawEnd = true;
+            return 0;
+        }
         r->end += n;
+        // A short read that reaches the size at the opening is the end.
+        if (static_cast<size_t>(n) < room && r->size >= 0 &&
+            r->blockPos + (r->end - r->block) >= r->size)
+            r->rawEnd = true;
         return static_cast<int>(n);
     }
 }
@@ -56,22 +94,30 @@ int refill(TextRead* r) {
 }  // namespace
 
 TextRead* TextRead_Open(const char* insidePath, int blockSize) {
-    int fd = Fs_OpenReadFd(insidePath);  // never waits on a FIFO or a device
+    int64_t size = -1;
+    int fd = Fs_OpenReadFd(insidePath, &size);  // never waits on a FIFO or a device
     if (fd < 0) return nullptr;
-    TextRead* r = make(fd, blockSize, true, true);
+    TextRead* r = make(fd, blockSize, true, true, size);
     if (!r) close(fd);
     return r;
 }
 
 TextRead* TextRead_OpenStdin(int blockSize) {
-    return make(0, blockSize, false, false);
+    return make(0, blockSize, false, false, -1);
 }
 
 void TextRead_Close(TextRead* r) {
     if (!r) return;
     if (r->ownsFd && r->fd >= 0) close(r->fd);
+    const int capacity = r->capacity;
     r->~TextRead();
-    free(r);
+    if (!t_spare) {
+        (void)&t_spareKeeper;  // constructed now, it frees the spare at the thread's end
+        t_spare = r;
+        t_spareCapacity = capacity;
+    } else {
+        free(r);
+    }
 }
 
 int TextRead_GetSlow(TextRead* r) {
@@ -101,6 +147,13 @@ int TextRead_GetSlow(TextRead* r) {
     }
 }
 
+int TextRead_Ahead(TextRead* r, int want) {
+    if (want > r->capacity) want = r->capacity;
+    while (r->end - r->next < want && refill(r) > 0) {
+    }
+    return static_cast<int>(r->end - r->next);
+}
+
 bool TextRead_Seek(TextRead* r, int64_t pos) {
     if (pos < 0) return false;
     r->eof = false;
@@ -109,6 +162,7 @@ bool TextRead_Seek(TextRead* r, int64_t pos) {
         return true;
     }
     if (lseek(r->fd, static_cast<off_t>(pos), SEEK_SET) < 0) return false;
+    r->rawEnd = false;  // the file may have grown: read again from here
     r->blockPos = pos;
     r->next = r->end = r->block;
     return true;

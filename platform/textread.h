@@ -16,8 +16,15 @@
 // The reader of the standard input reads file descriptor 0 without
 // translation, as the run-time reads stdin, and does not close it.
 //
+// A regular file's size is taken at the opening: a read that comes back short
+// having reached it is the file's end, and the reader asks no more of the
+// system (a walk's page costs one read, not a read and an empty one). A file
+// that grows meanwhile is read on only after a seek beyond the bytes held.
+//
 // Memory: opening allocates the record and its block in one piece, which
-// TextRead_Close frees; nothing is allocated per byte, line or block. A reader
+// TextRead_Close frees, or keeps for the next opening of the same block size
+// on the thread (a walk opens its pages one after the other without an
+// allocation per page); nothing is allocated per byte, line or block. A reader
 // belongs to one thread at a time.
 #pragma once
 
@@ -33,6 +40,8 @@ struct TextRead {
     bool text;             // CR LF is read as LF
     bool eof;              // a read met the end of the file
     bool ownsFd;           // TextRead_Close closes fd
+    bool rawEnd;           // the bytes read reach the file's end: no read is asked
+    int64_t size;          // a regular file's size at the opening; -1 when unknown
 };
 
 // A piece of a line seen in place in the reader's buffer (see TextRead_NextLine).
@@ -77,6 +86,18 @@ bool TextRead_Seek(TextRead* r, int64_t pos);
 // True when a read has met the end of the file since the last seek.
 inline bool TextRead_Eof(const TextRead* r) {
     return r->eof;
+}
+
+// Makes at least want bytes (lowered to the capacity) held after next, reading
+// as needed, unless the file ends first; hands out and translates nothing.
+// Returns the bytes held after next, which are raw file bytes (a CR LF pair is
+// still two bytes there).
+int TextRead_Ahead(TextRead* r, int want);
+
+// True when the bytes held reach the end of the file (a read met it, or a
+// short read reached the size taken at the opening).
+inline bool TextRead_HeldToEnd(const TextRead* r) {
+    return r->rawEnd;
 }
 
 // Reads the next piece of a line, as fgets with a buffer of max + 1 bytes

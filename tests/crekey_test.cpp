@@ -239,6 +239,123 @@ TEST_F(CreKeyTest, HeadRules) {
     EXPECT_TRUE(boxes_.boxes.empty());
 }
 
+// The scan of the bytes held and the lexer give every head the same entry
+// (or refuse it alike): heads the scan reads, and heads at each of its bounds
+// (title and tag lengths, attributes, CR, control bytes, the end of the file
+// or of the first block), which it must leave to the lexer or read as it does.
+TEST_F(CreKeyTest, HeldScanGivesEveryHeadTheLexersEntry) {
+    auto attrs = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; i++) s += NumberedName(" a", i, "=v");
+        return s;
+    };
+    const std::string kw = "<meta name=keywords content=k>";
+    std::vector<std::string> pages = {
+        "",
+        "<",
+        "<t",
+        "\xEF\xBB",
+        "\xEF\xBB\xBF<title>\xE4\xBA\xAC</title>",
+        "\xEF\xBB\x01",
+        "<html><head><title>T</title>" + kw + "</head><body>",
+        "<HTML><HEAD><TITLE>T</TITLE><META NAME=Keywords CONTENT='a b'></HEAD>",
+        "<meta name = \"keywords\"\tcontent =\n'k1'\r\n><meta name=keywords content=k2>",
+        "<meta content=k name=keywords><meta name=keywords>",
+        "<meta name=keywords content=k name=other content=l>",
+        "<meta name=\"keywords\"content=\"k\">",
+        "<meta =x name=keywords content=k>",
+        "<meta name=keywords content>",
+        "<meta charset=euc-jp charset=utf-8><title>\xA4\xCE</title>",
+        "<meta charset><title>\xA4\xCE</title>",
+        "<meta http-equiv=Content-Type content='text/html; charset=EUC-JP'><title>\xA4\xCE</title>",
+        "<meta http-equiv=content-type content='text/html;charset=utf-8'><meta charset=euc-jp>"
+        "<title>\xE4\xBA\xAC</title>",
+        "<title>\xE4\xBA\xAC</title><meta name=keywords content='\xE4\xBA\xAC'>",
+        "<title>\x95\x5C\x83\x5C</title>",
+        "<title>a</title><title>b</title>",
+        "<title>a</title><title>b</head>",
+        "<title>a<b>c</title >d</TITLE>",
+        "<title>a</head>",
+        "<title>a</titl",
+        "<title>a</title",
+        "<title>a</head",
+        "<title>a</title>",
+        "<title>a</head>\x01",
+        "<title>a</head>1\x01",
+        "<title>a</head>12\x01",
+        "<title>T</title></head>\x01",
+        "<title>T</title><b\x01>",
+        "<title>T\x01</title>",
+        "<title>T</title>\x1a\x0e\x0f" + kw,
+        "<title>a\r\nb</title>" + kw,
+        "<title>a\rb</title>" + kw,
+        "<title>a\tb\nc</title>" + kw,
+        "<meta name=keywords content='a\r\nb'>",
+        "<meta name=keywords content='a\rb'>",
+        "<meta charset='euc-jp\r\n'><title>\xA4\xCE</title>",
+        "<meta name=description content='a\r\nb'>" + kw,
+        "<meta\rname=keywords\rcontent=k\r>",
+        "<meta name=keywords content=k\r",
+        "<meta name=keywords content='k",
+        "<meta name=keywords content='k'",
+        "<meta name=keywords content=",
+        "<meta name=keywords\x1b$B content=k>",
+        "<title>\x1b$B5~ET\x1b(B</title>" + kw,
+        "<script>if (a < b && c > d) x = '</head>';</script><title>T</title>" + kw,
+        "<!-- <title>x</title> --><title>T</title>",
+        "<body><p>no head</p><title>T</title>" + kw + "</body>",
+        "<title>T</title>" + kw + "</head>\x00\x01 binary after the head",
+        "<meta" + attrs(61) + " name=keywords content=k>",
+        "<meta" + attrs(62) + " name=keywords content=k>",
+        "<meta" + attrs(63) + " name=keywords content=k>",
+        "<meta" + attrs(64) + " name=keywords content=k>",
+        "<meta" + attrs(70) + " name=keywords content=k>" + kw,
+    };
+    // Titles at the scan's bound (398 bytes) and the record's (400), of single
+    // bytes and of double-byte characters; tags at the scan's bound (2000
+    // bytes) and the pool's (4096).
+    for (int n : {396, 397, 398, 399, 400, 401}) {
+        pages.push_back("<title>" + std::string(n, 'a') + "</title>" + kw);
+        pages.push_back("<title>a" + std::string(n - 2, 'b') + "\x95</title>" + kw);
+        pages.push_back("<title>" + Repeat(kHyo, n / 2) + "</title>" + kw);
+        pages.push_back("<title>" + std::string(n, 'a') + "<xyzwvu</title>" + kw);
+        pages.push_back("<title>" + std::string(n, 'a') + "</head>");
+        // UTF-8 without a declared charset, cut inside a character (at some n).
+        for (const std::string head : {"", "a"}) {
+            std::string utf8 = head;
+            while (utf8.size() < static_cast<size_t>(n))
+                utf8 += std::string("\xE4\xBA\xAC").substr(0, n - utf8.size());
+            pages.push_back("<title>" + utf8 + "</title>" + kw);
+        }
+    }
+    for (int n : {1960, 1970, 1980, 1990, 2000, 4030, 4040, 4050, 4060, 4070})
+        pages.push_back(kw + "<meta name=keywords content='" + std::string(n, 'k') + "'>");
+    // Heads around the end of the first block (4096 bytes), and pages that
+    // end there.
+    for (int n : {4000, 4060, 4080, 4085, 4090, 4095, 4096, 4097, 4100, 5000}) {
+        const std::string head = "<title>T</title>" + kw;
+        pages.push_back(head + std::string(n - head.size(), ' ') + "</head>" +
+                        "<meta name=keywords content=after>");
+        pages.push_back(std::string(n - 40, ' ') + "<title>T</title><meta name=keywords content=k");
+        pages.push_back(std::string(n, ' '));
+        pages.push_back(std::string(n - 1, ' ') + "\r\n<title>T</title>");
+    }
+    // A title's "</head>" that ends the first block: the lexer's look-ahead
+    // of 8 bytes meets the byte after it.
+    for (const char* after : {"\x01", "x"})
+        pages.push_back(std::string(4096 - 15, ' ') + "<title>T</head>" + after);
+    // The entry and the counts of files, pages and pages skipped.
+    auto read = [&](const std::string& page, bool held) {
+        CreKey_SetHeldScan(held);
+        const std::string entry = Entry(page);
+        return entry + " " + Stats();
+    };
+    for (const std::string& page : pages)
+        EXPECT_EQ(read(page, false), read(page, true))
+            << testing::PrintToString(page.substr(0, 80));
+    EXPECT_TRUE(boxes_.boxes.empty());
+}
+
 // Heads as browsers read them: single quotes group a value as double quotes
 // do, TAB, LF and CR separate a tag's name and attributes as a blank does, and
 // the keywords are found behind many other attributes; texts with quotes
@@ -856,6 +973,9 @@ TEST_F(CreKeyTest, BuildTakesNoHeapMemoryPerPageBeyondListingAndOpening) {
     EXPECT_EQ(50u, Links(Db()).size());
     EXPECT_EQ(oneAllocs + (listFifty - listOne) + 49 * pageCost + 10, fiftyAllocs)
         << "per page " << pageCost << ", listing " << listOne << " / " << listFifty;
+    // An ASCII path opens without a conversion, and the reader's memory of
+    // the page before serves the next: nothing is allocated per page.
+    EXPECT_EQ(0, pageCost);
 }
 
 // ---- Encodings -----------------------------------------------------------------
