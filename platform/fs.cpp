@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -675,10 +676,77 @@ static bool matchPattern(const std::string& pat, const char* name) {
 }
 
 namespace {
-struct FindHandle {
-    std::vector<Fs_FindData> entries;
-    size_t next;
+
+// A listing, packed: each entry is a record in one of a list of 64 KiB
+// blocks, its attribute bits (2 bytes), for a full listing its size and
+// times (4 x 8 bytes), then its name and a NUL; the order is a list of
+// record places (block << 16 | offset), sorted by name. So an entry of a
+// kinds-only listing takes its name's bytes and 7 more (with its place),
+// never a whole Fs_FindData, and blocks are added one at a time, never
+// copied as they grow.
+class PackedListing {
+   public:
+    explicit PackedListing(bool kindsOnly) : kindsOnly_(kindsOnly) {}
+
+    // Adds an entry (its name is at most 259 bytes); returns its place.
+    uint32_t Add(const Fs_FindData& e) {
+        const size_t nameLen = strlen(e.name);
+        const size_t need = RecordHead() + nameLen + 1;
+        if (blocks_.empty() || used_ + need > kBlockSize) {
+            blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+            used_ = 0;
+        }
+        char* at = blocks_.back().get() + used_;
+        const uint16_t attrib = static_cast<uint16_t>(e.attrib);
+        memcpy(at, &attrib, sizeof attrib);
+        if (!kindsOnly_) {
+            const int64_t fields[4] = {e.size, e.timeCreate, e.timeAccess, e.timeWrite};
+            memcpy(at + sizeof attrib, fields, sizeof fields);
+        }
+        memcpy(at + RecordHead(), e.name, nameLen + 1);
+        const uint32_t place = static_cast<uint32_t>((blocks_.size() - 1) << 16 | used_);
+        used_ += need;
+        return place;
+    }
+
+    // The name of the entry at place.
+    const char* Name(uint32_t place) const { return Record(place) + RecordHead(); }
+
+    // Fills *e with the entry at place.
+    void Get(uint32_t place, Fs_FindData* e) const {
+        const char* at = Record(place);
+        uint16_t attrib;
+        memcpy(&attrib, at, sizeof attrib);
+        e->attrib = attrib;
+        int64_t fields[4] = {0, 0, 0, 0};
+        if (!kindsOnly_) memcpy(fields, at + sizeof attrib, sizeof fields);
+        e->size = fields[0];
+        e->timeCreate = fields[1];
+        e->timeAccess = fields[2];
+        e->timeWrite = fields[3];
+        const char* name = at + RecordHead();
+        memcpy(e->name, name, strlen(name) + 1);  // at most 259 bytes and the NUL
+    }
+
+   private:
+    static constexpr size_t kBlockSize = 65536;
+    size_t RecordHead() const { return sizeof(uint16_t) + (kindsOnly_ ? 0 : 4 * sizeof(int64_t)); }
+    const char* Record(uint32_t place) const {
+        return blocks_[place >> 16].get() + (place & 0xFFFF);
+    }
+
+    bool kindsOnly_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = 0;  // bytes used in the last block
 };
+
+struct FindHandle {
+    explicit FindHandle(bool kindsOnly) : entries(kindsOnly) {}
+    PackedListing entries;
+    std::vector<uint32_t> order;  // places of the entries, "." and ".." first, then by name
+    size_t next = 0;
+};
+
 }  // namespace
 
 // Splits an inside pattern into its folder (inside, may be empty) and its
@@ -725,14 +793,31 @@ static std::string shortenedName(const std::string& inside, size_t max) {
     return inside.substr(0, head) + "..." + ext;
 }
 
+// True when a native name is its own inside form: printable ASCII without '%'
+// and backslash (the usual name; Fs_FromNative gives it unchanged).
+static bool isPlainName(const char* name) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++)
+        if (*p < 0x20 || *p >= 0x7F || *p == '%' || *p == '\\') return false;
+    return true;
+}
+
 static bool makeEntry(int dirFd, const struct dirent* ent, bool kindsOnly, Fs_FindData* e) {
     const char* nativeName = ent->d_name;
-    *e = Fs_FindData{};
-    std::string inside = Fs_FromNative(nativeName);
-    const bool tooLong = inside.size() > sizeof e->name - 1;
-    if (inside.empty() || (tooLong && !kindsOnly)) return false;
-    if (tooLong) inside = shortenedName(inside, sizeof e->name - 1);
-    memcpy(e->name, inside.c_str(), inside.size() + 1);
+    e->attrib = 0;
+    e->timeCreate = e->timeAccess = e->timeWrite = e->size = 0;
+    const size_t plainLen = strlen(nativeName);
+    if (plainLen < sizeof e->name && isPlainName(nativeName)) {
+        if (plainLen == 0) return false;
+        memcpy(e->name, nativeName, plainLen + 1);
+    } else {
+        std::string inside = Fs_FromNative(nativeName);
+        const bool tooLong = inside.size() > sizeof e->name - 1;
+        if (inside.empty() || (tooLong && !kindsOnly)) return false;
+        if (tooLong) inside = shortenedName(inside, sizeof e->name - 1);
+        memcpy(e->name, inside.c_str(), inside.size() + 1);
+        if (tooLong) e->attrib = Fs_Attr_NameTooLong;
+    }
+    const bool tooLong = (e->attrib & Fs_Attr_NameTooLong) != 0;
     const uint32_t longBit = tooLong ? Fs_Attr_NameTooLong : 0;
     const bool hidden =
         nativeName[0] == '.' && strcmp(nativeName, ".") != 0 && strcmp(nativeName, "..") != 0;
@@ -780,36 +865,41 @@ intptr_t Fs_FindFirstMax(const char* pattern, Fs_FindData* data, size_t maxEntri
         *state = Fs_List_Cannot;
         return -1;
     }
-    std::vector<Fs_FindData> dots, rest;
+    auto h = std::make_unique<FindHandle>(kindsOnly);
+    uint32_t dots[2];
+    size_t nDots = 0;
+    const bool matchAll = last.empty() || last == "*" || last == "*.*";
+    Fs_FindData e;
     while (struct dirent* ent = readdir(d)) {
         bool dot = strcmp(ent->d_name, ".") == 0 || strcmp(ent->d_name, "..") == 0;
-        Fs_FindData e;
         if (!makeEntry(dirfd(d), ent, kindsOnly, &e)) continue;
-        if (!matchPattern(last, e.name)) continue;
-        (dot ? dots : rest).push_back(e);
-        if (rest.size() > maxEntries) {
+        if (!matchAll && !matchPattern(last, e.name)) continue;
+        const uint32_t place = h->entries.Add(e);
+        if (dot && nDots < 2) {
+            dots[nDots++] = place;
+            continue;
+        }
+        h->order.push_back(place);
+        if (h->order.size() > maxEntries) {
             *state = Fs_List_OverMax;
             break;
         }
     }
     closedir(d);
-    std::sort(dots.begin(), dots.end(), [](const Fs_FindData& a, const Fs_FindData& b) {
-        return strlen(a.name) < strlen(b.name);
+    const PackedListing& entries = h->entries;
+    // "." before "..", then the rest by name.
+    if (nDots == 2 && strlen(entries.Name(dots[0])) > strlen(entries.Name(dots[1])))
+        std::swap(dots[0], dots[1]);
+    std::sort(h->order.begin(), h->order.end(), [&entries](uint32_t a, uint32_t b) {
+        return Fs_CompareNames(entries.Name(a), entries.Name(b)) < 0;
     });
-    std::sort(rest.begin(), rest.end(), [](const Fs_FindData& a, const Fs_FindData& b) {
-        return Fs_CompareNames(a.name, b.name) < 0;
-    });
-    auto* h = new FindHandle;
-    h->entries = std::move(dots);
-    h->entries.insert(h->entries.end(), rest.begin(), rest.end());
-    h->next = 0;
-    if (h->entries.empty()) {
-        delete h;
+    h->order.insert(h->order.begin(), dots, dots + nDots);
+    if (h->order.empty()) {
         errno = ENOENT;
         return -1;
     }
-    *data = h->entries[h->next++];
-    return reinterpret_cast<intptr_t>(h);
+    h->entries.Get(h->order[h->next++], data);
+    return reinterpret_cast<intptr_t>(h.release());
 }
 
 intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
@@ -820,11 +910,11 @@ intptr_t Fs_FindFirst(const char* pattern, Fs_FindData* data) {
 int Fs_FindNext(intptr_t handle, Fs_FindData* data) {
     if (handle == -1 || handle == 0) return -1;
     auto* h = reinterpret_cast<FindHandle*>(handle);
-    if (h->next >= h->entries.size()) {
+    if (h->next >= h->order.size()) {
         errno = ENOENT;
         return -1;
     }
-    *data = h->entries[h->next++];
+    h->entries.Get(h->order[h->next++], data);
     return 0;
 }
 

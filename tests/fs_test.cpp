@@ -424,6 +424,78 @@ TEST(FsTest, ListingStopsPastItsLimitAndTellsAFolderItCannotRead) {
     EXPECT_EQ(Fs_List_Cannot, state);
 }
 
+// A folder of many entries, whose records fill many of the listing's blocks
+// (long names among them), lists each entry once with its own name, size and
+// kind, "." and ".." first and the rest in name order, in a full listing and
+// in a kinds-only one.
+TEST(FsTest, ListingOfManyEntriesKeepsEveryEntrysNameFieldsAndOrder) {
+    TempDir dir;
+    struct Entry {
+        std::string inside;
+        int64_t size;
+        bool folder;
+    };
+    std::vector<Entry> want;
+    char number[16];
+    for (int i = 0; i < 3000; i++) {
+        snprintf(number, sizeof number, "%05d", (i * 7919) % 3000);
+        const std::string n = number;
+        std::string native, inside;
+        switch (i % 5) {
+            case 0:
+                native = inside = "p" + n + ".htm";
+                break;
+            case 1:
+                native = inside = "P" + n + ".HTM";
+                break;
+            case 2:
+                native = inside = std::string(240, 'x') + n;
+                break;  // 245 bytes
+            case 3:
+                native = U8(u8"表") + n;
+                inside = "\x95\x5C" + n;
+                break;
+            default:
+                native = "a%b" + n;
+                inside = "a%25b" + n;
+        }
+        const bool folder = i % 50 == 49;
+        if (folder)
+            fs::create_directory(dir.path() + "/" + native);
+        else
+            dir.Write(native, std::string(static_cast<size_t>(i % 97), 'c'));
+        want.push_back({inside, folder ? 0 : i % 97, folder});
+    }
+    std::sort(want.begin(), want.end(), [](const Entry& a, const Entry& b) {
+        return Fs_CompareNames(a.inside.c_str(), b.inside.c_str()) < 0;
+    });
+    for (bool kindsOnly : {false, true}) {
+        Fs_FindData fd;
+        int state = -1;
+        intptr_t h =
+            Fs_FindFirstMax((dir.inside() + "\\*.*").c_str(), &fd, SIZE_MAX, &state, kindsOnly);
+        ASSERT_NE(-1, h);
+        std::vector<Entry> got;
+        Names dots;
+        do {
+            if (got.empty() && (strcmp(fd.name, ".") == 0 || strcmp(fd.name, "..") == 0)) {
+                dots.push_back(fd.name);
+                continue;
+            }
+            got.push_back({fd.name, fd.size, (fd.attrib & Fs_Attr_SubDir) != 0});
+        } while (Fs_FindNext(h, &fd) == 0);
+        Fs_FindClose(h);
+        EXPECT_EQ(Fs_List_Ok, state);
+        EXPECT_EQ((Names{".", ".."}), dots) << kindsOnly;
+        ASSERT_EQ(want.size(), got.size()) << kindsOnly;
+        for (size_t i = 0; i < want.size(); i++) {
+            EXPECT_EQ(want[i].inside, got[i].inside) << i;
+            EXPECT_EQ(want[i].folder, got[i].folder) << got[i].inside;
+            EXPECT_EQ(kindsOnly ? 0 : want[i].size, got[i].size) << got[i].inside;
+        }
+    }
+}
+
 // The names in a native folder, sorted.
 Names Files(const std::string& native) {
     Names names;
@@ -543,13 +615,13 @@ TEST(FsTest, TempFilesAreOwnersAloneUntilTheirGroupAndModeAreSet) {
 // never taken for ours nor removed as a leftover.
 TEST(FsTest, OnlyNamesOfExactlyTheTempFormAreTakenForOurs) {
     const std::pair<const char*, bool> names[] = {
-        {".db.kwf.abc123.tmp", true},    {".db.kwf.zzzzzz.tmp", true},
-        {".db.kwf.abc1234.tmp", false},  {".db.kwf.abc12.tmp", false},
-        {".db.kwf.tmp", false},          {"db.kwf.abc123.tmp", false},
-        {"..db.kwf.abc123.tmp", false},  {".db.kwfx.abc123.tmp", false},
-        {".db.kw.abc1234.tmp", false},   {".db.kwf.abc123.tmpx", false},
-        {".db.kwf.abc123x.tmp", false},  {".db.kwf.abc123.tm", false},
-        {".db.kwf.abc123.TMP", false},   {".x.kwf.abc123.tmp", false},
+        {".db.kwf.abc123.tmp", true},   {".db.kwf.zzzzzz.tmp", true},
+        {".db.kwf.abc1234.tmp", false}, {".db.kwf.abc12.tmp", false},
+        {".db.kwf.tmp", false},         {"db.kwf.abc123.tmp", false},
+        {"..db.kwf.abc123.tmp", false}, {".db.kwfx.abc123.tmp", false},
+        {".db.kw.abc1234.tmp", false},  {".db.kwf.abc123.tmpx", false},
+        {".db.kwf.abc123x.tmp", false}, {".db.kwf.abc123.tm", false},
+        {".db.kwf.abc123.TMP", false},  {".x.kwf.abc123.tmp", false},
     };
     TempDir dir;
     const std::string target = dir.inside() + "\\db.kwf";
