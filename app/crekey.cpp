@@ -118,48 +118,69 @@ int declaredCode(const char* charset, const char* equiv, const char* content) {
 // CreKey_SetHeldScan's setting.
 bool g_heldScan = true;
 
-// What the fast scan of a head (HeadReader::ReadHeld) makes of a byte.
+// What the fast scan of a head (HeadReader::ReadHeld) makes of a byte: bits
+// that each loop of the scan stops at.
 enum : unsigned char {
-    kPlain = 0,  // text, or a part of a tag
-    kOpen = 1,   // '<'
-    // CR: white space in a tag, text between tags; the lexer reads a CR LF
-    // pair as one LF, so a CR in a title or in a value that is kept leaves
-    // the page to the lexer.
-    kCr = 2,
+    kByteOpen = 1,  // '<'
     // A control byte other than TAB, LF and CR: ESC (ISO-2022-JP modes), the
     // other control bytes text may hold, and those that make a page binary.
     // The lexer's path takes over.
-    kLeave = 3,
+    kByteLeave = 2,
+    // CR: white space in a tag, text between tags; the lexer reads a CR LF
+    // pair as one LF, so a CR in a title or in a value that is kept leaves
+    // the page to the lexer.
+    kByteCr = 4,
+    // The white space of a tag the scan meets: blank, TAB, LF, CR (the
+    // lexer's other white space bytes are all kByteLeave).
+    kByteBlank = 8,
+    kByteClose = 16,         // '>'
+    kByteEquals = 32,        // '='
+    kByteDoubleQuote = 64,   // '"'
+    kByteSingleQuote = 128,  // '\''
 };
-constexpr auto kHeadClass = [] {
-    std::array<unsigned char, 256> cls{};
-    for (int c = 0; c < 0x20; c++) cls[c] = kLeave;
-    cls['\t'] = cls['\n'] = kPlain;
-    cls['\r'] = kCr;
-    cls['<'] = kOpen;
-    return cls;
+constexpr auto kHeadByte = [] {
+    std::array<unsigned char, 256> bits{};
+    for (int c = 0; c < 0x20; c++) bits[c] = kByteLeave;
+    bits['\t'] = bits['\n'] = bits[' '] = kByteBlank;
+    bits['\r'] = kByteCr | kByteBlank;
+    bits['<'] = kByteOpen;
+    bits['>'] = kByteClose;
+    bits['='] = kByteEquals;
+    bits['"'] = kByteDoubleQuote;
+    bits['\''] = kByteSingleQuote;
+    return bits;
 }();
 
-// The white space of a tag the fast scan meets: blank, TAB, LF, CR (the
-// lexer's other white space bytes are all kLeave).
-bool isTagBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+// Advances p over the bytes of [p, end) that have none of the bits of stop;
+// returns where it stopped (end when none has).
+inline const unsigned char* skipBytes(const unsigned char* p, const unsigned char* end,
+                                      unsigned char stop) {
+    while (p < end && !(kHeadByte[*p] & stop)) p++;
+    return p;
 }
 
-// True when [p, end) begins with the literal, ASCII letters without case.
+// True when the n bytes at p equal the lower-case literal's first n, ASCII
+// letters without case (as BLex2_StrNICmp compares).
+inline bool equalsLower(const unsigned char* p, const char* literal, size_t n) {
+    for (size_t i = 0; i < n; i++)
+        if (CodePage_ToLower(p[i]) != static_cast<unsigned char>(literal[i])) return false;
+    return true;
+}
+
+// True when [p, end) begins with the lower-case literal, ASCII letters without case.
 bool startsNoCase(const unsigned char* p, const unsigned char* end, const char* literal,
                   size_t len) {
-    return static_cast<size_t>(end - p) >= len &&
-           BLex2_StrNICmp(reinterpret_cast<const char*>(p), literal, len) == 0;
+    return static_cast<size_t>(end - p) >= len && equalsLower(p, literal, len);
 }
 
 // A piece of the page held in the reader's buffer.
 struct Span {
     const unsigned char* p = nullptr;  // nullptr: absent
     size_t n = 0;
-    bool Is(const char* literal) const {
-        const size_t len = strlen(literal);
-        return p && n == len && BLex2_StrNICmp(reinterpret_cast<const char*>(p), literal, len) == 0;
+    // True when the piece is the lower-case literal, ASCII letters without case.
+    template <size_t N>
+    bool Is(const char (&literal)[N]) const {
+        return p && n == N - 1 && equalsLower(p, literal, N - 1);
     }
 };
 
@@ -264,7 +285,7 @@ class HeadReader {
         const bool whole = TextRead_HeldToEnd(r);  // end is the file's end
         // The byte-order mark is looked at (3 bytes) before anything else.
         for (const unsigned char* q = begin; q < end && q < begin + 3; q++)
-            if (*q < 0x80 && kHeadClass[*q] == kLeave) return false;
+            if (kHeadByte[*q] & kByteLeave) return false;
         if (!whole && held < 3) return false;
         const unsigned char* p = begin;
         int bom = 0;
@@ -277,20 +298,19 @@ class HeadReader {
         const unsigned char* titleStart = nullptr;  // while the title is captured
         for (;;) {
             // The text up to the next '<'; a title's text holds no CR.
-            const unsigned char textStop = titleStart ? kCr : kLeave;
-            for (unsigned char cls; p < end && (cls = kHeadClass[*p]) != kOpen; p++)
-                if (cls >= textStop) return false;
+            p = skipBytes(p, end, kByteOpen | kByteLeave | (titleStart ? kByteCr : 0));
             if (titleStart && p - titleStart > kFastTitleMax) return false;
             if (p == end) {
                 if (!whole) return false;
                 break;  // the end of the page
             }
+            if (!(kHeadByte[*p] & kByteOpen)) return false;
             if (titleStart) {
                 // The lexer looks 8 bytes ahead at every '<' of the title.
                 const long ahead = end - p < 8 ? end - p : 8;
                 if (ahead < 8 && !whole) return false;
                 for (long i = 0; i < ahead; i++)
-                    if (kHeadClass[p[i]] >= kCr) return false;
+                    if (kHeadByte[p[i]] & (kByteLeave | kByteCr)) return false;
                 if (startsNoCase(p, end, kEndTitle, sizeof kEndTitle - 1)) {
                     if (p - titleStart > kFastTitleMax) return false;
                     title = Span{titleStart, static_cast<size_t>(p - titleStart)};
@@ -334,7 +354,7 @@ class HeadReader {
     // Reads the tag whose '<' is at p as BLex2_ReadTag reads it: its name and
     // the values of its first attributes charset, http-equiv, content and name
     // (Span::p nullptr for one it lacks). Returns the byte after its '>', or
-    // nullptr when the tag is one for the lexer (a byte of kLeave, the end of
+    // nullptr when the tag is one for the lexer (a byte of kByteLeave, the end of
     // the bytes held, a tag longer than kFastTagMax or with kFastAttrMax
     // attributes).
     static const unsigned char* ReadHeldTag(const unsigned char* p, const unsigned char* end,
@@ -343,17 +363,14 @@ class HeadReader {
         if (end - p > kFastTagMax) end = p + kFastTagMax;
         const unsigned char* q = p + 1;
         // Advances q while the byte is a part (not white space, '>' or, with
-        // eq, '='); false at a byte of kLeave or the end.
+        // eq, '='); false at a byte of kByteLeave or the end.
         auto part = [&](bool eq) {
-            while (q < end && !isTagBlank(*q) && *q != '>' && !(eq && *q == '=')) {
-                if (kHeadClass[*q] == kLeave) return false;
-                q++;
-            }
-            return q < end;
+            q = skipBytes(q, end, kByteBlank | kByteClose | kByteLeave | (eq ? kByteEquals : 0));
+            return q < end && !(kHeadByte[*q] & kByteLeave);
         };
         auto blanks = [&] {
-            while (q < end && isTagBlank(*q)) q++;
-            return q < end && kHeadClass[*q] != kLeave;
+            while (q < end && (kHeadByte[*q] & kByteBlank)) q++;
+            return q < end && !(kHeadByte[*q] & kByteLeave);
         };
         if (!blanks()) return nullptr;
         const unsigned char* start = q;
@@ -375,17 +392,18 @@ class HeadReader {
                 if (!blanks()) return nullptr;
                 const unsigned char quote = *q;
                 if (quote == '"' || quote == '\'') {
+                    const unsigned char stop = kHeadByte[quote] | kByteLeave | kByteCr;
                     start = ++q;
-                    for (; q < end && *q != quote; q++) {
-                        const unsigned char cls = kHeadClass[*q];
-                        if (cls == kLeave) return nullptr;
-                        if (cls == kCr) hasCr = true;
+                    for (;;) {
+                        q = skipBytes(q, end, stop);
+                        if (q == end || (kHeadByte[*q] & kByteLeave)) return nullptr;
+                        if (*q == quote) break;
+                        hasCr = true;  // a CR
+                        q++;
                     }
-                    if (q == end) return nullptr;
                     value = Span{start, static_cast<size_t>(q - start)};
                     q++;
-                    if (q == end) return nullptr;
-                    if (kHeadClass[*q] == kLeave) return nullptr;
+                    if (q == end || (kHeadByte[*q] & kByteLeave)) return nullptr;
                 } else {
                     start = q;
                     if (!part(false)) return nullptr;
@@ -393,14 +411,15 @@ class HeadReader {
                 }
             }
             count++;
-            for (auto [want, slot] : {std::pair<const char*, Span*>{"charset", charset},
-                                      {"http-equiv", equiv},
-                                      {"content", content},
-                                      {"name", metaName}})
-                if (!slot->p && attr.Is(want)) {
-                    if (hasCr) return nullptr;
-                    *slot = value;
-                }
+            Span* slot = attr.Is("charset")      ? charset
+                         : attr.Is("http-equiv") ? equiv
+                         : attr.Is("content")    ? content
+                         : attr.Is("name")       ? metaName
+                                                 : nullptr;
+            if (slot && !slot->p) {
+                if (hasCr) return nullptr;
+                *slot = value;
+            }
         }
     }
 

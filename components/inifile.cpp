@@ -304,8 +304,39 @@ void storeDefault(IniReader* r, char c, void* dest, va_list* ap, StrX_Mem* pool)
     }
 }
 
-void writeValueSeparator(FILE* fp, bool* first) {
-    if (!*first) fputs(", ", fp);
+// The pieces of one attribute line, gathered and handed to the stream in one
+// write for a usual line (a text-mode stream is unbuffered: each piece
+// written alone would be a write of its own). The bytes are those the pieces
+// written one by one would give.
+class LineOut {
+   public:
+    explicit LineOut(FILE* fp) : fp_(fp) {}
+    ~LineOut() { Flush(); }
+    void Put(const char* text, size_t len) {
+        if (n_ + len > sizeof buf_) {
+            Flush();
+            if (len > sizeof buf_) {
+                fwrite(text, 1, len, fp_);
+                return;
+            }
+        }
+        memcpy(buf_ + n_, text, len);
+        n_ += len;
+    }
+    void Put(const char* text) { Put(text, strlen(text)); }
+    void Flush() {
+        if (n_ > 0) fwrite(buf_, 1, n_, fp_);
+        n_ = 0;
+    }
+
+   private:
+    FILE* fp_;
+    size_t n_ = 0;
+    char buf_[1024];
+};
+
+void writeValueSeparator(LineOut* out, bool* first) {
+    if (!*first) out->Put(", ", 2);
     *first = false;
 }
 
@@ -347,40 +378,45 @@ void IniFile_WriteAttr(IniWriter* writer, const char* name, const char* format, 
     va_list* pap = &ap;
     auto write = [&](BigStack* stack) {
         char* text = strpbrk(format, "st") ? scratch(stack, kQuoteSize) : nullptr;
-        FILE* fp = writer->fp;
-        fprintf(fp, "%s = ", name);
+        LineOut out(writer->fp);
+        out.Put(name);
+        out.Put(" = ", 3);
         bool first = true;
+        char number[16];
         for (const char* c = format; *c; c++) {
             switch (*c) {
                 case 'b':
-                    writeValueSeparator(fp, &first);
-                    fputc((va_arg(*pap, int) & 0xFF) ? '1' : '0', fp);
+                    writeValueSeparator(&out, &first);
+                    out.Put((va_arg(*pap, int) & 0xFF) ? "1" : "0", 1);
                     break;
                 case 'i':
-                    writeValueSeparator(fp, &first);
-                    fprintf(fp, "%d", va_arg(*pap, int));
+                    writeValueSeparator(&out, &first);
+                    snprintf(number, sizeof number, "%d", va_arg(*pap, int));
+                    out.Put(number);
                     break;
                 case 'x':
-                    writeValueSeparator(fp, &first);
-                    fprintf(fp, "0x%X", static_cast<unsigned>(va_arg(*pap, int)));
+                    writeValueSeparator(&out, &first);
+                    snprintf(number, sizeof number, "0x%X",
+                             static_cast<unsigned>(va_arg(*pap, int)));
+                    out.Put(number);
                     break;
                 case 's': {
                     const char* value = va_arg(*pap, const char*);
-                    writeValueSeparator(fp, &first);
-                    fputs(StrX_QuoteField(text, value ? value : "", kQuoteSize), fp);
+                    writeValueSeparator(&out, &first);
+                    out.Put(StrX_QuoteField(text, value ? value : "", kQuoteSize));
                     break;
                 }
                 case 't': {
                     const time_t* t = va_arg(*pap, const time_t*);
-                    writeValueSeparator(fp, &first);
-                    if (t) fputs(StrX_TimeToText(*t, text), fp);
+                    writeValueSeparator(&out, &first);
+                    if (t) out.Put(StrX_TimeToText(*t, text));
                     break;
                 }
                 default:  // I, S, -: not written, no argument
                     break;
             }
         }
-        fputc('\n', fp);
+        out.Put("\n", 1);
     };
     ERRORS_VA_RUN(ap, Except3_WithScratch(write));
     checkWrite(writer);

@@ -119,6 +119,11 @@ bool endsInSeparator(const char* text) {
 // first character that does not fit; returns false when it cut.
 bool append(char* out, size_t size, const char* src) {
     size_t n = strlen(out);
+    const size_t len = strlen(src);
+    if (n + len <= size - 1) {  // it fits whole: nothing to cut
+        memcpy(out + n, src, len + 1);
+        return true;
+    }
     const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
     while (*s) {
         const size_t len = (CodePage_IsLead(*s) && s[1]) ? 2 : 1;

@@ -677,8 +677,8 @@ static bool matchPattern(const std::string& pat, const char* name) {
 
 namespace {
 
-// A listing, packed: each entry is a record in one of a list of 64 KiB
-// blocks, its attribute bits (2 bytes), for a full listing its size and
+// A listing, packed: each entry is a record in one of a list of blocks (4 KiB,
+// then 64 KiB each), its attribute bits (2 bytes), for a full listing its size and
 // times (4 x 8 bytes), then its name and a NUL; the order is a list of
 // record places (block << 16 | offset), sorted by name. So an entry of a
 // kinds-only listing takes its name's bytes and 7 more (with its place),
@@ -692,8 +692,10 @@ class PackedListing {
     uint32_t Add(const Fs_FindData& e) {
         const size_t nameLen = strlen(e.name);
         const size_t need = RecordHead() + nameLen + 1;
-        if (blocks_.empty() || used_ + need > kBlockSize) {
-            blocks_.push_back(std::make_unique<char[]>(kBlockSize));
+        if (blocks_.empty() || used_ + need > blockSize_) {
+            // A small first block for the usual small folder, then 64 KiB ones.
+            blockSize_ = blocks_.empty() ? kFirstBlockSize : kBlockSize;
+            blocks_.emplace_back(new char[blockSize_]);
             used_ = 0;
         }
         char* at = blocks_.back().get() + used_;
@@ -729,7 +731,8 @@ class PackedListing {
     }
 
    private:
-    static constexpr size_t kBlockSize = 65536;
+    static constexpr size_t kFirstBlockSize = 4096;
+    static constexpr size_t kBlockSize = 65536;  // offsets in a block fit 16 bits
     size_t RecordHead() const { return sizeof(uint16_t) + (kindsOnly_ ? 0 : 4 * sizeof(int64_t)); }
     const char* Record(uint32_t place) const {
         return blocks_[place >> 16].get() + (place & 0xFFFF);
@@ -737,7 +740,8 @@ class PackedListing {
 
     bool kindsOnly_;
     std::vector<std::unique_ptr<char[]>> blocks_;
-    size_t used_ = 0;  // bytes used in the last block
+    size_t used_ = 0;       // bytes used in the last block
+    size_t blockSize_ = 0;  // the last block's size
 };
 
 struct FindHandle {
