@@ -120,11 +120,11 @@ bool g_heldScan = true;
 
 // What the fast scan of a head (HeadReader::ReadHeld) makes of a byte: bits
 // that each loop of the scan stops at.
-enum : unsigned char {
+enum : uint16_t {
     kByteOpen = 1,  // '<'
-    // A control byte other than TAB, LF and CR: ESC (ISO-2022-JP modes), the
-    // other control bytes text may hold, and those that make a page binary.
-    // The lexer's path takes over.
+    // A control byte other than TAB, LF, CR and ESC: the other control bytes
+    // text may hold, and those that make a page binary. The lexer's path
+    // takes over.
     kByteLeave = 2,
     // CR: white space in a tag, text between tags; the lexer reads a CR LF
     // pair as one LF, so a CR in a title or in a value that is kept leaves
@@ -137,10 +137,12 @@ enum : unsigned char {
     kByteEquals = 32,        // '='
     kByteDoubleQuote = 64,   // '"'
     kByteSingleQuote = 128,  // '\''
+    kByteEsc = 256,          // ESC: an ISO-2022-JP escape may begin
 };
 constexpr auto kHeadByte = [] {
-    std::array<unsigned char, 256> bits{};
+    std::array<uint16_t, 256> bits{};
     for (int c = 0; c < 0x20; c++) bits[c] = kByteLeave;
+    bits[0x1B] = kByteEsc;
     bits['\t'] = bits['\n'] = bits[' '] = kByteBlank;
     bits['\r'] = kByteCr | kByteBlank;
     bits['<'] = kByteOpen;
@@ -154,9 +156,53 @@ constexpr auto kHeadByte = [] {
 // Advances p over the bytes of [p, end) that have none of the bits of stop;
 // returns where it stopped (end when none has).
 inline const unsigned char* skipBytes(const unsigned char* p, const unsigned char* end,
-                                      unsigned char stop) {
+                                      unsigned stop) {
     while (p < end && !(kHeadByte[*p] & stop)) p++;
     return p;
+}
+
+// Follows the ISO-2022-JP escape whose ESC is at q as BLex2_StepJisMode does,
+// from the 3 bytes the lexer looks at there (fewer at the file's end, which
+// atFileEnd tells is end): two-byte text after ESC $ @, ESC $ B and ESC ( I,
+// one-byte text after ESC ( H/B/J, no change otherwise. False when the page
+// is one for the lexer: those bytes are not all held, or one is a CR or a
+// byte of kByteLeave.
+bool stepJis(const unsigned char* q, const unsigned char* end, bool atFileEnd, bool* twoByte) {
+    if (end - q < 3 && !atFileEnd) return false;
+    unsigned char b[3] = {0x1B, 0, 0};
+    for (int i = 1; i < 3 && q + i < end; i++) {
+        if (kHeadByte[q[i]] & (kByteLeave | kByteCr)) return false;
+        b[i] = q[i];
+    }
+    if (b[1] == '$' && (b[2] == '@' || b[2] == 'B'))
+        *twoByte = true;
+    else if (b[1] == '(' && (b[2] == 'H' || b[2] == 'B' || b[2] == 'J' || b[2] == 'I'))
+        *twoByte = b[2] == 'I';
+    return true;
+}
+
+// Scans a part of a tag from q as the lexer reads one (readTagPart): up to a
+// byte with a bit of stop, which in ISO-2022-JP two-byte text (from an escape
+// inside the part) ends nothing. Returns that byte, end when the bytes held
+// ran out first, or nullptr when the page is one for the lexer (a byte of
+// kByteLeave, an escape stepJis refuses). *cr is set when a CR is passed.
+const unsigned char* scanPart(const unsigned char* q, const unsigned char* end, bool atFileEnd,
+                              unsigned stop, bool* cr) {
+    bool twoByte = false;
+    for (;;) {
+        q = skipBytes(q, end, (twoByte ? 0 : stop) | kByteLeave | kByteEsc | kByteCr);
+        if (q == end) return end;
+        const unsigned bits = kHeadByte[*q];
+        if (bits & kByteLeave) return nullptr;
+        if (bits & kByteEsc) {
+            if (!stepJis(q, end, atFileEnd, &twoByte)) return nullptr;
+        } else if (!twoByte && (bits & stop)) {
+            return q;
+        } else {
+            *cr = true;  // a CR, which the lexer may read with an LF after it as one LF
+        }
+        q++;
+    }
 }
 
 // True when the n bytes at p equal the lower-case literal's first n, ASCII
@@ -269,8 +315,8 @@ class HeadReader {
    private:
     // The usual page read at the cost of a scan: its head lies in the bytes
     // of the reader's first block (or its whole file), holds no control byte
-    // but TAB, LF and CR (so no ISO-2022-JP escape, nothing binary), no CR in
-    // its title or in the values it keeps, and no tag or title near the
+    // but TAB, LF, CR and ESC (nothing binary), no CR in its title or in the
+    // values it keeps, and no tag or title near the
     // bounds of the pool, the attribute table or the title. Fills the
     // reader's state exactly as ReadLexed would, looking at every byte that
     // ReadLexed would read or look ahead at, and returns true. Returns false,
@@ -296,15 +342,24 @@ class HeadReader {
         Span title, keywords;
         int declared = 0;
         const unsigned char* titleStart = nullptr;  // while the title is captured
+        bool twoByte = false;                       // in ISO-2022-JP two-byte text
         for (;;) {
-            // The text up to the next '<'; a title's text holds no CR.
-            p = skipBytes(p, end, kByteOpen | kByteLeave | (titleStart ? kByteCr : 0));
+            // The text up to the next '<' outside two-byte text, or escape; a
+            // title's text holds no CR.
+            p = skipBytes(
+                p, end,
+                kByteLeave | kByteEsc | (twoByte ? 0 : kByteOpen) | (titleStart ? kByteCr : 0));
             if (titleStart && p - titleStart > kFastTitleMax) return false;
             if (p == end) {
                 if (!whole) return false;
                 break;  // the end of the page
             }
-            if (!(kHeadByte[*p] & kByteOpen)) return false;
+            if (kHeadByte[*p] & (kByteLeave | kByteCr)) return false;
+            if (*p == 0x1B) {
+                if (!stepJis(p, end, whole, &twoByte)) return false;
+                p++;  // the rest of the escape is text
+                continue;
+            }
             if (titleStart) {
                 // The lexer looks 8 bytes ahead at every '<' of the title.
                 const long ahead = end - p < 8 ? end - p : 8;
@@ -325,7 +380,7 @@ class HeadReader {
             }
             Span name, charset, equiv, content, metaName;
             const unsigned char* q =
-                ReadHeldTag(p, end, &name, &charset, &equiv, &content, &metaName);
+                ReadHeldTag(p, end, whole, &name, &charset, &equiv, &content, &metaName);
             if (!q) return false;
             p = q;
             if (name.Is("meta")) {
@@ -353,20 +408,25 @@ class HeadReader {
 
     // Reads the tag whose '<' is at p as BLex2_ReadTag reads it: its name and
     // the values of its first attributes charset, http-equiv, content and name
-    // (Span::p nullptr for one it lacks). Returns the byte after its '>', or
-    // nullptr when the tag is one for the lexer (a byte of kByteLeave, the end of
+    // (Span::p nullptr for one it lacks); whole tells that end is the file's
+    // end. Returns the byte after its '>', or nullptr when the tag is one for
+    // the lexer (a byte of kByteLeave, an escape stepJis refuses, the end of
     // the bytes held, a tag longer than kFastTagMax or with kFastAttrMax
-    // attributes).
+    // attributes, a CR in a value kept).
     static const unsigned char* ReadHeldTag(const unsigned char* p, const unsigned char* end,
-                                            Span* name, Span* charset, Span* equiv, Span* content,
-                                            Span* metaName) {
-        if (end - p > kFastTagMax) end = p + kFastTagMax;
+                                            bool whole, Span* name, Span* charset, Span* equiv,
+                                            Span* content, Span* metaName) {
+        if (end - p > kFastTagMax) {
+            end = p + kFastTagMax;
+            whole = false;
+        }
         const unsigned char* q = p + 1;
-        // Advances q while the byte is a part (not white space, '>' or, with
-        // eq, '='); false at a byte of kByteLeave or the end.
-        auto part = [&](bool eq) {
-            q = skipBytes(q, end, kByteBlank | kByteClose | kByteLeave | (eq ? kByteEquals : 0));
-            return q < end && !(kHeadByte[*q] & kByteLeave);
+        bool cr = false;
+        // Advances q over a part that ends at a byte of stop; false when the
+        // page is one for the lexer.
+        auto part = [&](unsigned stop) {
+            q = scanPart(q, end, whole, stop, &cr);
+            return q && q < end;
         };
         auto blanks = [&] {
             while (q < end && (kHeadByte[*q] & kByteBlank)) q++;
@@ -374,7 +434,7 @@ class HeadReader {
         };
         if (!blanks()) return nullptr;
         const unsigned char* start = q;
-        if (!part(false)) return nullptr;
+        if (!part(kByteBlank | kByteClose)) return nullptr;
         *name = Span{start, static_cast<size_t>(q - start)};
         for (int count = 0;;) {
             if (*q == '>') return q + 1;
@@ -382,31 +442,24 @@ class HeadReader {
             if (!blanks()) return nullptr;
             if (*q == '>') continue;
             start = q;
-            if (!part(true)) return nullptr;
+            if (!part(kByteBlank | kByteClose | kByteEquals)) return nullptr;
             const Span attr{start, static_cast<size_t>(q - start)};
             Span value{q, 0};
-            bool hasCr = false;  // the value holds a CR, which the lexer may take with an LF
+            cr = false;  // whether the value holds a CR
             if (!blanks()) return nullptr;
             if (*q == '=') {
                 q++;
                 if (!blanks()) return nullptr;
                 const unsigned char quote = *q;
                 if (quote == '"' || quote == '\'') {
-                    const unsigned char stop = kHeadByte[quote] | kByteLeave | kByteCr;
                     start = ++q;
-                    for (;;) {
-                        q = skipBytes(q, end, stop);
-                        if (q == end || (kHeadByte[*q] & kByteLeave)) return nullptr;
-                        if (*q == quote) break;
-                        hasCr = true;  // a CR
-                        q++;
-                    }
+                    if (!part(kHeadByte[quote])) return nullptr;
                     value = Span{start, static_cast<size_t>(q - start)};
-                    q++;
+                    q++;  // the closing quote
                     if (q == end || (kHeadByte[*q] & kByteLeave)) return nullptr;
                 } else {
                     start = q;
-                    if (!part(false)) return nullptr;
+                    if (!part(kByteBlank | kByteClose)) return nullptr;
                     value = Span{start, static_cast<size_t>(q - start)};
                 }
             }
@@ -417,7 +470,7 @@ class HeadReader {
                          : attr.Is("name")       ? metaName
                                                  : nullptr;
             if (slot && !slot->p) {
-                if (hasCr) return nullptr;
+                if (cr) return nullptr;
                 *slot = value;
             }
         }

@@ -301,6 +301,25 @@ TEST_F(CreKeyTest, HeldScanGivesEveryHeadTheLexersEntry) {
         "<meta name=keywords content=",
         "<meta name=keywords\x1b$B content=k>",
         "<title>\x1b$B5~ET\x1b(B</title>" + kw,
+        // ISO-2022-JP: in two-byte and half-width kana text no byte is a tag,
+        // a quote or a separator.
+        "<title>\x1b$B</head>!\x1b(B</title>" + kw,
+        "<title>T</title>\x1b$B<meta name=keywords content=xx>\x1b(B" + kw,
+        "<title>\x1b(I\"<0D^#\x1b(B</title><meta name=keywords content=\"\x1b(I\"<0D^#\x1b(B; "
+        "\x1b$B5~ET\x1b(B\">",
+        "<meta name=keywords content='\x1b$B'>' x\x1b(B'><title>\x1b$@5~\x1b(JT\x1b(H</title>",
+        "<meta name=keywords content=\x1b$B5~ \x1b(B x><meta\x1b$B name=keywords content=k>",
+        "<meta name=keywords content='\x1b$B5~\r\nET\x1b(B'>",
+        "<meta name=\x1b$B5~\r\nET\x1b(B content=k>" + kw,
+        "<title>\x1b$\x01B</title>",
+        "<title>\x1b(\rB</title>" + kw,
+        "<meta name=keywords content='\x1b$'>",
+        "<meta name=keywords content='\x1b('>",
+        "<title>a\x1b",
+        "<title>a\x1b$",
+        "<meta name=k\x1b",
+        "\x1b$B",
+        "\x1b$B\r\n<title>T</title>",
         "<script>if (a < b && c > d) x = '</head>';</script><title>T</title>" + kw,
         "<!-- <title>x</title> --><title>T</title>",
         "<body><p>no head</p><title>T</title>" + kw + "</body>",
@@ -339,6 +358,8 @@ TEST_F(CreKeyTest, HeldScanGivesEveryHeadTheLexersEntry) {
         pages.push_back(std::string(n - 40, ' ') + "<title>T</title><meta name=keywords content=k");
         pages.push_back(std::string(n, ' '));
         pages.push_back(std::string(n - 1, ' ') + "\r\n<title>T</title>");
+        pages.push_back(std::string(n - 2, ' ') + "\x1b$B5~ET\x1b(B<title>T</title>");
+        pages.push_back("<title>" + std::string(n - 9, ' ') + "\x1b$B5~\x1b(B</title>" + kw);
     }
     // A title's "</head>" that ends the first block: the lexer's look-ahead
     // of 8 bytes meets the byte after it.
