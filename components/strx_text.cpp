@@ -256,8 +256,17 @@ namespace {
 // character boundary of text count.
 char* findStrI(const char* text, const char* pattern, bool onBoundary) {
     if (!*pattern) return nullptr;
+    const unsigned char first = byteAt(pattern);
+    const int firstFolded = foldCase(first);
     bool startTrail = false;  // text[t] is the trail byte of a double-byte character
     for (const char* t = text; *t; t++) {
+        // A position whose first byte cannot match is passed at once (the
+        // comparison below would stop at its first byte).
+        const unsigned char c = byteAt(t);
+        if (startTrail ? (onBoundary || c != first) : foldCase(c) != firstFolded) {
+            startTrail = !startTrail && CodePage_IsLead(c);
+            continue;
+        }
         const char* a = t;
         const char* b = pattern;
         bool aTrail = startTrail;

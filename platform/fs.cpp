@@ -614,6 +614,8 @@ int Fs_CompareNames(const char* a, const char* b) {
     int raw = 0;
     for (;; p++, q++) {
         unsigned c = *p, d = *q;
+        if (c == d && c != 0 && !CodePage_IsLead(static_cast<unsigned char>(c)))
+            continue;  // the same single-byte character: nothing decides here
         if (raw == 0 && c != d) raw = c < d ? -1 : 1;
         // A trail byte is not a letter: step over double-byte characters whole.
         const unsigned fc = static_cast<unsigned>(CodePage_ToUpper(static_cast<int>(c)));
