@@ -616,6 +616,28 @@ void keepBelowBase(char* relPath) {
         StrX_InsertHead(relPath, ".\\");
 }
 
+// StrX_RelPath(relPath, kRelPathSize, base) for the usual page of a walk,
+// whose path is base (ending in a separator) and then a name or relative
+// path: that rest, moved to the buffer's start. False (relPath unchanged)
+// for any other path, which StrX_RelPath then takes.
+bool relPathBelowBase(char* relPath, const char* base) {
+    const size_t baseLen = strlen(base);
+    if (baseLen == 0 || strncmp(relPath, base, baseLen) != 0) return false;
+    // base ends in a separator that is no trail byte.
+    bool sep = false;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(base); *p; p++) {
+        sep = *p == '\\' || *p == '/';
+        if (CodePage_IsLead(*p) && p[1]) {
+            p++;
+            sep = false;
+        }
+    }
+    const char* rest = relPath + baseLen;
+    if (!sep || *rest == '\0' || *rest == '\\' || *rest == '/') return false;
+    CodePage_CopyCut(relPath, kRelPathSize, rest);
+    return true;
+}
+
 }  // namespace
 
 bool CreKey_SetHeldScan(bool on) {
@@ -640,7 +662,7 @@ bool CreKey_ReadPage(const char* path, const char* base, IniWriter* writer, int*
         [&] {
             b = takePageBuffers();
             StrX_CopyN(b.relPath, path, kRelPathSize);
-            StrX_RelPath(b.relPath, kRelPathSize, base);
+            if (!relPathBelowBase(b.relPath, base)) StrX_RelPath(b.relPath, kRelPathSize, base);
             keepBelowBase(b.relPath);
             StrX_CopyN(b.title, "(no title)", kTitleSize);
             b.keywords[0] = '\0';

@@ -922,6 +922,51 @@ TEST_F(CreKeyTest, CutTextsKeepWholeCharactersAndAreFound) {
               Search(Db(), "x"));
 }
 
+// A page's stored path is StrX_RelPath's path relative to the base, whatever
+// the base's form: with or without its separator, '/' for '\\', a separator
+// doubled, another case, a trail byte 0x5C at its end, a base the path does
+// not lie in.
+TEST_F(CreKeyTest, ReadPageStoresThePathRelativeToTheBaseAsStrXRelPathGivesIt) {
+    const std::string inside = pages_.inside();
+    std::string slashed = inside;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    std::string upper = inside;
+    for (char& c : upper) c = static_cast<char>(CodePage_ToUpper(static_cast<unsigned char>(c)));
+    Page(U8(u8"表/r.htm"), "<title>R</title>");
+    const std::string paths[] = {
+        Page("p.htm", "<title>P</title>"), Page("sub/q.htm", "<title>Q</title>"),
+        inside + "\\" + kHyo + "\\r.htm", inside + "\\sub\\\\q.htm", inside + "/sub/q.htm"};
+    const std::string bases[] = {inside + "\\",
+                                 inside,
+                                 slashed + "/",
+                                 inside + "/",
+                                 inside + "\\\\",
+                                 upper + "\\",
+                                 inside + "\\sub\\",
+                                 inside + "\\" + kHyo,
+                                 inside + "\\" + kHyo + "\\",
+                                 "\\",
+                                 "\\elsewhere\\",
+                                 "C:\\",
+                                 "sub\\"};
+    for (const std::string& path : paths) {
+        for (const std::string& base : bases) {
+            char want[260];
+            StrX_CopyN(want, path.c_str(), sizeof want);
+            StrX_RelPath(want, sizeof want, base.c_str());
+            IniWriter w{};
+            ASSERT_EQ(0, CaughtCode([&] { IniFile_OpenWrite(&w, Db().c_str()); }));
+            EXPECT_EQ(0, CaughtCode([&] { CreKey_ReadPage(path.c_str(), base.c_str(), &w); }));
+            ASSERT_EQ(0, CaughtCode([&] { IniFile_CloseWrite(&w); }));
+            const std::string bytes = DbBytes();
+            const size_t at = bytes.rfind(", ");
+            EXPECT_EQ(std::string(want) + "\r\n \r\n",
+                      at == std::string::npos ? bytes : bytes.substr(at + 2))
+                << path << " against " << base;
+        }
+    }
+}
+
 TEST_F(CreKeyTest, ReadPageWithoutItsScratchReports281AndWritesNothing) {
     const std::string page = Page("g.htm", "<title>G</title>");
     const std::string base = pages_.inside();
