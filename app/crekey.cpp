@@ -157,6 +157,13 @@ constexpr auto kHeadByte = [] {
 // returns where it stopped (end when none has).
 inline const unsigned char* skipBytes(const unsigned char* p, const unsigned char* end,
                                       unsigned stop) {
+    // Four bytes a round while four are left: one test of the end per four.
+    for (; end - p >= 4; p += 4) {
+        if (kHeadByte[p[0]] & stop) return p;
+        if (kHeadByte[p[1]] & stop) return p + 1;
+        if (kHeadByte[p[2]] & stop) return p + 2;
+        if (kHeadByte[p[3]] & stop) return p + 3;
+    }
     while (p < end && !(kHeadByte[*p] & stop)) p++;
     return p;
 }

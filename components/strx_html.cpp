@@ -201,8 +201,10 @@ size_t refToSjis(unsigned cp, char* out) {
 }  // namespace
 
 char* StrX_HtmlUnescape(char* text) {
-    char* w = text;
-    const char* r = text;
+    // Up to the first '&' nothing changes.
+    char* w = strchr(text, '&');
+    if (!w) return text;
+    const char* r = w;
     while (*r) {
         unsigned cp = 0;
         size_t len = *r == '&' ? parseRef(r, &cp) : 0;

@@ -146,8 +146,10 @@ char* StrX_TrimQuotes(char* text) {
 }
 
 char* StrX_RemoveCrLfTab(char* text) {
-    char* w = text;
-    for (const char* p = text; *p; p++) {
+    // Up to the first CR, LF or TAB nothing moves.
+    char* w = text + strcspn(text, "\r\n\t");
+    if (*w == '\0') return text;
+    for (const char* p = w; *p; p++) {
         if (*p != '\r' && *p != '\n' && *p != '\t') *w++ = *p;
     }
     *w = 0;
