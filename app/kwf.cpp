@@ -1,5 +1,6 @@
 #include "app/kwf.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -117,6 +118,80 @@ const char* cutEntry(char* keywords, char* match) {
     return start;
 }
 
+// A quick test over a whole database line for the lines that may hold the
+// query in a value: the query's bytes, ASCII letters folded, anywhere in the
+// line. A value's bytes stand in its line as they are, except that a quoted
+// value doubles its double quotes: a query holding one lets every line through.
+struct LineFilter {
+    const unsigned char* query;
+    int length;  // 0: no line can hold the query
+    int anchor;  // the offset of the query's first byte that is not a letter; -1 if none
+    bool all;    // every line passes
+};
+
+unsigned char lower(unsigned char c) {
+    return static_cast<unsigned char>(CodePage_ToLower(c));
+}
+
+bool isLetter(unsigned char c) {
+    return lower(c) >= 'a' && lower(c) <= 'z';
+}
+
+LineFilter lineFilter(const char* query) {
+    LineFilter f{reinterpret_cast<const unsigned char*>(query), static_cast<int>(strlen(query)), -1,
+                 strchr(query, '"') != nullptr};
+    for (int i = 0; i < f.length && f.anchor < 0; i++)
+        if (!isLetter(f.query[i])) f.anchor = i;
+    return f;
+}
+
+bool sameFolded(const unsigned char* a, const unsigned char* b, int n) {
+    for (int i = 0; i < n; i++)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+// The first place in [from, end) where the query's bytes stand whole (ASCII
+// letters folded), or null. The query's first byte that is not a letter is
+// looked for with memchr, the rest compared where it is found.
+const char* nextPlace(const LineFilter& f, const char* from, const char* end) {
+    if (end - from < f.length) return nullptr;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(from);
+    const unsigned char* last = reinterpret_cast<const unsigned char*>(end) - f.length;
+    if (f.anchor < 0) {
+        for (const unsigned char* at = p; at <= last; at++)
+            if (sameFolded(at, f.query, f.length)) return reinterpret_cast<const char*>(at);
+        return nullptr;
+    }
+    const unsigned char key = f.query[f.anchor];
+    for (const unsigned char* at = p; at <= last;) {
+        const void* hit = memchr(at + f.anchor, key, static_cast<size_t>(last - at + 1));
+        if (!hit) return nullptr;
+        at = static_cast<const unsigned char*>(hit) - f.anchor;
+        if (sameFolded(at, f.query, f.length)) return reinterpret_cast<const char*>(at);
+        at++;
+    }
+    return nullptr;
+}
+
+bool mayHold(const LineFilter& f, const char* text, int length) {
+    if (f.length == 0) return false;
+    if (f.all) return true;
+    return nextPlace(f, text, text + length) != nullptr;
+}
+
+// The finder of IniFile_SkipAttrLinesWithout for a search: where a line
+// may begin to hold the query.
+const char* placeOfQuery(const void* filter, const char* from, const char* end) {
+    return nextPlace(*static_cast<const LineFilter*>(filter), from, end);
+}
+
+}  // namespace
+
+// ---- Links ------------------------------------------------------------------
+
+namespace {
+
 // The escape a link writes for the byte at path[i]: '#' (a fragment) as %23,
 // '?' (a query) as %3F, and a '%' that begins no escape of the inside form
 // (an old database) as %25; nullptr for a byte that stands as it is (an
@@ -156,14 +231,12 @@ void escapeLinkBytes(char* path, int size) {
     }
 }
 
-// Turns a page path (a value buffer of 4096 bytes) into its link address:
-// joined to base (259 bytes at most), backslashes made slashes (a trail byte
-// 0x5C stays), the bytes a URL reader would misread escaped (escapeLinkBytes),
-// and a drive path C:\x given "file:///C|/x", a rooted path \x
-// "file:///x". A path stored as a URL ("file:", "http:") is kept as stored,
-// cut only where the scheme would not fit the buffer.
+}  // namespace
+
+namespace kwf_detail {
+
 void makeLink(char* path, const char* base) {
-    constexpr int kValueSize = 4096;
+    constexpr int kValueSize = kLinkSize;
     StrX_AbsPath(path, 260, base);
     StrX_ReplaceChar(path, '\\', '/');
     if (strncmp(path, "file:", 5) != 0 && strncmp(path, "http:", 5) != 0)
@@ -178,62 +251,82 @@ void makeLink(char* path, const char* base) {
     if (drive) path[9] = '|';  // the drive's colon
 }
 
-// A quick test over a whole database line for the lines that may hold the
-// query in a value: the query's bytes, ASCII letters folded, anywhere in the
-// line. A value's bytes stand in its line as they are, except that a quoted
-// value doubles its double quotes: a query holding one lets every line through.
-struct LineFilter {
-    const unsigned char* query;
-    int length;  // 0: no line can hold the query
-    int anchor;  // the offset of the query's first byte that is not a letter; -1 if none
-    bool all;    // every line passes
-};
-
-unsigned char lower(unsigned char c) {
-    return static_cast<unsigned char>(CodePage_ToLower(c));
+LinkMaker::LinkMaker(const char* base) {
+    // The link of a one-letter probe name shows what every link of a plain
+    // name begins with. It serves only when cleaning left the joined path as
+    // it was, so that the joined form's length is known.
+    constexpr char kProbe[] = "x";
+    char joined[kLinkSize];
+    StrX_CopyN(joined, kProbe, sizeof joined);
+    StrX_AbsPath(joined, 260, base);
+    char raw[kLinkSize];
+    StrX_CopyN(raw, base, sizeof raw);
+    const size_t baseLen = strlen(raw);
+    if (!(baseLen > 0 && raw[baseLen - 1] == '/')) StrX_AddLastChar(raw, '\\');
+    StrX_CatN(raw, kProbe, sizeof raw);
+    StrX_CopyN(prefix_, kProbe, sizeof prefix_);
+    makeLink(prefix_, base);
+    const size_t linkLen = strlen(prefix_);
+    joinedLen_ = static_cast<int>(strlen(joined)) - 1;
+    prefixLen_ = static_cast<int>(linkLen) - 1;
+    // A joined form that begins as a URL is kept unescaped: not the plain case.
+    fast_ = strcmp(joined, raw) == 0 && joinedLen_ >= 5 && strncmp(joined, "file:", 5) != 0 &&
+            strncmp(joined, "http:", 5) != 0 && linkLen >= 1 && prefix_[linkLen - 1] == 'x';
+    if (fast_) prefix_[prefixLen_] = '\0';
+    StrX_CopyN(base_, base, sizeof base_);
 }
 
-bool isLetter(unsigned char c) {
-    return lower(c) >= 'a' && lower(c) <= 'z';
-}
-
-LineFilter lineFilter(const char* query) {
-    LineFilter f{reinterpret_cast<const unsigned char*>(query), static_cast<int>(strlen(query)), -1,
-                 strchr(query, '"') != nullptr};
-    for (int i = 0; i < f.length && f.anchor < 0; i++)
-        if (!isLetter(f.query[i])) f.anchor = i;
-    return f;
-}
-
-bool sameFolded(const unsigned char* a, const unsigned char* b, int n) {
-    for (int i = 0; i < n; i++)
-        if (lower(a[i]) != lower(b[i])) return false;
+// Joining, cleaning and cutting leave such a name as it is after the shared part.
+bool LinkMaker::Shares(const char* name) const {
+    const size_t length = strlen(name);
+    if (!fast_ || length == 0 || static_cast<int>(length) + joinedLen_ > 259) return false;
+    if (name[0] == '\\' || name[0] == '/' || name[1] == ':' || strncmp(name, "file:", 5) == 0 ||
+        strncmp(name, "http:", 5) == 0)
+        return false;
+    if (name[0] == '.') return false;
+    for (const char* dot = strchr(name, '.'); dot; dot = strchr(dot + 1, '.'))
+        if (dot[-1] == '\\' || dot[-1] == '/') return false;
     return true;
 }
 
-bool mayHold(const LineFilter& f, const char* text, int length) {
-    if (f.length == 0) return false;
-    if (f.all) return true;
-    if (length < f.length) return false;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char* last = p + length - f.length;  // the last start that fits
-    if (f.anchor < 0) {
-        for (const unsigned char* at = p; at <= last; at++)
-            if (sameFolded(at, f.query, f.length)) return true;
-        return false;
+char* LinkMaker::Make(const char* name, char* out) const {
+    if (!Shares(name)) {
+        StrX_CopyN(out, name, kLinkSize);
+        makeLink(out, base_);
+        return out;
     }
-    const unsigned char key = f.query[f.anchor];
-    for (const unsigned char* at = p; at <= last;) {
-        const void* hit = memchr(at + f.anchor, key, static_cast<size_t>(last - at + 1));
-        if (!hit) return false;
-        at = static_cast<const unsigned char*>(hit) - f.anchor;
-        if (sameFolded(at, f.query, f.length)) return true;
-        at++;
+    // The bytes that need a look: a separator, a byte a link may escape, a
+    // lead byte (its trail byte may be 0x5C, never a separator).
+    static const std::array<bool, 256> kLook = [] {
+        std::array<bool, 256> look{};
+        for (int c = 0; c < 256; c++) look[c] = CodePage_IsLead(static_cast<unsigned char>(c));
+        look['\0'] = look['\\'] = look['#'] = look['?'] = look['%'] = true;
+        return look;
+    }();
+    memcpy(out, prefix_, static_cast<size_t>(prefixLen_));
+    char* w = out + prefixLen_;
+    for (size_t i = 0;; i++) {
+        while (!kLook[static_cast<unsigned char>(name[i])]) *w++ = name[i++];
+        const char c = name[i];
+        if (c == '\0') break;
+        if (CodePage_IsLead(static_cast<unsigned char>(c)) && name[i + 1] != '\0') {
+            *w++ = c;
+            *w++ = name[++i];
+            continue;
+        }
+        const char* escape = linkEscape(name, static_cast<int>(i));
+        if (escape) {
+            memcpy(w, escape, 3);
+            w += 3;
+        } else {
+            *w++ = c == '\\' ? '/' : c;
+        }
     }
-    return false;
+    *w = '\0';
+    return out;
 }
 
-}  // namespace
+}  // namespace kwf_detail
 
 // ---- Header readers ---------------------------------------------------------
 
@@ -354,6 +447,8 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
         StrX_CopyN(path, databasePath, kValueSize);
         StrX_CutFileName(path);
         StrX_AbsPath(base, kBaseSize, path);
+        const LinkMaker links(base);
+        char* link = scratch(kLinkSize);
 
         IniFile_SetValueLimit(reader, kValueSize);
         IniFile_FindSection(reader, kLinks, false);
@@ -362,7 +457,12 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
         const LineFilter filter = lineFilter(query);
         TextRead_Line line;
         int hits = 0;
-        while (IniFile_NextAttrLine(reader, kPage, &line)) {
+        // The lines that cannot hold the query are passed over in bulk: most
+        // lines of a large database.
+        const bool skip = filter.length > 0 && !filter.all;
+        for (;;) {
+            if (skip) IniFile_SkipAttrLinesWithout(reader, kPage, placeOfQuery, &filter);
+            if (!IniFile_NextAttrLine(reader, kPage, &line)) break;
             const TextRead_Line first = line;
             if (mayHold(filter, line.text, line.length)) {
                 IniFile_ReadAttrLine(reader, &line, kPage, "sss", title, keywords, path);
@@ -370,8 +470,7 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
                 if (char* match = StrX_FindStrIChar(keywords, query))
                     entry = cutEntry(keywords, match);
                 if (entry || StrX_FindStrIChar(title, query)) {
-                    makeLink(path, base);
-                    sink->onHit(sink->context, title, entry, path);
+                    sink->onHit(sink->context, title, entry, links.Make(path, link));
                     hits++;
                 }
             }
