@@ -286,12 +286,22 @@ char* StrX_FindStrI(const char* text, const char* pattern) {
 
 char* StrX_FindStrIChar(const char* text, const char* pattern) {
     if (!*pattern) return nullptr;
-    // Character starts only, a character at a time; a match is tried where
-    // its first byte agrees (at a character start, without case).
+    // Character starts only; a match is tried where its first byte agrees (at
+    // a character start, without case).
     const unsigned char first = foldByte(byteAt(pattern));
-    for (const char* t = text; *t; t = nextChar(t))
-        if (foldByte(byteAt(t)) == first && matchesAt(t, pattern, false))
-            return const_cast<char*>(t);
+    if (isAsciiAlpha(first)) {
+        for (const char* t = text; *t; t = nextChar(t))
+            if (foldByte(byteAt(t)) == first && matchesAt(t, pattern, false))
+                return const_cast<char*>(t);
+        return nullptr;
+    }
+    // A byte that is no letter is found by strchr; the character starts are
+    // stepped up to it to tell whether it is one.
+    const char* start = text;
+    for (const char* hit = strchr(text, first); hit; hit = strchr(hit + 1, first)) {
+        while (start < hit) start = nextChar(start);
+        if (start == hit && matchesAt(hit, pattern, false)) return const_cast<char*>(hit);
+    }
     return nullptr;
 }
 
