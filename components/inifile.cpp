@@ -662,10 +662,10 @@ const char* splitFieldInto(char* out, size_t cap, const char* text) {
             }
             if (w < cap) out[w++] = *p;
         }
-        p += strcspn(p, ",");
+        p = strchrnul(p, ',');
     } else {
         const char* s = p;
-        p += strcspn(p, ",");
+        p = strchrnul(p, ',');
         const char* e = p;
         while (e > s && e[-1] == ' ') e--;
         w = std::min(static_cast<size_t>(e - s), cap);
