@@ -125,8 +125,12 @@ const char* cutEntry(char* keywords, char* match) {
 struct LineFilter {
     const unsigned char* query;
     int length;  // 0: no line can hold the query
-    int anchor;  // the offset of the query's first byte that is not a letter; -1 if none
-    bool all;    // every line passes
+    // The offset of the byte looked for first: the query's first byte that is
+    // not a letter, or, in a query of letters only, its least common letter
+    // in English text (in either case).
+    int anchor;
+    bool letterAnchor;  // the anchor is a letter: looked for in both cases
+    bool all;           // every line passes
 };
 
 unsigned char lower(unsigned char c) {
@@ -139,9 +143,17 @@ bool isLetter(unsigned char c) {
 
 LineFilter lineFilter(const char* query) {
     LineFilter f{reinterpret_cast<const unsigned char*>(query), static_cast<int>(strlen(query)), -1,
-                 strchr(query, '"') != nullptr};
+                 false, strchr(query, '"') != nullptr};
     for (int i = 0; i < f.length && f.anchor < 0; i++)
         if (!isLetter(f.query[i])) f.anchor = i;
+    if (f.anchor < 0 && f.length > 0) {
+        static constexpr char kByUse[] = "etaoinshrdlcumwfgypbvkjxqz";  // most used first
+        f.letterAnchor = true;
+        f.anchor = 0;
+        for (int i = 1; i < f.length; i++)
+            if (strchr(kByUse, lower(f.query[i])) > strchr(kByUse, lower(f.query[f.anchor])))
+                f.anchor = i;
+    }
     return f;
 }
 
@@ -151,27 +163,34 @@ bool sameFolded(const unsigned char* a, const unsigned char* b, int n) {
     return true;
 }
 
+// The first of [from, to) that is the byte c, or to.
+const unsigned char* find(const unsigned char* from, const unsigned char* to, unsigned char c) {
+    const void* hit = memchr(from, c, static_cast<size_t>(to - from));
+    return hit ? static_cast<const unsigned char*>(hit) : to;
+}
+
 // The first place in [from, end) where the query's bytes stand whole (ASCII
-// letters folded), or null. The query's first byte that is not a letter is
-// looked for with memchr, the rest compared where it is found.
+// letters folded), or null. The anchor is looked for with memchr (a letter
+// in both cases, each with its own cursor), the rest compared where it is.
 const char* nextPlace(const LineFilter& f, const char* from, const char* end) {
     if (end - from < f.length) return nullptr;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(from);
-    const unsigned char* last = reinterpret_cast<const unsigned char*>(end) - f.length;
-    if (f.anchor < 0) {
-        for (const unsigned char* at = p; at <= last; at++)
-            if (sameFolded(at, f.query, f.length)) return reinterpret_cast<const char*>(at);
-        return nullptr;
+    const auto* p = reinterpret_cast<const unsigned char*>(from);
+    // Where the anchor of the last place that fits can stand, and one past it.
+    const unsigned char* const stop = reinterpret_cast<const unsigned char*>(end) - f.length + f.anchor + 1;
+    const unsigned char key = f.letterAnchor ? lower(f.query[f.anchor]) : f.query[f.anchor];
+    const unsigned char otherKey = static_cast<unsigned char>(CodePage_ToUpper(key));
+    const unsigned char* next = find(p + f.anchor, stop, key);
+    const unsigned char* other = f.letterAnchor ? find(p + f.anchor, stop, otherKey) : stop;
+    for (;;) {
+        const unsigned char* at = next < other ? next : other;
+        if (at == stop) return nullptr;
+        if (sameFolded(at - f.anchor, f.query, f.length))
+            return reinterpret_cast<const char*>(at - f.anchor);
+        if (at == next)
+            next = find(at + 1, stop, key);
+        else
+            other = find(at + 1, stop, otherKey);
     }
-    const unsigned char key = f.query[f.anchor];
-    for (const unsigned char* at = p; at <= last;) {
-        const void* hit = memchr(at + f.anchor, key, static_cast<size_t>(last - at + 1));
-        if (!hit) return nullptr;
-        at = static_cast<const unsigned char*>(hit) - f.anchor;
-        if (sameFolded(at, f.query, f.length)) return reinterpret_cast<const char*>(at);
-        at++;
-    }
-    return nullptr;
 }
 
 bool mayHold(const LineFilter& f, const char* text, int length) {
@@ -276,54 +295,82 @@ LinkMaker::LinkMaker(const char* base) {
     StrX_CopyN(base_, base, sizeof base_);
 }
 
-// Joining, cleaning and cutting leave such a name as it is after the shared part.
+namespace {
+
+// The bytes of a plain name that need a look: a separator, a byte a link may
+// escape, a lead byte (its trail byte may be 0x5C, never a separator), a dot
+// (an element may begin with it) and the end.
+constexpr std::array<bool, 256> kLook = [] {
+    std::array<bool, 256> look{};
+    for (int c = 0x81; c <= 0x9F; c++) look[c] = true;
+    for (int c = 0xE0; c <= 0xFC; c++) look[c] = true;
+    look['\0'] = look['\\'] = look['/'] = look['#'] = look['?'] = look['%'] = look['.'] = true;
+    return look;
+}();
+
+// Whether name is relative, not a URL, not a drive path: AbsPath would join it.
+bool joined(const char* name) {
+    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/' || name[1] == ':') return false;
+    return !((name[0] == 'f' && strncmp(name, "file:", 5) == 0) ||
+             (name[0] == 'h' && strncmp(name, "http:", 5) == 0));
+}
+
+}  // namespace
+
+// The short way: joining, cleaning and cutting leave such a name as it is
+// after the shared part.
 bool LinkMaker::Shares(const char* name) const {
-    const size_t length = strlen(name);
-    if (!fast_ || length == 0 || static_cast<int>(length) + joinedLen_ > 259) return false;
-    if (name[0] == '\\' || name[0] == '/' || name[1] == ':' || strncmp(name, "file:", 5) == 0 ||
-        strncmp(name, "http:", 5) == 0)
-        return false;
-    if (name[0] == '.') return false;
-    for (const char* dot = strchr(name, '.'); dot; dot = strchr(dot + 1, '.'))
-        if (dot[-1] == '\\' || dot[-1] == '/') return false;
-    return true;
+    char link[kLinkSize];
+    return shortWay(name, link);
 }
 
 char* LinkMaker::Make(const char* name, char* out) const {
-    if (!Shares(name)) {
-        StrX_CopyN(out, name, kLinkSize);
-        makeLink(out, base_);
-        return out;
-    }
-    // The bytes that need a look: a separator, a byte a link may escape, a
-    // lead byte (its trail byte may be 0x5C, never a separator).
-    static const std::array<bool, 256> kLook = [] {
-        std::array<bool, 256> look{};
-        for (int c = 0; c < 256; c++) look[c] = CodePage_IsLead(static_cast<unsigned char>(c));
-        look['\0'] = look['\\'] = look['#'] = look['?'] = look['%'] = true;
-        return look;
-    }();
+    if (shortWay(name, out)) return out;
+    StrX_CopyN(out, name, kLinkSize);
+    makeLink(out, base_);
+    return out;
+}
+
+// Writes the link of name the short way into out and returns true, or
+// returns false when name must go the whole way (out then holds anything).
+bool LinkMaker::shortWay(const char* name, char* out) const {
+    if (!fast_ || !joined(name)) return false;
+    // Joined, the name must fit the 259 bytes of a path; escapes then fit out.
+    const size_t room = static_cast<size_t>(259 - joinedLen_);
+    if (strnlen(name, room + 1) > room) return false;
     memcpy(out, prefix_, static_cast<size_t>(prefixLen_));
     char* w = out + prefixLen_;
-    for (size_t i = 0;; i++) {
+    bool atElement = true;  // name[i] begins an element
+    size_t i = 0;
+    for (;; i++) {
+        const size_t run = i;
         while (!kLook[static_cast<unsigned char>(name[i])]) *w++ = name[i++];
+        if (i != run) atElement = false;
         const char c = name[i];
         if (c == '\0') break;
-        if (CodePage_IsLead(static_cast<unsigned char>(c)) && name[i + 1] != '\0') {
+        if (c == '\\' || c == '/') {
+            *w++ = '/';
+            atElement = true;
+        } else if (c == '.') {
+            if (atElement) return false;
+            *w++ = '.';
+        } else if (CodePage_IsLead(static_cast<unsigned char>(c)) && name[i + 1] != '\0') {
+            // A trail byte 0x5C is taken for a separator here: a dot after it
+            // sends the name the whole way, which is never wrong.
+            atElement = name[i + 1] == '\\';
             *w++ = c;
             *w++ = name[++i];
-            continue;
-        }
-        const char* escape = linkEscape(name, static_cast<int>(i));
-        if (escape) {
+        } else if (const char* escape = linkEscape(name, static_cast<int>(i))) {
             memcpy(w, escape, 3);
             w += 3;
+            atElement = false;
         } else {
-            *w++ = c == '\\' ? '/' : c;
+            *w++ = c;  // a % that begins an escape, a lead byte that ends the name
+            atElement = false;
         }
     }
     *w = '\0';
-    return out;
+    return true;
 }
 
 }  // namespace kwf_detail

@@ -44,6 +44,7 @@ class LinkMaker {
     bool Shares(const char* name) const;
 
    private:
+    bool shortWay(const char* name, char* out) const;
     char base_[260];
     char prefix_[kLinkSize];  // the shared start of every link
     int prefixLen_ = 0;

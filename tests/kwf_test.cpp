@@ -346,6 +346,12 @@ TEST_F(KwfTest, SearchFindsTheKeywordEntryOnWholeCharacters) {
         {"-", "HTML; css", "html", "HTML"},
         {"-", "ＨＴＭＬ", "ＨＴＭＬ", "ＨＴＭＬ"},
         {"-", "寺; 京都", "京都", "京都", true},  // the line's last bytes
+        // A query of letters is found by its least common letter, in either case.
+        {"-", "x; KyOtO", "kYoTo", "KyOtO"},
+        {"-", "Q; aq", "AQ", "aq"},
+        {"-", "Zq; qz; QZ", "qz", "qz"},
+        {"-", "kyotx; KYOT", "kyoto", nullptr},
+        {"-", "x; Jazz", "JAZZ", "Jazz", true},
     };
     for (const auto& c : cases) {
         const std::string line =
