@@ -176,7 +176,8 @@ const char* nextPlace(const LineFilter& f, const char* from, const char* end) {
     if (end - from < f.length) return nullptr;
     const auto* p = reinterpret_cast<const unsigned char*>(from);
     // Where the anchor of the last place that fits can stand, and one past it.
-    const unsigned char* const stop = reinterpret_cast<const unsigned char*>(end) - f.length + f.anchor + 1;
+    const unsigned char* const stop =
+        reinterpret_cast<const unsigned char*>(end) - f.length + f.anchor + 1;
     const unsigned char key = f.letterAnchor ? lower(f.query[f.anchor]) : f.query[f.anchor];
     const unsigned char otherKey = static_cast<unsigned char>(CodePage_ToUpper(key));
     const unsigned char* next = find(p + f.anchor, stop, key);

@@ -39,7 +39,8 @@ void putRaw(ResPage* page, const char* text, size_t n) {
 void put(ResPage* page, const char* text, size_t n) {
     const char* const end = text + n;
     while (text < end) {
-        const char* lf = static_cast<const char*>(memchr(text, '\n', static_cast<size_t>(end - text)));
+        const char* lf =
+            static_cast<const char*>(memchr(text, '\n', static_cast<size_t>(end - text)));
         putRaw(page, text, static_cast<size_t>((lf ? lf : end) - text));
         if (!lf) return;
         putRaw(page, "\r\n", 2);

@@ -604,11 +604,13 @@ void IniFile_SkipAttrLinesWithout(IniReader* reader, const char* name, IniFile_F
     if (max < 1) max = 1;
     const unsigned char* p = r->next;
     // Lines that end before the first place found hold nothing sought.
-    const char* found = find(context, reinterpret_cast<const char*>(p),
-                             reinterpret_cast<const char*>(r->end));
-    const unsigned char* const keyAt = found ? reinterpret_cast<const unsigned char*>(found) : r->end;
+    const char* found =
+        find(context, reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(r->end));
+    const unsigned char* const keyAt =
+        found ? reinterpret_cast<const unsigned char*>(found) : r->end;
     while (p < keyAt) {
-        const auto* lf = static_cast<const unsigned char*>(memchr(p, '\n', static_cast<size_t>(keyAt - p)));
+        const auto* lf =
+            static_cast<const unsigned char*>(memchr(p, '\n', static_cast<size_t>(keyAt - p)));
         if (!lf) break;
         const long k = lf - p;
         const long content = r->text && k > 0 && p[k - 1] == '\r' ? k - 1 : k;

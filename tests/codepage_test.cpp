@@ -111,7 +111,6 @@ TEST(CodePageTest, CaseChangesOnlyAsciiLetters) {
     }
 }
 
-
 // The conversion of a whole text by iconv in one pass, each refused unit
 // written '?' and skipped as a CP932 character: what the character tables
 // must give for every text.
@@ -161,8 +160,8 @@ TEST(CodePageTest, CharacterTablesConvertEveryTextAsIconvDoesWhole) {
     std::mt19937 random(7);
     for (int i = 0; i < 20000; i++) {
         std::string text(random() % 40, '\0');
-        for (char& c : text) c = static_cast<char>(random() % 2 ? edges[random() % sizeof edges]
-                                                                : random() % 256);
+        for (char& c : text)
+            c = static_cast<char>(random() % 2 ? edges[random() % sizeof edges] : random() % 256);
         texts.push_back(text);
     }
     texts.push_back(Sjis(u8"京都の旅～紅葉と寺～ ｶﾀｶﾅ ①Ⅻ㈱ 髙﨑 x\\y"));

@@ -497,7 +497,8 @@ TEST_F(IniFileTest, OnePassReadsWhatCountAndReadRead) {
          "A = " + std::string(30, 'a') + ", \"" + std::string(20, 'b') + "\"\"c\"\"" +
              std::string(10, 'd') + "\", " + std::string(22, 'e') + "\x95\x5C\r\n",
          1024},
-        {"blanks, quotes and missing fields", "A =   x  ,\"\" , \" q \" z, \r\nA = only\r\nA\r\n", 1024},
+        {"blanks, quotes and missing fields", "A =   x  ,\"\" , \" q \" z, \r\nA = only\r\nA\r\n",
+         1024},
     };
     auto read = [&](const std::string& list, int lineSize, bool onePass) {
         char t[64], k[64], p[64];
@@ -534,7 +535,8 @@ TEST_F(IniFileTest, LinesWithoutTheKeyArePassedOverAsTheOnePassReadWouldPass) {
     const std::string head = "[main] \r\nx = 1\r\n \r\n[links] \r\n";
     const std::string lf8 = "A = " + std::string(6, 'w');  // 10 bytes, fills a line buffer of 11
     std::string many;
-    for (int i = 0; i < 5000; i++) many += i % 997 == 5 ? "A = k" + std::to_string(i) + "\r\n" : "A = t, w, p\r\n";
+    for (int i = 0; i < 5000; i++)
+        many += i % 997 == 5 ? "A = k" + std::to_string(i) + "\r\n" : "A = t, w, p\r\n";
     const struct {
         const char* name;
         std::string list;
@@ -550,7 +552,8 @@ TEST_F(IniFileTest, LinesWithoutTheKeyArePassedOverAsTheOnePassReadWouldPass) {
         {"a tab is no separator", "A = a\r\nA\tb\r\nA = k\r\n", 1024},
         {"a line that fills the buffer", lf8 + "\r\n" + lf8 + "\r\nA = k\r\n", 11},
         {"a line one byte longer", lf8 + "x\r\n" + lf8 + "xk\r\nA = k\r\n", 11},
-        {"CR LF at the buffer's edge", lf8 + "\r\nA = " + std::string(7, 'w') + "\r\nA = k\r\n", 11},
+        {"CR LF at the buffer's edge", lf8 + "\r\nA = " + std::string(7, 'w') + "\r\nA = k\r\n",
+         11},
         {"a line split into A-lines", "A = x" + std::string(6, ' ') + "A = k\r\nA = k\r\n", 11},
         {"blanks longer than a piece", std::string(10, ' ') + "A = x\r\nA = k\r\n", 11},
         {"5000 lines over several blocks", many + " \r\n", 1024},
@@ -579,7 +582,8 @@ TEST_F(IniFileTest, LinesWithoutTheKeyArePassedOverAsTheOnePassReadWouldPass) {
     };
     for (const auto& c : cases) {
         int all = 0, passed = 0;
-        EXPECT_EQ(search(c.list, c.lineSize, false, &all), search(c.list, c.lineSize, true, &passed))
+        EXPECT_EQ(search(c.list, c.lineSize, false, &all),
+                  search(c.list, c.lineSize, true, &passed))
             << c.name;
         EXPECT_LE(passed, all) << c.name;
     }

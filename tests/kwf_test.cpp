@@ -399,9 +399,11 @@ TEST_F(KwfTest, SearchResolvesPathsAgainstBase) {
 
 TEST(LinkMakerTest, EveryLinkIsWhatTheWholeWayMakesAndPlainNamesTakeTheShortWay) {
     const std::string longBase = "\\home\\" + std::string(240, 'b');
+    // 表 is 95 5C: a trail byte 0x5C.
+    // clang-format off
     const std::string bases[] = {
         "\\home\\u\\pages", "\\home\\u\\pages\\", "C:\\pages", "C:\\", "\\", "", "\\srv",
-        "\\home\\\x95\x5C\\p",  // 表: a trail byte 0x5C
+        "\\home\\\x95\x5C\\p",
         "\\home\\\x95\x5C", "\\a\\..\\b", "\\a\\.\\b", "..\\b", "pages", "\\p%41\\q",
         "\\p%4", "\\pa#th?", "\\\\server\\share", "file:\\x", "http:\\h\\x", "/unix/form",
         "C:/pages/", longBase, longBase + "bbbbbbbbbbbbbbbb"};
@@ -411,24 +413,26 @@ TEST(LinkMakerTest, EveryLinkIsWhatTheWholeWayMakesAndPlainNamesTakeTheShortWay)
         "#frag.htm", "?q.htm", "100%.htm", "%41.htm", "%2F.htm", "%zz", "%", "a%4", "a/b.htm",
         "C:x", "c:\\x.htm", "\\rooted.htm", "/rooted.htm", "\\\\host\\x", "file:x", "http:x",
         "\x95", "a\x95", "\x95\x5C", "a b.htm", "\x82\xa0\x82\xa2.htm", "", "x"};
-    for (int n = 245; n <= 262; n++) names.push_back(std::string(static_cast<size_t>(n - 6), 'n') + ".htm");
+    for (int n = 245; n <= 262; n++)
+        names.push_back(std::string(static_cast<size_t>(n - 6), 'n') + ".htm");
     for (const std::string& base : bases)
         for (const std::string& name : names) {
             char want[kwf_detail::kLinkSize], got[kwf_detail::kLinkSize];
             snprintf(want, sizeof want, "%s", name.c_str());
             kwf_detail::makeLink(want, base.c_str());
             const kwf_detail::LinkMaker links(base.c_str());
-            EXPECT_STREQ(want, links.Make(name.c_str(), got))
-                << Utf8(base) << " + " << Utf8(name);
+            EXPECT_STREQ(want, links.Make(name.c_str(), got)) << Utf8(base) << " + " << Utf8(name);
         }
     // The short way serves what a built folder holds, and only that.
     const std::string home = "\\home\\u\\pages";
     const size_t room = 259 - (home.size() + 1);  // the joined form is 259 bytes at most
     const kwf_detail::LinkMaker links(home.c_str());
     const std::pair<std::string, bool> ways[] = {
-        {"a.htm", true}, {"sub\\\x95\x5C" "a.htm", true}, {"\x95\x5C.htm", false}, {"#a%.htm", true}, {"a.b.c", true},
+        {"a.htm", true}, {"sub\\\x95\x5C" "a.htm", true}, {"\x95\x5C.htm", false},
+        {"#a%.htm", true}, {"a.b.c", true},
         {"..\\a.htm", false}, {"a\\.\\b", false}, {".a", false}, {"\\a", false}, {"c:a", false},
         {"", false}, {std::string(room, 'n'), true}, {std::string(room + 1, 'n'), false}};
+    // clang-format on
     for (const auto& [name, shares] : ways) EXPECT_EQ(shares, links.Shares(name.c_str())) << name;
     for (const char* base : {"\\a\\..\\b", "\\p", "file:\\x\\y"})
         EXPECT_FALSE(kwf_detail::LinkMaker(base).Shares("a.htm")) << base;

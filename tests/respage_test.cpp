@@ -147,8 +147,9 @@ TEST_F(ResPageTest, PagesOfManyBlocksAreWrittenWholeWithEveryLineEndCrLf) {
     });
     want += "</UL>\r\n\r\n<P>3000 件みつかりました</P>\r\n</BODY></HTML>\r\n";
     ASSERT_EQ(want.size(), page.size());
-    EXPECT_TRUE(want == page) << "first difference at " << std::mismatch(want.begin(), want.end(),
-                                                                         page.begin()).first - want.begin();
+    EXPECT_TRUE(want == page) << "first difference at "
+                              << std::mismatch(want.begin(), want.end(), page.begin()).first -
+                                     want.begin();
 }
 
 TEST_F(ResPageTest, ItemCutsEscapedTextsAt1023Bytes) {

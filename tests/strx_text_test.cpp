@@ -77,8 +77,18 @@ TEST_F(StrXTest, SearchesSkipTrailBytes) {
     // or the pattern's own bytes, and a lead byte cut by the end: against
     // FindStrI tried at each character start.
     const std::string pieces[] = {"a", "A", "b", "\\", kA, kHyo, "\x83", "\x95", "\x41\x83"};
-    const std::string patterns[] = {"a", "A", "ab", "\\", kA, kHyo, kA + "a", "\x41", "\x5C" "b",
-                                    "\x83\x41", "Ab"};
+    const std::string patterns[] = {"a",
+                                    "A",
+                                    "ab",
+                                    "\\",
+                                    kA,
+                                    kHyo,
+                                    kA + "a",
+                                    "\x41",
+                                    "\x5C"
+                                    "b",
+                                    "\x83\x41",
+                                    "Ab"};
     std::mt19937 random(3);
     int checked = 0;
     for (int i = 0; i < 4000; i++) {
