@@ -12,19 +12,32 @@ tags = (["before"] if with_before else []) + ["after"]
 
 
 def results(name):
-    path = os.path.join(out, name + ".json")
-    if not os.path.exists(path):
-        return None
-    with open(path) as f:
-        return {r["command"]: r for r in json.load(f)["results"]}
+    """The rounds of a row (NAME.1.json, NAME.2.json, ...) taken together:
+    for each command, its wall times and its CPU times (user + system)."""
+    found = {}
+    i = 1
+    while os.path.exists(os.path.join(out, "%s.%d.json" % (name, i))):
+        with open(os.path.join(out, "%s.%d.json" % (name, i))) as f:
+            for r in json.load(f)["results"]:
+                mine = found.setdefault(r["command"], {"wall": [], "cpu": []})
+                mine["wall"] += r["times"]
+                mine["cpu"].append(r["user"] + r["system"])
+        i += 1
+    return found or None
+
+
+def median(xs):
+    xs = sorted(xs)
+    half = len(xs) // 2
+    return xs[half] if len(xs) % 2 else (xs[half - 1] + xs[half]) / 2
 
 
 def med(r):
-    return r["median"]
+    return median(r["wall"])
 
 
 def cpu(r):
-    return r["user"] + r["system"]
+    return median(r["cpu"])
 
 
 def secs(x):
@@ -61,11 +74,12 @@ ROWS = [
 ]
 
 lines = ["# Tessaly! benchmarks", "",
-         "Medians of %s runs (hyperfine), the commands of a row in one hyperfine run. Warm rows read "
-         "everything once first; cold rows drop the page cache before every run. Searches are for "
+         "Medians of %s runs (hyperfine): the commands of a row are taken in turn, one run each a "
+         "round, the order turned every round. Warm rows read everything once first; cold rows "
+         "drop the page cache before every run. Searches are for "
          "京都 and write the result page and the listing to files; the reference is the floor of a "
          "build (walk, open, read 4 KiB, close) or `LC_ALL=C grep -F -i` writing its lines to a file. "
-         "Ratios are to the reference, wall time with CPU time (user + system) in brackets." % runs,
+         "Ratios are to the reference: wall time, and CPU time (user + system) in brackets." % runs,
          ""]
 if with_before:
     lines += ["| work | before | after | reference | ratio, before | ratio, after |",

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # make bench: builds the release tools, makes the benchmark data once (kept in
-# build/bench/data) and measures each work several times with hyperfine, the
-# tools of one row (this tree, "before" when given, and the reference: the
-# floor or grep) in one hyperfine run. Medians go to build/bench/results.md.
+# build/bench/data) and measures each work with hyperfine, the tools of one
+# row (this tree, "before" when given, and the reference: the floor or grep)
+# in turn, round after round. Medians go to build/bench/results.md.
 #
-#   BENCH_RUNS=N       runs per command (default 7)
+#   BENCH_RUNS=N       runs per command, one a round (default 7)
 #   BENCH_LARGE=0      leave out the 200k-page corpus (it takes 1.5 GB)
 #   BENCH_BEFORE=FILE  another tessaly-cli measured in the same rows ("before")
 #
@@ -62,45 +62,62 @@ warm() {
 }
 warm
 
-# row NAME REFNAME REFCOMMAND COMMAND-WITH-@TOOL@ [hyperfine options...]: one
-# hyperfine run of this tree's tool ("after"), before's when given, and the
-# reference. @TOOL@ and @TAG@ in the command stand for the tool and its name.
+# row NAME warm|cold REFNAME REFCOMMAND COMMAND: this tree's tool ("after"),
+# before's when given, and the reference, taken in turn: a round runs each
+# once (one hyperfine run, its order turned by one every round, so that no
+# tool always follows another), and there are BENCH_RUNS rounds, so a change
+# of load on a shared machine falls on all of them alike. @TOOL@ and @TAG@ in
+# COMMAND stand for the tool and its name. Warm rows run each command once
+# unmeasured before the first round; cold rows drop the page cache before
+# every run.
 row() {
-    local name=$1 refname=$2 ref=$3 cmd=$4
-    shift 4
-    local a=${cmd//@TOOL@/$cli}
-    local args=(-n after "${a//@TAG@/after}")
+    local name=$1 mode=$2 refname=$3 ref=$4 cmd=$5 a
+    a=${cmd//@TOOL@/$cli}
+    local names=(after) cmds=("${a//@TAG@/after}")
     if [ -n "$before" ]; then
-        local b=${cmd//@TOOL@/$before}
-        args+=(-n before "${b//@TAG@/before}")
+        a=${cmd//@TOOL@/$before}
+        names+=(before)
+        cmds+=("${a//@TAG@/before}")
     fi
-    [ -n "$refname" ] && args+=(-n "$refname" "$ref")
+    if [ -n "$refname" ]; then
+        names+=("$refname")
+        cmds+=("$ref")
+    fi
     echo "== $name" >&2
-    hyperfine --style basic -r "$runs" "$@" --export-json "$out/$name.json" "${args[@]}" \
-        > "$out/$name.log"
+    rm -f "$out/$name".*.json
+    local i k j n=${#names[@]} args opts
+    for ((i = 1; i <= runs; i++)); do
+        args=()
+        for ((k = 0; k < n; k++)); do
+            j=$(((i - 1 + k) % n))
+            args+=(-n "${names[j]}" "${cmds[j]}")
+        done
+        opts=(-w 0)
+        [ "$mode" = warm ] && [ "$i" = 1 ] && opts=(-w 1)
+        [ "$mode" = cold ] && opts+=(--prepare "$drop")
+        hyperfine --style basic -r 1 "${opts[@]}" --export-json "$out/$name.$i.json" "${args[@]}" \
+            >> "$out/$name.log"
+    done
 }
 
-build_row() {  # size [cold]
-    local size=$1 name=build$1 opts=(-w 1)
-    if [ "${2:-}" = cold ]; then
-        name=cold$1
-        opts=(-w 0 --prepare "$drop")
-    fi
-    row "$name" floor "$floor $data/corpus$size > /dev/null" \
-        "@TOOL@ build $data/corpus$size $out/b$size-@TAG@.kwf > /dev/null 2>&1" "${opts[@]}"
+build_row() {  # size warm|cold
+    local name=build$1
+    [ "$2" = cold ] && name=cold$1
+    row "$name" "$2" floor "$floor $data/corpus$1 > /dev/null" \
+        "@TOOL@ build $data/corpus$1 $out/b$1-@TAG@.kwf > /dev/null 2>&1"
 }
 
 search_row() {  # name database
-    row "$1" grep "LC_ALL=C grep -F -i -f $data/kyoto.sjis $data/$2 > $out/g-$1.txt" \
-        "@TOOL@ search $data/$2 京都 --out $out/s-$1-@TAG@.htm > $out/l-$1-@TAG@.txt" -w 1
+    row "$1" warm grep "LC_ALL=C grep -F -i -f $data/kyoto.sjis $data/$2 > $out/g-$1.txt" \
+        "@TOOL@ search $data/$2 京都 --out $out/s-$1-@TAG@.htm > $out/l-$1-@TAG@.txt"
 }
 
-build_row 20k
-[ "$large" = 1 ] && build_row 200k
+build_row 20k warm
+[ "$large" = 1 ] && build_row 200k warm
 search_row search100k db100k.kwf
 search_row search1m db1m.kwf
 search_row searchhit200k dbhit200k.kwf
-row info1m "" "" "@TOOL@ info $data/db1m.kwf > /dev/null" -w 1
+row info1m warm "" "" "@TOOL@ info $data/db1m.kwf > /dev/null"
 if [ "$cold" = 1 ]; then
     build_row 20k cold
     [ "$large" = 1 ] && build_row 200k cold
