@@ -12,8 +12,9 @@ programs run, in turn, the same commands with the same arguments:
       error, exit status
   info DB, info DB --json
   search DB QUERY --out PAGE for queries that hit many pages, few and none
-      (京都, の, a, e, HTML, 旅, ZZZ-none, &, <, %, #): the listing on standard
-      output and the result page; search DB QUERY --json for some of them;
+      (京都, の, a, e, HTML, 旅, ZZZ-none, &, <, %, #, debian, パッケージ in
+      full and half width, ＨＴＭＬ, a query of 200 characters): the listing
+      on standard output and the result page; search DB QUERY --json for some of them;
       one search with --target and --back; one without --out (the result
       page then goes to the program folder's out.htm)
 
@@ -42,7 +43,8 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
-QUERIES = ["京都", "の", "a", "e", "HTML", "旅", "ZZZ-none", "&", "<", "%", "#"]
+QUERIES = ["京都", "の", "a", "e", "HTML", "旅", "ZZZ-none", "&", "<", "%", "#", "debian", "パッケージ",
+           "ﾊﾟｯｹｰｼﾞ", "ＨＴＭＬ", "あ" * 200]
 JSON_QUERIES = ["京都", "の", "a", "ZZZ-none", "&"]
 GENERATED = [("db100k-share0.05", 100000, "0.05"), ("db20k-share0.3333", 20000, "0.3333")]
 UPDATE_LINE = re.compile(rb"^Update = [^\r\n]*", re.M)
