@@ -13,14 +13,15 @@ tags = (["before"] if with_before else []) + ["after"]
 
 def results(name):
     """The rounds of a row (NAME.1.json, NAME.2.json, ...) taken together:
-    for each command, its wall times and its CPU times (user + system)."""
+    for each command, its wall time and CPU time (user + system) in each
+    round (the median and the mean of the round's runs)."""
     found = {}
     i = 1
     while os.path.exists(os.path.join(out, "%s.%d.json" % (name, i))):
         with open(os.path.join(out, "%s.%d.json" % (name, i))) as f:
             for r in json.load(f)["results"]:
                 mine = found.setdefault(r["command"], {"wall": [], "cpu": []})
-                mine["wall"] += r["times"]
+                mine["wall"].append(median(r["times"]))
                 mine["cpu"].append(r["user"] + r["system"])
         i += 1
     return found or None
@@ -53,8 +54,15 @@ def count(listing):
         return sum(1 for line in f if line.strip())
 
 
+def paired(r, ref, kind):
+    """The median of the ratios within each round: commands run side by side
+    in a round share its load, so a drift of load between rounds (other work
+    on a shared machine, a disk slower for a while) drops out."""
+    return median([a / b for a, b in zip(r[kind], ref[kind])])
+
+
 def ratio(r, ref):
-    return "%.2f× (%.2f×)" % (med(r) / med(ref), cpu(r) / cpu(ref))
+    return "%.2f× (%.2f×)" % (paired(r, ref, "wall"), paired(r, ref, "cpu"))
 
 
 # The rows: (json name, work, reference name, reference label).
@@ -74,12 +82,12 @@ ROWS = [
 ]
 
 lines = ["# Tessaly! benchmarks", "",
-         "Medians of %s runs (hyperfine): the commands of a row are taken in turn, one run each a "
-         "round, the order turned every round. Warm rows read everything once first; cold rows "
+         "Medians of %s rounds (hyperfine): a round runs the commands of a row in turn, a build "
+         "once, a search or info 5 times (their median), the order turned every round. Warm rows read everything once first; cold rows "
          "drop the page cache before every run. Searches are for "
          "京都 and write the result page and the listing to files; the reference is the floor of a "
          "build (walk, open, read 4 KiB, close) or `LC_ALL=C grep -F -i` writing its lines to a file. "
-         "Ratios are to the reference: wall time, and CPU time (user + system) in brackets." % runs,
+         "Ratios are to the reference, the median of the ratios within each round: wall time, and CPU time (user + system) in brackets." % runs,
          ""]
 if with_before:
     lines += ["| work | before | after | reference | ratio, before | ratio, after |",
@@ -181,8 +189,8 @@ def ratio_goal(goal, name, refname, limit, prefix=""):
     if not r:
         return goals.append((goal, None, "not measured"))
     a, ref = r["after"], r[refname]
-    goals.append((goal, med(a) / med(ref) <= limit,
-                  "%s%.2f× (CPU %.2f×)" % (prefix, med(a) / med(ref), cpu(a) / cpu(ref))))
+    goals.append((goal, paired(a, ref, "wall") <= limit, "%s%.2f× (CPU %.2f×)" % (
+        prefix, paired(a, ref, "wall"), paired(a, ref, "cpu"))))
 
 
 size = "200k" if large else "20k"

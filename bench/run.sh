@@ -4,7 +4,8 @@
 # row (this tree, "before" when given, and the reference: the floor or grep)
 # in turn, round after round. Medians go to build/bench/results.md.
 #
-#   BENCH_RUNS=N       runs per command, one a round (default 7)
+#   BENCH_RUNS=N       rounds (default 7): a round runs each build once, each
+#                      search 5 times
 #   BENCH_LARGE=0      leave out the 200k-page corpus (it takes 1.5 GB)
 #   BENCH_BEFORE=FILE  another tessaly-cli measured in the same rows ("before")
 #
@@ -62,16 +63,16 @@ warm() {
 }
 warm
 
-# row NAME warm|cold REFNAME REFCOMMAND COMMAND: this tree's tool ("after"),
-# before's when given, and the reference, taken in turn: a round runs each
-# once (one hyperfine run, its order turned by one every round, so that no
-# tool always follows another), and there are BENCH_RUNS rounds, so a change
-# of load on a shared machine falls on all of them alike. @TOOL@ and @TAG@ in
+# row NAME warm|cold PER REFNAME REFCOMMAND COMMAND: this tree's tool
+# ("after"), before's when given, and the reference, taken in turn: a round
+# runs each PER times (one hyperfine run, its order turned by one every round,
+# so that no tool always follows another), and there are BENCH_RUNS rounds, so
+# a change of load on a shared machine falls on all of them alike. @TOOL@ and @TAG@ in
 # COMMAND stand for the tool and its name. Warm rows run each command once
 # unmeasured before the first round; cold rows drop the page cache before
 # every run.
 row() {
-    local name=$1 mode=$2 refname=$3 ref=$4 cmd=$5 a
+    local name=$1 mode=$2 per=$3 refname=$4 ref=$5 cmd=$6 a
     a=${cmd//@TOOL@/$cli}
     local names=(after) cmds=("${a//@TAG@/after}")
     if [ -n "$before" ]; then
@@ -95,7 +96,7 @@ row() {
         opts=(-w 0)
         [ "$mode" = warm ] && [ "$i" = 1 ] && opts=(-w 1)
         [ "$mode" = cold ] && opts+=(--prepare "$drop")
-        hyperfine --style basic -r 1 "${opts[@]}" --export-json "$out/$name.$i.json" "${args[@]}" \
+        hyperfine --style basic -r "$per" "${opts[@]}" --export-json "$out/$name.$i.json" "${args[@]}" \
             >> "$out/$name.log"
     done
 }
@@ -103,12 +104,12 @@ row() {
 build_row() {  # size warm|cold
     local name=build$1
     [ "$2" = cold ] && name=cold$1
-    row "$name" "$2" floor "$floor $data/corpus$1 > /dev/null" \
+    row "$name" "$2" 1 floor "$floor $data/corpus$1 > /dev/null" \
         "@TOOL@ build $data/corpus$1 $out/b$1-@TAG@.kwf > /dev/null 2>&1"
 }
 
 search_row() {  # name database
-    row "$1" warm grep "LC_ALL=C grep -F -i -f $data/kyoto.sjis $data/$2 > $out/g-$1.txt" \
+    row "$1" warm 5 grep "LC_ALL=C grep -F -i -f $data/kyoto.sjis $data/$2 > $out/g-$1.txt" \
         "@TOOL@ search $data/$2 京都 --out $out/s-$1-@TAG@.htm > $out/l-$1-@TAG@.txt"
 }
 
@@ -117,7 +118,7 @@ build_row 20k warm
 search_row search100k db100k.kwf
 search_row search1m db1m.kwf
 search_row searchhit200k dbhit200k.kwf
-row info1m warm "" "" "@TOOL@ info $data/db1m.kwf > /dev/null"
+row info1m warm 5 "" "" "@TOOL@ info $data/db1m.kwf > /dev/null"
 if [ "$cold" = 1 ]; then
     build_row 20k cold
     [ "$large" = 1 ] && build_row 200k cold
