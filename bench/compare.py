@@ -47,6 +47,7 @@ QUERIES = ["京都", "の", "a", "e", "HTML", "旅", "ZZZ-none", "&", "<", "%", 
            "ﾊﾟｯｹｰｼﾞ", "ＨＴＭＬ", "あ" * 200]
 JSON_QUERIES = ["京都", "の", "a", "ZZZ-none", "&"]
 GENERATED = [("db100k-share0.05", 100000, "0.05"), ("db20k-share0.3333", 20000, "0.3333")]
+TIMEOUT = 300  # seconds a command may take before it counts as hung
 UPDATE_LINE = re.compile(rb"^Update = [^\r\n]*", re.M)
 
 
@@ -76,9 +77,13 @@ class Side:
         """Runs the program; its standard output and error go to NAME.out and
         NAME.err, its exit status to the side's status list."""
         with open(self.path(name + ".out"), "wb") as out, open(self.path(name + ".err"), "wb") as err:
-            done = subprocess.run([self.bin] + list(args), stdout=out, stderr=err,
-                                  stdin=subprocess.DEVNULL, cwd=self.run_dir)
-        self.status.append("%s %d\n" % (name, done.returncode))
+            try:
+                status = subprocess.run([self.bin] + list(args), stdout=out, stderr=err,
+                                        stdin=subprocess.DEVNULL, cwd=self.run_dir,
+                                        timeout=TIMEOUT).returncode
+            except subprocess.TimeoutExpired:
+                status = "timed out"
+        self.status.append("%s %s\n" % (name, status))
 
     def finish(self, dest):
         """Moves the run's files to dest (made anew)."""
