@@ -91,7 +91,9 @@ clean:
 	rm -rf build build-test build-release build-fuzz build-tsan build-package
 
 # Speed against baselines on generated data (build/bench/results.md). Needs
-# hyperfine and python3; BENCH_LARGE=0 leaves out the 200k-page corpus.
+# hyperfine and python3; BENCH_LARGE=0 leaves out the 200k-page corpus,
+# BENCH_BEFORE=FILE measures another tessaly-cli in the same rows, and the
+# cold-cache rows need root (they drop the page cache before every run).
 bench: deps
 	bash scripts/install-deps.sh bench
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release

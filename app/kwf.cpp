@@ -1,5 +1,6 @@
 #include "app/kwf.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -117,6 +118,100 @@ const char* cutEntry(char* keywords, char* match) {
     return start;
 }
 
+// A quick test over a whole database line for the lines that may hold the
+// query in a value: the query's bytes, ASCII letters folded, anywhere in the
+// line. A value's bytes stand in its line as they are, except that a quoted
+// value doubles its double quotes: a query holding one lets every line through.
+struct LineFilter {
+    const unsigned char* query;
+    int length;  // 0: no line can hold the query
+    // The offset of the byte looked for first: the query's first byte that is
+    // not a letter, or, in a query of letters only, its least common letter
+    // in English text (in either case).
+    int anchor;
+    bool letterAnchor;  // the anchor is a letter: looked for in both cases
+    bool all;           // every line passes
+};
+
+unsigned char lower(unsigned char c) {
+    return static_cast<unsigned char>(CodePage_ToLower(c));
+}
+
+bool isLetter(unsigned char c) {
+    return lower(c) >= 'a' && lower(c) <= 'z';
+}
+
+LineFilter lineFilter(const char* query) {
+    LineFilter f{reinterpret_cast<const unsigned char*>(query), static_cast<int>(strlen(query)), -1,
+                 false, strchr(query, '"') != nullptr};
+    for (int i = 0; i < f.length && f.anchor < 0; i++)
+        if (!isLetter(f.query[i])) f.anchor = i;
+    if (f.anchor < 0 && f.length > 0) {
+        static constexpr char kByUse[] = "etaoinshrdlcumwfgypbvkjxqz";  // most used first
+        f.letterAnchor = true;
+        f.anchor = 0;
+        for (int i = 1; i < f.length; i++)
+            if (strchr(kByUse, lower(f.query[i])) > strchr(kByUse, lower(f.query[f.anchor])))
+                f.anchor = i;
+    }
+    return f;
+}
+
+bool sameFolded(const unsigned char* a, const unsigned char* b, int n) {
+    for (int i = 0; i < n; i++)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+// The first of [from, to) that is the byte c, or to.
+const unsigned char* find(const unsigned char* from, const unsigned char* to, unsigned char c) {
+    const void* hit = memchr(from, c, static_cast<size_t>(to - from));
+    return hit ? static_cast<const unsigned char*>(hit) : to;
+}
+
+// The first place in [from, end) where the query's bytes stand whole (ASCII
+// letters folded), or null. The anchor is looked for with memchr (a letter
+// in both cases, each with its own cursor), the rest compared where it is.
+const char* nextPlace(const LineFilter& f, const char* from, const char* end) {
+    if (end - from < f.length) return nullptr;
+    const auto* p = reinterpret_cast<const unsigned char*>(from);
+    // Where the anchor of the last place that fits can stand, and one past it.
+    const unsigned char* const stop =
+        reinterpret_cast<const unsigned char*>(end) - f.length + f.anchor + 1;
+    const unsigned char key = f.letterAnchor ? lower(f.query[f.anchor]) : f.query[f.anchor];
+    const unsigned char otherKey = static_cast<unsigned char>(CodePage_ToUpper(key));
+    const unsigned char* next = find(p + f.anchor, stop, key);
+    const unsigned char* other = f.letterAnchor ? find(p + f.anchor, stop, otherKey) : stop;
+    for (;;) {
+        const unsigned char* at = next < other ? next : other;
+        if (at == stop) return nullptr;
+        if (sameFolded(at - f.anchor, f.query, f.length))
+            return reinterpret_cast<const char*>(at - f.anchor);
+        if (at == next)
+            next = find(at + 1, stop, key);
+        else
+            other = find(at + 1, stop, otherKey);
+    }
+}
+
+bool mayHold(const LineFilter& f, const char* text, int length) {
+    if (f.length == 0) return false;
+    if (f.all) return true;
+    return nextPlace(f, text, text + length) != nullptr;
+}
+
+// The finder of IniFile_SkipAttrLinesWithout for a search: where a line
+// may begin to hold the query.
+const char* placeOfQuery(const void* filter, const char* from, const char* end) {
+    return nextPlace(*static_cast<const LineFilter*>(filter), from, end);
+}
+
+}  // namespace
+
+// ---- Links ------------------------------------------------------------------
+
+namespace {
+
 // The escape a link writes for the byte at path[i]: '#' (a fragment) as %23,
 // '?' (a query) as %3F, and a '%' that begins no escape of the inside form
 // (an old database) as %25; nullptr for a byte that stands as it is (an
@@ -156,14 +251,12 @@ void escapeLinkBytes(char* path, int size) {
     }
 }
 
-// Turns a page path (a value buffer of 4096 bytes) into its link address:
-// joined to base (259 bytes at most), backslashes made slashes (a trail byte
-// 0x5C stays), the bytes a URL reader would misread escaped (escapeLinkBytes),
-// and a drive path C:\x given "file:///C|/x", a rooted path \x
-// "file:///x". A path stored as a URL ("file:", "http:") is kept as stored,
-// cut only where the scheme would not fit the buffer.
+}  // namespace
+
+namespace kwf_detail {
+
 void makeLink(char* path, const char* base) {
-    constexpr int kValueSize = 4096;
+    constexpr int kValueSize = kLinkSize;
     StrX_AbsPath(path, 260, base);
     StrX_ReplaceChar(path, '\\', '/');
     if (strncmp(path, "file:", 5) != 0 && strncmp(path, "http:", 5) != 0)
@@ -178,62 +271,110 @@ void makeLink(char* path, const char* base) {
     if (drive) path[9] = '|';  // the drive's colon
 }
 
-// A quick test over a whole database line for the lines that may hold the
-// query in a value: the query's bytes, ASCII letters folded, anywhere in the
-// line. A value's bytes stand in its line as they are, except that a quoted
-// value doubles its double quotes: a query holding one lets every line through.
-struct LineFilter {
-    const unsigned char* query;
-    int length;  // 0: no line can hold the query
-    int anchor;  // the offset of the query's first byte that is not a letter; -1 if none
-    bool all;    // every line passes
-};
-
-unsigned char lower(unsigned char c) {
-    return static_cast<unsigned char>(CodePage_ToLower(c));
+LinkMaker::LinkMaker(const char* base) {
+    // The link of a one-letter probe name shows what every link of a plain
+    // name begins with. It serves only when cleaning left the joined path as
+    // it was, so that the joined form's length is known.
+    constexpr char kProbe[] = "x";
+    char joined[kLinkSize];
+    StrX_CopyN(joined, kProbe, sizeof joined);
+    StrX_AbsPath(joined, 260, base);
+    char raw[kLinkSize];
+    StrX_CopyN(raw, base, sizeof raw);
+    const size_t baseLen = strlen(raw);
+    if (!(baseLen > 0 && raw[baseLen - 1] == '/')) StrX_AddLastChar(raw, '\\');
+    StrX_CatN(raw, kProbe, sizeof raw);
+    StrX_CopyN(prefix_, kProbe, sizeof prefix_);
+    makeLink(prefix_, base);
+    const size_t linkLen = strlen(prefix_);
+    joinedLen_ = static_cast<int>(strlen(joined)) - 1;
+    prefixLen_ = static_cast<int>(linkLen) - 1;
+    // A joined form that begins as a URL is kept unescaped: not the plain case.
+    fast_ = strcmp(joined, raw) == 0 && joinedLen_ >= 5 && strncmp(joined, "file:", 5) != 0 &&
+            strncmp(joined, "http:", 5) != 0 && linkLen >= 1 && prefix_[linkLen - 1] == 'x';
+    if (fast_) prefix_[prefixLen_] = '\0';
+    StrX_CopyN(base_, base, sizeof base_);
 }
 
-bool isLetter(unsigned char c) {
-    return lower(c) >= 'a' && lower(c) <= 'z';
-}
+namespace {
 
-LineFilter lineFilter(const char* query) {
-    LineFilter f{reinterpret_cast<const unsigned char*>(query), static_cast<int>(strlen(query)), -1,
-                 strchr(query, '"') != nullptr};
-    for (int i = 0; i < f.length && f.anchor < 0; i++)
-        if (!isLetter(f.query[i])) f.anchor = i;
-    return f;
-}
+// The bytes of a plain name that need a look: a separator, a byte a link may
+// escape, a lead byte (its trail byte may be 0x5C, never a separator), a dot
+// (an element may begin with it) and the end.
+constexpr std::array<bool, 256> kLook = [] {
+    std::array<bool, 256> look{};
+    for (int c = 0x81; c <= 0x9F; c++) look[c] = true;
+    for (int c = 0xE0; c <= 0xFC; c++) look[c] = true;
+    look['\0'] = look['\\'] = look['/'] = look['#'] = look['?'] = look['%'] = look['.'] = true;
+    return look;
+}();
 
-bool sameFolded(const unsigned char* a, const unsigned char* b, int n) {
-    for (int i = 0; i < n; i++)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
-
-bool mayHold(const LineFilter& f, const char* text, int length) {
-    if (f.length == 0) return false;
-    if (f.all) return true;
-    if (length < f.length) return false;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char* last = p + length - f.length;  // the last start that fits
-    if (f.anchor < 0) {
-        for (const unsigned char* at = p; at <= last; at++)
-            if (sameFolded(at, f.query, f.length)) return true;
-        return false;
-    }
-    const unsigned char key = f.query[f.anchor];
-    for (const unsigned char* at = p; at <= last;) {
-        const void* hit = memchr(at + f.anchor, key, static_cast<size_t>(last - at + 1));
-        if (!hit) return false;
-        at = static_cast<const unsigned char*>(hit) - f.anchor;
-        if (sameFolded(at, f.query, f.length)) return true;
-        at++;
-    }
-    return false;
+// Whether name is relative, not a URL, not a drive path: AbsPath would join it.
+bool joined(const char* name) {
+    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/' || name[1] == ':') return false;
+    return !((name[0] == 'f' && strncmp(name, "file:", 5) == 0) ||
+             (name[0] == 'h' && strncmp(name, "http:", 5) == 0));
 }
 
 }  // namespace
+
+// The short way: joining, cleaning and cutting leave such a name as it is
+// after the shared part.
+bool LinkMaker::Shares(const char* name) const {
+    char link[kLinkSize];
+    return shortWay(name, link);
+}
+
+char* LinkMaker::Make(const char* name, char* out) const {
+    if (shortWay(name, out)) return out;
+    StrX_CopyN(out, name, kLinkSize);
+    makeLink(out, base_);
+    return out;
+}
+
+// Writes the link of name the short way into out and returns true, or
+// returns false when name must go the whole way (out then holds anything).
+bool LinkMaker::shortWay(const char* name, char* out) const {
+    if (!fast_ || !joined(name)) return false;
+    // Joined, the name must fit the 259 bytes of a path; escapes then fit out.
+    const size_t room = static_cast<size_t>(259 - joinedLen_);
+    if (strnlen(name, room + 1) > room) return false;
+    memcpy(out, prefix_, static_cast<size_t>(prefixLen_));
+    char* w = out + prefixLen_;
+    bool atElement = true;  // name[i] begins an element
+    size_t i = 0;
+    for (;; i++) {
+        const size_t run = i;
+        while (!kLook[static_cast<unsigned char>(name[i])]) *w++ = name[i++];
+        if (i != run) atElement = false;
+        const char c = name[i];
+        if (c == '\0') break;
+        if (c == '\\' || c == '/') {
+            *w++ = '/';
+            atElement = true;
+        } else if (c == '.') {
+            if (atElement) return false;
+            *w++ = '.';
+        } else if (CodePage_IsLead(static_cast<unsigned char>(c)) && name[i + 1] != '\0') {
+            // A trail byte 0x5C is taken for a separator here: a dot after it
+            // sends the name the whole way, which is never wrong.
+            atElement = name[i + 1] == '\\';
+            *w++ = c;
+            *w++ = name[++i];
+        } else if (const char* escape = linkEscape(name, static_cast<int>(i))) {
+            memcpy(w, escape, 3);
+            w += 3;
+            atElement = false;
+        } else {
+            *w++ = c;  // a % that begins an escape, a lead byte that ends the name
+            atElement = false;
+        }
+    }
+    *w = '\0';
+    return true;
+}
+
+}  // namespace kwf_detail
 
 // ---- Header readers ---------------------------------------------------------
 
@@ -354,6 +495,8 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
         StrX_CopyN(path, databasePath, kValueSize);
         StrX_CutFileName(path);
         StrX_AbsPath(base, kBaseSize, path);
+        const LinkMaker links(base);
+        char* link = scratch(kLinkSize);
 
         IniFile_SetValueLimit(reader, kValueSize);
         IniFile_FindSection(reader, kLinks, false);
@@ -362,7 +505,12 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
         const LineFilter filter = lineFilter(query);
         TextRead_Line line;
         int hits = 0;
-        while (IniFile_NextAttrLine(reader, kPage, &line)) {
+        // The lines that cannot hold the query are passed over in bulk: most
+        // lines of a large database.
+        const bool skip = filter.length > 0 && !filter.all;
+        for (;;) {
+            if (skip) IniFile_SkipAttrLinesWithout(reader, kPage, placeOfQuery, &filter);
+            if (!IniFile_NextAttrLine(reader, kPage, &line)) break;
             const TextRead_Line first = line;
             if (mayHold(filter, line.text, line.length)) {
                 IniFile_ReadAttrLine(reader, &line, kPage, "sss", title, keywords, path);
@@ -370,8 +518,7 @@ void Kwf_Search(const char* databasePath, const char* query, const Kwf_HitSink* 
                 if (char* match = StrX_FindStrIChar(keywords, query))
                     entry = cutEntry(keywords, match);
                 if (entry || StrX_FindStrIChar(title, query)) {
-                    makeLink(path, base);
-                    sink->onHit(sink->context, title, entry, path);
+                    sink->onHit(sink->context, title, entry, links.Make(path, link));
                     hits++;
                 }
             }

@@ -288,6 +288,14 @@ std::string Out(const char* sjis) {
     return g_outTty ? Escaped(utf8) : utf8;
 }
 
+// Appends what Out gives for sjis to *out (null counts as empty).
+void AppendOut(std::string* out, const char* sjis) {
+    if (g_outTty)
+        *out += Out(sjis);
+    else if (sjis)
+        CodePage_AppendSjisAsUtf8(out, sjis);
+}
+
 // The message boxes of reports on standard error: paths in their native form
 // (every backslash that is not a trail byte is a separator), escaped on a
 // terminal, answered OK.
@@ -479,6 +487,7 @@ struct SearchRun {
     ResPage page;
     bool json;
     int count;
+    std::string line;  // the listing's line being made, kept for its room
 };
 
 // The native path of the page a link names: a file: URL of a rooted path
@@ -512,10 +521,20 @@ void WriteJsonHit(const char* title, const char* keywordEntry, const char* href)
 void OnHit(void* context, const char* title, const char* keywordEntry, const char* href) {
     SearchRun* run = static_cast<SearchRun*>(context);
     ResPage_WriteItem(&run->page, title, keywordEntry, href);
-    if (run->json)
+    if (run->json) {
         WriteJsonHit(title, keywordEntry, href);
-    else
-        printf("%s[%s]\t%s\n", Out(keywordEntry).c_str(), Out(title).c_str(), Out(href).c_str());
+        return;
+    }
+    // ENTRY[TITLE]<TAB>LINK, made in one string and written at once.
+    std::string& line = run->line;
+    line.clear();
+    AppendOut(&line, keywordEntry);
+    line += '[';
+    AppendOut(&line, title);
+    line += "]\t";
+    AppendOut(&line, href);
+    line += '\n';
+    fwrite(line.data(), 1, line.size(), stdout);
 }
 
 void OnEnd(void* context, int count) {
@@ -561,6 +580,10 @@ int RunSearch(const Args& args) {
 
     SearchRun run{};
     run.json = args.Has("--json");
+    // A listing of many hits goes out in large blocks; a terminal keeps its
+    // line buffering.
+    static char listingBuffer[1 << 16];
+    if (!g_outTty) setvbuf(stdout, listingBuffer, _IOFBF, sizeof listingBuffer);
     Except3_Sys* sys = Except3_GetSys();
     EXCEPT3_TRY(
         [&] {

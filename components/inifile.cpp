@@ -1,5 +1,6 @@
 #include "components/inifile.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -608,10 +609,12 @@ const char* matchNameIn(const char* text, int length, const char* name) {
     const char* p = text;
     const char* end = text + length;
     while (p < end && (*p == ' ' || *p == '\t')) p++;
-    size_t n = strlen(name);
-    if (static_cast<size_t>(end - p) <= n || memcmp(p, name, n) != 0) return nullptr;
-    char c = p[n];
-    return (c == ' ' || c == '=' || c == ':') ? p + n : nullptr;
+    // The name byte by byte: it is a word or two, and this runs for every line.
+    for (; *name; name++, p++)
+        if (p == end || *p != *name) return nullptr;
+    if (p == end) return nullptr;  // a name must be followed by its separator
+    const char c = *p;
+    return (c == ' ' || c == '=' || c == ':') ? p : nullptr;
 }
 
 }  // namespace
@@ -625,6 +628,33 @@ bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* li
         return false;
     }
     return true;
+}
+
+void IniFile_SkipAttrLinesWithout(IniReader* reader, const char* name, IniFile_Finder find,
+                                  const void* context) {
+    TextRead* r = reader->in;
+    if (!r || reader->lineSize < 2 || r->eof) return;
+    // The piece size TextRead_NextLine takes for this line buffer.
+    int max = reader->lineSize - 1;
+    if (max > r->capacity - 1) max = r->capacity - 1;
+    if (max < 1) max = 1;
+    const unsigned char* p = r->next;
+    // Lines that end before the first place found hold nothing sought.
+    const char* found =
+        find(context, reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(r->end));
+    const unsigned char* const keyAt =
+        found ? reinterpret_cast<const unsigned char*>(found) : r->end;
+    while (p < keyAt) {
+        const auto* lf =
+            static_cast<const unsigned char*>(memchr(p, '\n', static_cast<size_t>(keyAt - p)));
+        if (!lf) break;
+        const long k = lf - p;
+        const long content = r->text && k > 0 && p[k - 1] == '\r' ? k - 1 : k;
+        if (content + 1 > max) break;
+        if (!matchNameIn(reinterpret_cast<const char*>(p), static_cast<int>(content), name)) break;
+        p = lf + 1;
+    }
+    r->next = const_cast<unsigned char*>(p);
 }
 
 void IniFile_SkipLineRest(IniReader* reader, const TextRead_Line* line) {
@@ -650,6 +680,49 @@ int IniFile_CountRecords(IniReader* reader, const char* name) {
     return n;
 }
 
+namespace {
+
+// Splits the field at text into out as splitting it in place and copying it
+// with StrX_CopyN(out, field, cap + 1) would: at most cap bytes (cut at a byte,
+// as that copy cuts) and a NUL. Returns the start of the next field or null.
+const char* splitFieldInto(char* out, size_t cap, const char* text) {
+    const char* p = text;
+    while (*p == ' ') p++;
+    size_t w = 0;
+    if (*p == '"') {
+        for (p++; *p; p++) {
+            if (*p == '"') {
+                if (p[1] != '"') {
+                    p++;
+                    break;
+                }
+                p++;  // a doubled quote yields one
+            }
+            if (w < cap) out[w++] = *p;
+        }
+        p = strchrnul(p, ',');
+    } else {
+        const char* s = p;
+        p = strchrnul(p, ',');
+        const char* e = p;
+        while (e > s && e[-1] == ' ') e--;
+        w = std::min(static_cast<size_t>(e - s), cap);
+        memcpy(out, s, w);
+    }
+    out[w] = '\0';
+    return *p == ',' ? p + 1 : nullptr;
+}
+
+// True when every letter of format is 's': values copied to buffers, the
+// form a list's lines are read in.
+bool onlyStrings(const char* format) {
+    for (; *format; format++)
+        if (*format != 's') return false;
+    return true;
+}
+
+}  // namespace
+
 void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const char* name,
                           const char* format, ...) {
     memcpy(reader->line, line->text, static_cast<size_t>(line->length));
@@ -658,8 +731,23 @@ void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const ch
     if (!text) return;
     va_list ap;
     va_start(ap, format);
-    Dests d{&ap, nullptr, 0};
-    storeValues(reader, text, format, &d, nullptr);
+    if (onlyStrings(format)) {
+        // Each value straight into its buffer, without the split in place.
+        const size_t cap = static_cast<size_t>(reader->valueLimit) - 1;
+        const char* next = text;
+        for (const char* c = format; *c; c++) {
+            char* dest = va_arg(ap, char*);
+            if (!next) {
+                if (dest) dest[0] = '\0';
+                continue;
+            }
+            char ignored[1];
+            next = dest ? splitFieldInto(dest, cap, next) : splitFieldInto(ignored, 0, next);
+        }
+    } else {
+        Dests d{&ap, nullptr, 0};
+        storeValues(reader, text, format, &d, nullptr);
+    }
     va_end(ap);
 }
 

@@ -209,6 +209,17 @@ long IniFile_ReadAttr(IniReader* reader, const char* name, const char* format, .
 // (a last line without a line end) reports IniFile_Err_FewAttr (595)
 // "属性が少ない", as IniFile_ReadAttr does there.
 bool IniFile_NextAttrLine(IniReader* reader, const char* name, TextRead_Line* line);
+// Passes over the lines that IniFile_NextAttrLine would hand out whole, one
+// by one, as attribute lines of name, when they hold nothing sought: find(context,
+// from, end) returns the first byte of [from, end) where something sought may
+// begin (null when nowhere), and a line that ends before it holds nothing.
+// Stops before the first other line: one where something may begin, one that
+// is not such a line, one longer than a line piece, or one not yet read whole
+// into the reader's buffer (so a caller goes on with IniFile_NextAttrLine,
+// which reads on). Costs no system call.
+using IniFile_Finder = const char* (*)(const void* context, const char* from, const char* end);
+void IniFile_SkipAttrLinesWithout(IniReader* reader, const char* name, IniFile_Finder find,
+                                  const void* context);
 // Consumes the rest of the line of which line (handed out by the last
 // IniFile_NextAttrLine) is the first piece: nothing when the piece ended it.
 // After it the next IniFile_NextAttrLine reads the next line.

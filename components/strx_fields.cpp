@@ -56,7 +56,7 @@ const char* splitField(char* out, size_t cap, const char* text, size_t* fullLen 
         next = (*p == ',') ? p + 1 : nullptr;
     } else {
         const char* s = p;
-        while (*p && *p != ',') p++;
+        p += strcspn(p, ",");
         const char* e = p;
         while (e > s && e[-1] == ' ') e--;
         next = (*p == ',') ? p + 1 : nullptr;
@@ -173,7 +173,7 @@ bool fieldEquals(const char* p, const char* text, bool caseSensitive, const char
         while (*p && *p != ',') p++;
     } else {
         const char* s = p;
-        while (*p && *p != ',') p++;
+        p += strcspn(p, ",");
         const char* e = p;
         while (e > s && e[-1] == ' ') e--;
         for (const char* q = s; q < e; q++) match(*q);

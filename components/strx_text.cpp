@@ -253,51 +253,58 @@ char* StrX_ToUpper(char* out, const char* text) {
 
 namespace {
 
-// The first match of pattern in text, ASCII letters without case on bytes
-// that are not trail bytes; with onBoundary, only matches that begin on a
-// character boundary of text count.
-char* findStrI(const char* text, const char* pattern, bool onBoundary) {
-    if (!*pattern) return nullptr;
-    const unsigned char first = byteAt(pattern);
-    const int firstFolded = foldCase(first);
-    bool startTrail = false;  // text[t] is the trail byte of a double-byte character
-    for (const char* t = text; *t; t++) {
-        // A position whose first byte cannot match is passed at once (the
-        // comparison below would stop at its first byte).
-        const unsigned char c = byteAt(t);
-        if (startTrail ? (onBoundary || c != first) : foldCase(c) != firstFolded) {
-            startTrail = !startTrail && CodePage_IsLead(c);
-            continue;
-        }
-        const char* a = t;
-        const char* b = pattern;
-        bool aTrail = startTrail;
-        bool bTrail = false;
-        while (!(onBoundary && startTrail)) {
-            unsigned char ca = byteAt(a);
-            unsigned char cb = byteAt(b);
-            if (!ca) break;
-            bool same = (aTrail || bTrail) ? ca == cb : foldCase(ca) == foldCase(cb);
-            if (!same) break;
-            aTrail = !aTrail && CodePage_IsLead(ca);
-            bTrail = !bTrail && CodePage_IsLead(cb);
-            a++;
-            b++;
-            if (!*b) return const_cast<char*>(t);
-        }
-        startTrail = !startTrail && isLead(t);
+// True when pattern stands at t, ASCII letters without case on bytes that
+// are not trail bytes; tTrail tells that t is a trail byte.
+bool matchesAt(const char* t, const char* pattern, bool tTrail) {
+    const char* a = t;
+    const char* b = pattern;
+    bool aTrail = tTrail;
+    bool bTrail = false;
+    for (;;) {
+        unsigned char ca = byteAt(a);
+        unsigned char cb = byteAt(b);
+        if (!ca) return false;
+        bool same = (aTrail || bTrail) ? ca == cb : foldCase(ca) == foldCase(cb);
+        if (!same) return false;
+        aTrail = !aTrail && CodePage_IsLead(ca);
+        bTrail = !bTrail && CodePage_IsLead(cb);
+        a++;
+        b++;
+        if (!*b) return true;
     }
-    return nullptr;
 }
 
 }  // namespace
 
 char* StrX_FindStrI(const char* text, const char* pattern) {
-    return findStrI(text, pattern, false);
+    if (!*pattern) return nullptr;
+    bool trail = false;  // text[t] is the trail byte of a double-byte character
+    for (const char* t = text; *t; t++) {
+        if (matchesAt(t, pattern, trail)) return const_cast<char*>(t);
+        trail = !trail && isLead(t);
+    }
+    return nullptr;
 }
 
 char* StrX_FindStrIChar(const char* text, const char* pattern) {
-    return findStrI(text, pattern, true);
+    if (!*pattern) return nullptr;
+    // Character starts only; a match is tried where its first byte agrees (at
+    // a character start, without case).
+    const unsigned char first = foldByte(byteAt(pattern));
+    if (isAsciiAlpha(first)) {
+        for (const char* t = text; *t; t = nextChar(t))
+            if (foldByte(byteAt(t)) == first && matchesAt(t, pattern, false))
+                return const_cast<char*>(t);
+        return nullptr;
+    }
+    // A byte that is no letter is found by strchr; the character starts are
+    // stepped up to it to tell whether it is one.
+    const char* start = text;
+    for (const char* hit = strchr(text, first); hit; hit = strchr(hit + 1, first)) {
+        while (start < hit) start = nextChar(start);
+        if (start == hit && matchesAt(hit, pattern, false)) return const_cast<char*>(hit);
+    }
+    return nullptr;
 }
 
 char* StrX_FindCharBack(const char* start, const char* from, int ch) {

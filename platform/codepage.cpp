@@ -3,6 +3,8 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -127,8 +129,158 @@ size_t CodePage_CopyCut(char* out, size_t size, std::string_view text) {
     return n;
 }
 
+namespace {
+
+// CP932 to UTF-8 a character at a time, from tables that iconv fills as each
+// byte and each double-byte code is first met: a search that lists thousands
+// of titles asks the converter once per distinct character, not once per
+// text. CP932 has no shift states, so a text converts as the concatenation of
+// its characters, cut where iconv cuts them: a byte that iconv reads alone is
+// a unit, one it wants a second byte for (a lead byte) makes a unit with the
+// byte after it. A unit iconv refuses becomes '?' and skips what sjisUnit
+// says, as a whole-text conversion does.
+//
+// An entry holds the UTF-8 bytes shifted up by 8 and their count in the low
+// byte; 0 is not yet asked. The tables are shared by every thread: an entry
+// is the same whoever fills it, so relaxed atomics suffice.
+constexpr uint32_t kMemoUnknown = 0;
+constexpr uint32_t kMemoLead = 0xFE;     // (bytes) iconv wants a second byte
+constexpr uint32_t kMemoRefused = 0xFF;  // iconv has no counterpart
+constexpr uint32_t kMemoTooLong = 0xFD;  // more UTF-8 bytes than an entry holds
+std::atomic<uint32_t> g_byteMemo[256];
+std::atomic<uint32_t> g_pairMemo[128 * 256];  // [first byte - 0x80][second byte]
+
+// What iconv makes of in[0, n) as one unit: its entry.
+uint32_t askIconv(const unsigned char* in, size_t n) {
+    bool owned = false;
+    iconv_t cd = descriptor("UTF-8", "CP932", &owned);
+    if (cd == (iconv_t)-1) return kMemoRefused;
+    char* src = reinterpret_cast<char*>(const_cast<unsigned char*>(in));
+    size_t srcLeft = n;
+    unsigned char utf8[16];
+    char* dst = reinterpret_cast<char*>(utf8);
+    size_t dstLeft = sizeof utf8;
+    const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    const int err = errno;
+    if (owned) iconv_close(cd);
+    const size_t produced = sizeof utf8 - dstLeft;
+    if (r == (size_t)-1) return n == 1 && err == EINVAL ? kMemoLead : kMemoRefused;
+    if (srcLeft != 0 || produced == 0) return kMemoRefused;
+    if (produced > 3) return kMemoTooLong;
+    uint32_t entry = static_cast<uint32_t>(produced);
+    for (size_t i = 0; i < produced; i++) entry |= static_cast<uint32_t>(utf8[i]) << (8 * (i + 1));
+    return entry;
+}
+
+uint32_t memo(std::atomic<uint32_t>* slot, const unsigned char* in, size_t n) {
+    uint32_t entry = slot->load(std::memory_order_relaxed);
+    if (entry == kMemoUnknown) {
+        entry = askIconv(in, n);
+        slot->store(entry, std::memory_order_relaxed);
+    }
+    return entry;
+}
+
+}  // namespace
+
+namespace {
+
+// True when no byte of text has its high bit set; eight bytes at a time.
+bool isAscii(std::string_view text) {
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        memcpy(&word, text.data() + i, 8);
+        if (word & 0x8080808080808080u) return false;
+    }
+    for (; i < text.size(); i++)
+        if (text[i] & 0x80) return false;
+    return true;
+}
+
+// Converts sjis into out, which has room for 3 bytes for each of its bytes
+// (no unit makes more); returns the bytes written, or -1 when a unit met is
+// not as CP932 has it in iconv (the caller then converts the whole text).
+long sjisToUtf8Units(std::string_view sjis, char* out, bool* exact) {
+    const auto* p = reinterpret_cast<const unsigned char*>(sjis.data());
+    const auto* const end = p + sjis.size();
+    char* w = out;
+    while (p < end) {
+        // What was met before: an ASCII byte iconv reads as itself, a pair of
+        // a byte known to lead (no other pair entry is ever filled).
+        if (*p < 0x80) {
+            if (g_byteMemo[*p].load(std::memory_order_relaxed) == (uint32_t{*p} << 8 | 1)) {
+                *w++ = static_cast<char>(*p++);
+                continue;
+            }
+        } else if (end - p >= 2) {
+            const uint32_t pair =
+                g_pairMemo[(*p - 0x80) * 256 + p[1]].load(std::memory_order_relaxed);
+            if ((pair & 0xFF) >= 1 && (pair & 0xFF) <= 3) {
+                w[0] = static_cast<char>(pair >> 8);
+                w[1] = static_cast<char>(pair >> 16);
+                w[2] = static_cast<char>(pair >> 24);
+                w += pair & 0xFF;
+                p += 2;
+                continue;
+            }
+        }
+        uint32_t entry = memo(&g_byteMemo[*p], p, 1);
+        size_t unit = 1;
+        if (entry == kMemoLead && end - p >= 2 && *p >= 0x80) {
+            entry = memo(&g_pairMemo[(*p - 0x80) * 256 + p[1]], p, 2);
+            unit = 2;
+        }
+        if (entry == kMemoTooLong || (entry == kMemoLead && end - p >= 2)) return -1;
+        if (entry == kMemoRefused || entry == kMemoLead) {
+            *exact = false;
+            *w++ = '?';
+            p += sjisUnit(p, static_cast<size_t>(end - p));
+            continue;
+        }
+        w[0] = static_cast<char>(entry >> 8);
+        w[1] = static_cast<char>(entry >> 16);
+        w[2] = static_cast<char>(entry >> 24);
+        w += entry & 0xFF;
+        p += unit;
+    }
+    return w - out;
+}
+
+}  // namespace
+
+bool CodePage_AppendSjisAsUtf8(std::string* out, std::string_view sjis) {
+    // A text all ASCII is itself (a search lists thousands of links this way).
+    if (isAscii(sjis)) {
+        out->append(sjis);
+        return true;
+    }
+    bool exact = true;
+    long written;
+    if (sjis.size() <= 1024) {
+        char room[3 * 1024];
+        written = sjisToUtf8Units(sjis, room, &exact);
+        if (written >= 0) out->append(room, static_cast<size_t>(written));
+    } else {
+        const size_t start = out->size();
+        out->resize(start + 3 * sjis.size());
+        written = sjisToUtf8Units(sjis, out->data() + start, &exact);
+        out->resize(written >= 0 ? start + static_cast<size_t>(written) : start);
+    }
+    if (written >= 0) return exact;
+    // A unit never met with CP932 as iconv has it: the whole-text conversion
+    // stays exact for whatever the converter does.
+    bool whole = true;
+    out->append(convert("UTF-8", "CP932", sjis, &whole, sjisUnit));
+    return whole;
+}
+
 std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact) {
-    return convert("UTF-8", "CP932", sjis, exact, sjisUnit);
+    std::string out;
+    out.reserve(sjis.size() + sjis.size() / 2);
+    const bool whole = CodePage_AppendSjisAsUtf8(&out, sjis);
+    if (exact) *exact = whole;
+    return out;
 }
 
 std::string CodePage_Utf8ToSjis(std::string_view utf8, bool* exact) {

@@ -48,6 +48,11 @@ size_t CodePage_CopyCut(char* out, size_t size, std::string_view text);
 // byte sequence had no Unicode counterpart (it became '?').
 std::string CodePage_SjisToUtf8(std::string_view sjis, bool* exact = nullptr);
 
+// Appends the UTF-8 form of CP932 text to *out, as CodePage_SjisToUtf8 makes
+// it, and returns whether it was exact. Each distinct character is asked of
+// the converter once per process: the way for many short texts.
+bool CodePage_AppendSjisAsUtf8(std::string* out, std::string_view sjis);
+
 // Returns the CP932 form of UTF-8 text. *exact (when given) is set false when a
 // character had no CP932 form or the input was not valid UTF-8 (each became '?').
 std::string CodePage_Utf8ToSjis(std::string_view utf8, bool* exact = nullptr);

@@ -1,11 +1,15 @@
 #include "platform/codepage.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "support/testsupport.h"
 
@@ -105,6 +109,76 @@ TEST(CodePageTest, CaseChangesOnlyAsciiLetters) {
         EXPECT_EQ(upper ? c + 32 : c, CodePage_ToLower(c)) << c;
         EXPECT_EQ(lower ? c - 32 : c, CodePage_ToUpper(c)) << c;
     }
+}
+
+// The conversion of a whole text by iconv in one pass, each refused unit
+// written '?' and skipped as a CP932 character: what the character tables
+// must give for every text.
+std::string WholeTextByIconv(const std::string& sjis, bool* exact) {
+    *exact = true;
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    EXPECT_NE((iconv_t)-1, cd);
+    std::string out;
+    char* src = const_cast<char*>(sjis.data());
+    size_t left = sjis.size();
+    while (left > 0) {
+        char chunk[256];
+        char* dst = chunk;
+        size_t room = sizeof chunk;
+        const size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.append(chunk, static_cast<size_t>(dst - chunk));
+        if (r != (size_t)-1 || errno == E2BIG) continue;
+        *exact = false;
+        out += '?';
+        const size_t unit = CodePage_IsLead(static_cast<unsigned char>(*src)) && left >= 2 ? 2 : 1;
+        src += unit;
+        left -= unit;
+    }
+    iconv_close(cd);
+    return out;
+}
+
+TEST(CodePageTest, CharacterTablesConvertEveryTextAsIconvDoesWhole) {
+    std::vector<std::string> texts;
+    for (int a = 0; a < 256; a++) {
+        texts.emplace_back(1, static_cast<char>(a));
+        for (int b = 0; b < 256; b++) texts.push_back({static_cast<char>(a), static_cast<char>(b)});
+    }
+    // Bytes at the edges of the lead, trail and single-byte ranges, in every
+    // run of three and four: units cut by a lead byte, by the end, by a
+    // refused pair.
+    const unsigned char edges[] = {0x00, 0x20, 0x3F, 0x40, 0x5C, 0x7E, 0x7F, 0x80, 0x81, 0x9F,
+                                   0xA0, 0xA1, 0xDF, 0xE0, 0xEF, 0xF0, 0xFC, 0xFD, 0xFF};
+    for (unsigned char a : edges)
+        for (unsigned char b : edges)
+            for (unsigned char c : edges) {
+                texts.push_back({static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)});
+                for (unsigned char d : edges)
+                    texts.push_back({static_cast<char>(a), static_cast<char>(b),
+                                     static_cast<char>(c), static_cast<char>(d)});
+            }
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; i++) {
+        std::string text(random() % 40, '\0');
+        for (char& c : text)
+            c = static_cast<char>(random() % 2 ? edges[random() % sizeof edges] : random() % 256);
+        texts.push_back(text);
+    }
+    texts.push_back(Sjis(u8"京都の旅～紅葉と寺～ ｶﾀｶﾅ ①Ⅻ㈱ 髙﨑 x\\y"));
+    int differing = 0;
+    for (const std::string& text : texts) {
+        bool wantExact = true, exact = true;
+        const std::string want = WholeTextByIconv(text, &wantExact);
+        std::string got = "kept ";
+        exact = CodePage_AppendSjisAsUtf8(&got, text);
+        bool viaCopyExact = true;
+        const std::string viaCopy = CodePage_SjisToUtf8(text, &viaCopyExact);
+        if (got != "kept " + want || exact != wantExact || viaCopy != want ||
+            viaCopyExact != wantExact) {
+            if (++differing <= 5) ADD_FAILURE() << "text " << ::testing::PrintToString(text);
+        }
+    }
+    EXPECT_EQ(0, differing) << "of " << texts.size() << " texts";
 }
 
 }  // namespace

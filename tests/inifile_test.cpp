@@ -492,6 +492,13 @@ TEST_F(IniFileTest, OnePassReadsWhatCountAndReadRead) {
         {"a line one byte longer", lf8 + "xy\r\nA = z\r\n", 11},
         {"a line split into A-lines", "A = x" + std::string(6, ' ') + "A = y\r\n", 11},
         {"a NUL inside a value", std::string("A = a\0b, c\r\nA = d\r\n", 20), 1024},
+        // Values cut at the limit of 24 (23 bytes), byte by byte.
+        {"values longer than the limit",
+         "A = " + std::string(30, 'a') + ", \"" + std::string(20, 'b') + "\"\"c\"\"" +
+             std::string(10, 'd') + "\", " + std::string(22, 'e') + "\x95\x5C\r\n",
+         1024},
+        {"blanks, quotes and missing fields", "A =   x  ,\"\" , \" q \" z, \r\nA = only\r\nA\r\n",
+         1024},
     };
     auto read = [&](const std::string& list, int lineSize, bool onePass) {
         char t[64], k[64], p[64];
@@ -502,6 +509,7 @@ TEST_F(IniFileTest, OnePassReadsWhatCountAndReadRead) {
             log += std::string(t) + "|" + k + "|" + p + "\n";
         };
         Open(head + list, lineSize);
+        IniFile_SetValueLimit(&reader_, 24);
         const int code = CaughtCode([&] {
             IniFile_FindSection(&reader_, "links", false);
             TextRead_Line line;
@@ -518,4 +526,70 @@ TEST_F(IniFileTest, OnePassReadsWhatCountAndReadRead) {
     for (const auto& c : cases) {
         EXPECT_EQ(read(c.list, c.lineSize, false), read(c.list, c.lineSize, true)) << c.name;
     }
+}
+
+// A search's loop over the list: the lines handed out that hold the byte
+// 'k', with and without passing over the lines that cannot, must be the
+// same, and so must a report that ends it; passing over reads far fewer.
+TEST_F(IniFileTest, LinesWithoutTheKeyArePassedOverAsTheOnePassReadWouldPass) {
+    const std::string head = "[main] \r\nx = 1\r\n \r\n[links] \r\n";
+    const std::string lf8 = "A = " + std::string(6, 'w');  // 10 bytes, fills a line buffer of 11
+    std::string many;
+    for (int i = 0; i < 5000; i++)
+        many += i % 997 == 5 ? "A = k" + std::to_string(i) + "\r\n" : "A = t, w, p\r\n";
+    const struct {
+        const char* name;
+        std::string list;
+        int lineSize;
+    } cases[] = {
+        {"CR LF", "A = a, b\r\nA = k, x\r\nA = d\r\n \r\nA = k\r\n", 1024},
+        {"bare LF and bare CR", "A = a\nA = k\rx\nA = b\rk\nA = c\n \n", 1024},
+        {"a last line without an end", "A = a\r\nA = b", 1024},
+        {"a last line with the key", "A = a\r\nA = bk", 1024},
+        {"another name ends it", "A = a\r\nAb = b\r\nA = k\r\n", 1024},
+        {"a key in another name's line", "A = a\r\nkA = b\r\nA = k\r\n", 1024},
+        {"blanks, tabs, ':' and '='", " \tA: a\r\nA=b\r\n\tA k\r\n", 1024},
+        {"a tab is no separator", "A = a\r\nA\tb\r\nA = k\r\n", 1024},
+        {"a line that fills the buffer", lf8 + "\r\n" + lf8 + "\r\nA = k\r\n", 11},
+        {"a line one byte longer", lf8 + "x\r\n" + lf8 + "xk\r\nA = k\r\n", 11},
+        {"CR LF at the buffer's edge", lf8 + "\r\nA = " + std::string(7, 'w') + "\r\nA = k\r\n",
+         11},
+        {"a line split into A-lines", "A = x" + std::string(6, ' ') + "A = k\r\nA = k\r\n", 11},
+        {"blanks longer than a piece", std::string(10, ' ') + "A = x\r\nA = k\r\n", 11},
+        {"5000 lines over several blocks", many + " \r\n", 1024},
+    };
+    const IniFile_Finder findK = [](const void*, const char* from, const char* end) {
+        return static_cast<const char*>(memchr(from, 'k', static_cast<size_t>(end - from)));
+    };
+    auto search = [&](const std::string& list, int lineSize, bool passOver, int* handed) {
+        std::string log;
+        *handed = 0;
+        Open(head + list, lineSize);
+        const int code = CaughtCode([&] {
+            IniFile_FindSection(&reader_, "links", false);
+            TextRead_Line line;
+            for (;;) {
+                if (passOver) IniFile_SkipAttrLinesWithout(&reader_, "A", findK, nullptr);
+                if (!IniFile_NextAttrLine(&reader_, "A", &line)) break;
+                ++*handed;
+                const std::string text(line.text, static_cast<size_t>(line.length));
+                if (text.find('k') != std::string::npos) log += text + "\n";
+                IniFile_SkipLineRest(&reader_, &line);
+            }
+        });
+        return log + "report " + std::to_string(code) + " at " +
+               std::to_string(TextRead_Tell(reader_.in));
+    };
+    for (const auto& c : cases) {
+        int all = 0, passed = 0;
+        EXPECT_EQ(search(c.list, c.lineSize, false, &all),
+                  search(c.list, c.lineSize, true, &passed))
+            << c.name;
+        EXPECT_LE(passed, all) << c.name;
+    }
+    int all = 0, passed = 0;
+    search(many, 1024, false, &all);
+    search(many, 1024, true, &passed);
+    EXPECT_EQ(5000, all);
+    EXPECT_LT(passed, 30) << "lines read one by one";
 }

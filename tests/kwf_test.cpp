@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/crekey.h"
+#include "app/kwf_internal.h"
 #include "components/bigstack.h"
 #include "components/inifile.h"
 #include "components/strx.h"
@@ -345,6 +346,12 @@ TEST_F(KwfTest, SearchFindsTheKeywordEntryOnWholeCharacters) {
         {"-", "HTML; css", "html", "HTML"},
         {"-", "ＨＴＭＬ", "ＨＴＭＬ", "ＨＴＭＬ"},
         {"-", "寺; 京都", "京都", "京都", true},  // the line's last bytes
+        // A query of letters is found by its least common letter, in either case.
+        {"-", "x; KyOtO", "kYoTo", "KyOtO"},
+        {"-", "Q; aq", "AQ", "aq"},
+        {"-", "Zq; qz; QZ", "qz", "qz"},
+        {"-", "kyotx; KYOT", "kyoto", nullptr},
+        {"-", "x; Jazz", "JAZZ", "Jazz", true},
     };
     for (const auto& c : cases) {
         const std::string line =
@@ -388,6 +395,47 @@ TEST_F(KwfTest, SearchResolvesPathsAgainstBase) {
         ASSERT_EQ(0, Search(db, "k")) << base << " + " << path;
         EXPECT_EQ(Lines{"t | k | " + href}, rec_.hits) << Utf8(base) << " + " << Utf8(path);
     }
+}
+
+TEST(LinkMakerTest, EveryLinkIsWhatTheWholeWayMakesAndPlainNamesTakeTheShortWay) {
+    const std::string longBase = "\\home\\" + std::string(240, 'b');
+    // 表 is 95 5C: a trail byte 0x5C.
+    // clang-format off
+    const std::string bases[] = {
+        "\\home\\u\\pages", "\\home\\u\\pages\\", "C:\\pages", "C:\\", "\\", "", "\\srv",
+        "\\home\\\x95\x5C\\p",
+        "\\home\\\x95\x5C", "\\a\\..\\b", "\\a\\.\\b", "..\\b", "pages", "\\p%41\\q",
+        "\\p%4", "\\pa#th?", "\\\\server\\share", "file:\\x", "http:\\h\\x", "/unix/form",
+        "C:/pages/", longBase, longBase + "bbbbbbbbbbbbbbbb"};
+    std::vector<std::string> names = {
+        "a.htm", "sub\\a.htm", "\x95\x5C\\a.htm", "\x95\x5C.htm", "..\\a.htm", ".\\a.htm",
+        "a\\..\\b.htm", "a\\.\\b.htm", ".hidden.htm", "a\\.x", "a/.x", "a\\.", "a.", "x\\",
+        "#frag.htm", "?q.htm", "100%.htm", "%41.htm", "%2F.htm", "%zz", "%", "a%4", "a/b.htm",
+        "C:x", "c:\\x.htm", "\\rooted.htm", "/rooted.htm", "\\\\host\\x", "file:x", "http:x",
+        "\x95", "a\x95", "\x95\x5C", "a b.htm", "\x82\xa0\x82\xa2.htm", "", "x"};
+    for (int n = 245; n <= 262; n++)
+        names.push_back(std::string(static_cast<size_t>(n - 6), 'n') + ".htm");
+    for (const std::string& base : bases)
+        for (const std::string& name : names) {
+            char want[kwf_detail::kLinkSize], got[kwf_detail::kLinkSize];
+            snprintf(want, sizeof want, "%s", name.c_str());
+            kwf_detail::makeLink(want, base.c_str());
+            const kwf_detail::LinkMaker links(base.c_str());
+            EXPECT_STREQ(want, links.Make(name.c_str(), got)) << Utf8(base) << " + " << Utf8(name);
+        }
+    // The short way serves what a built folder holds, and only that.
+    const std::string home = "\\home\\u\\pages";
+    const size_t room = 259 - (home.size() + 1);  // the joined form is 259 bytes at most
+    const kwf_detail::LinkMaker links(home.c_str());
+    const std::pair<std::string, bool> ways[] = {
+        {"a.htm", true}, {"sub\\\x95\x5C" "a.htm", true}, {"\x95\x5C.htm", false},
+        {"#a%.htm", true}, {"a.b.c", true},
+        {"..\\a.htm", false}, {"a\\.\\b", false}, {".a", false}, {"\\a", false}, {"c:a", false},
+        {"", false}, {std::string(room, 'n'), true}, {std::string(room + 1, 'n'), false}};
+    // clang-format on
+    for (const auto& [name, shares] : ways) EXPECT_EQ(shares, links.Shares(name.c_str())) << name;
+    for (const char* base : {"\\a\\..\\b", "\\p", "file:\\x\\y"})
+        EXPECT_FALSE(kwf_detail::LinkMaker(base).Shares("a.htm")) << base;
 }
 
 TEST_F(KwfTest, SearchCutsValuesAndNeverOverruns) {

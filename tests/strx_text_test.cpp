@@ -2,8 +2,12 @@
 
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <random>
+#include <string>
 #include <tuple>
 
+#include "platform/codepage.h"
 #include "support/strxtest.h"
 
 namespace {
@@ -67,6 +71,42 @@ TEST_F(StrXTest, SearchesSkipTrailBytes) {
     // A match may begin on a trail byte, but a trail byte is compared exactly.
     EXPECT_EQ(StrX_FindStrI(kA.c_str(), "A"), kA.c_str() + 1);
     EXPECT_EQ(StrX_FindStrI(kA.c_str(), "a"), nullptr);
+
+    // FindStrIChar: the first match at a character start. Texts of pieces
+    // where a trail byte is a letter (ア is 83 41), a backslash (表 is 95 5C)
+    // or the pattern's own bytes, and a lead byte cut by the end: against
+    // FindStrI tried at each character start.
+    const std::string pieces[] = {"a", "A", "b", "\\", kA, kHyo, "\x83", "\x95", "\x41\x83"};
+    const std::string patterns[] = {"a",
+                                    "A",
+                                    "ab",
+                                    "\\",
+                                    kA,
+                                    kHyo,
+                                    kA + "a",
+                                    "\x41",
+                                    "\x5C"
+                                    "b",
+                                    "\x83\x41",
+                                    "Ab"};
+    std::mt19937 random(3);
+    int checked = 0;
+    for (int i = 0; i < 4000; i++) {
+        std::string t;
+        for (int n = random() % 7; n > 0; n--) t += pieces[random() % std::size(pieces)];
+        for (const std::string& pattern : patterns) {
+            const char* want = nullptr;
+            for (const char* c = t.c_str(); *c && !want;
+                 c += (CodePage_IsLead(static_cast<unsigned char>(*c)) && c[1]) ? 2 : 1)
+                if (StrX_FindStrI(c, pattern.c_str()) == c) want = c;
+            ASSERT_EQ(want, StrX_FindStrIChar(t.c_str(), pattern.c_str()))
+                << ::testing::PrintToString(t) << " / " << ::testing::PrintToString(pattern);
+            checked += want != nullptr;
+        }
+    }
+    EXPECT_GT(checked, 1000) << "matches found";
+    EXPECT_EQ(nullptr, StrX_FindStrIChar(kA.c_str(), "A"));  // only on the trail byte
+    EXPECT_EQ(nullptr, StrX_FindStrIChar("abc", ""));
 
     const char* text = "ab,cd,ef";
     EXPECT_EQ(StrX_FindCharBack(text, text + 5, ','), text + 6);  // from itself
