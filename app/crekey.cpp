@@ -630,17 +630,24 @@ void keepBelowBase(char* relPath) {
 bool relPathBelowBase(char* relPath, const char* base) {
     const size_t baseLen = strlen(base);
     if (baseLen == 0 || strncmp(relPath, base, baseLen) != 0) return false;
-    // base ends in a separator that is no trail byte.
-    bool sep = false;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(base); *p; p++) {
-        sep = *p == '\\' || *p == '/';
-        if (CodePage_IsLead(*p) && p[1]) {
-            p++;
-            sep = false;
+    // base ends in a separator that is no trail byte (told once for the base
+    // of the last call: a build hands every page the same base).
+    thread_local char s_base[kRelPathSize];
+    thread_local bool s_sep = false;
+    if (baseLen >= sizeof s_base) return false;
+    if (strcmp(base, s_base) != 0) {
+        s_sep = false;
+        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(base); *p; p++) {
+            s_sep = *p == '\\' || *p == '/';
+            if (CodePage_IsLead(*p) && p[1]) {
+                p++;
+                s_sep = false;
+            }
         }
+        memcpy(s_base, base, baseLen + 1);
     }
     const char* rest = relPath + baseLen;
-    if (!sep || *rest == '\0' || *rest == '\\' || *rest == '/') return false;
+    if (!s_sep || *rest == '\0' || *rest == '\\' || *rest == '/') return false;
     CodePage_CopyCut(relPath, kRelPathSize, rest);
     return true;
 }

@@ -277,14 +277,20 @@ static int openNoWait(const char* native, int64_t* size) {
 // which is what Fs_ToNative gives for such a path, without its conversion.
 // False (out unspecified) for any other path or one that does not fit.
 static bool asciiNative(const char* inside, char* out, size_t size) {
+    const size_t len = strlen(inside);
+    if (len == 0 || len >= size || strchr(inside, '%')) return false;
+    // Eight bytes at a time: no byte may have its high bit set.
     size_t i = 0;
-    for (; inside[i]; i++) {
-        const unsigned char c = static_cast<unsigned char>(inside[i]);
-        if (c >= 0x80 || c == '%' || i + 1 >= size) return false;
-        out[i] = c == '\\' ? '/' : static_cast<char>(c);
+    for (; i + 8 <= len; i += 8) {
+        uint64_t word;
+        memcpy(&word, inside + i, sizeof word);
+        if (word & 0x8080808080808080ull) return false;
     }
-    out[i] = '\0';
-    return i > 0;
+    for (; i < len; i++)
+        if (static_cast<unsigned char>(inside[i]) >= 0x80) return false;
+    memcpy(out, inside, len + 1);
+    for (char* sep = strchr(out, '\\'); sep; sep = strchr(sep + 1, '\\')) *sep = '/';
+    return true;
 }
 
 int Fs_OpenReadFd(const char* insidePath, int64_t* size) {
