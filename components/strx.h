@@ -336,10 +336,8 @@ int StrX_DetectPageCode(const char* title, bool titleCut, const char* keywords, 
 // StrX_JisToSjis / StrX_EucToSjis, UTF-8 with every character that has no
 // CP932 form (and every invalid byte) as the geta mark 〓; Shift_JIS and
 // ASCII are copied unchanged. out must not overlap text. Takes no heap memory
-// (the UTF-8 converter sits in platform/codepage, kept open once opened; the
-// CP932 form of each character of the Basic Multilingual Plane it has given
-// is kept in a static table of 256 KB, which any thread may fill). Returns
-// out.
+// (the UTF-8 converter sits in platform/codepage, kept open once opened, and
+// keeps the CP932 form of each character it has converted). Returns out.
 char* StrX_ToSjisFrom(char* out, int size, const char* text, int code);
 // The kinds of ISO-2022-JP escape StrX_JisEscapeKind tells apart: into
 // two-byte (kanji) text, into one-byte text (ASCII, JIS Roman, or with ESC ( I

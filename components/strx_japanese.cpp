@@ -3,8 +3,6 @@
 
 #include "components/strx.h"
 
-#include <atomic>
-#include <cstdint>
 #include <cstring>
 
 #include "components/strx_internal.h"
@@ -269,72 +267,11 @@ int StrX_DetectPageCode(const char* title, bool titleCut, const char* keywords, 
     return euc.halfKana < sjis.halfKana ? StrX_Code_Euc : StrX_Code_Sjis;
 }
 
-namespace {
-
-// The CP932 form of each character of the Basic Multilingual Plane that
-// utf8ToSjisGeta has converted once: bit 31 set when known, bits 16 to 17 its
-// length (0 to 2: a character the converter drops has none), bits 0 to 15 its
-// bytes. Static, and filled by whichever thread meets a character first: an
-// entry is written whole, once, with the one value the converter gives.
-std::atomic<uint32_t> g_bmpSjis[0x10000];
-
-// CodePage_Utf8ToSjisGeta(text, out, size), which converts character by
-// character, each alone: the form of each character is asked of it once and
-// kept. A byte sequence that is not one valid character hands the rest of the
-// text to the converter itself. size > 0.
-void utf8ToSjisGeta(const char* text, char* out, size_t size) {
-    const size_t room = size - 1;
-    size_t n = 0;
-    const char* p = text;
-    size_t left = strlen(text);
-    while (left > 0) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        size_t len = 1;
-        char conv[4];
-        size_t convLen = 1;
-        if (c < 0x80) {
-            conv[0] = static_cast<char>(c);
-        } else {
-            len = CodePage_Utf8Length(p, left);
-            if (len == 0 || len == 4) {  // not one valid character, or beyond the plane
-                CodePage_Utf8ToSjisGeta(p, out + n, size - n);
-                return;
-            }
-            const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
-            const unsigned cp = len == 2
-                                    ? (b[0] & 0x1Fu) << 6 | (b[1] & 0x3Fu)
-                                    : (b[0] & 0x0Fu) << 12 | (b[1] & 0x3Fu) << 6 | (b[2] & 0x3Fu);
-            uint32_t known = g_bmpSjis[cp].load(std::memory_order_relaxed);
-            if (!(known & 0x80000000u)) {
-                char one[4] = {0, 0, 0, 0};
-                memcpy(one, p, len);
-                char sjis[4];
-                const size_t m = CodePage_Utf8ToSjisGeta(one, sjis, sizeof sjis);
-                known = 0x80000000u | static_cast<uint32_t>(m) << 16 |
-                        (m > 0 ? static_cast<unsigned char>(sjis[0]) : 0u) << 8 |
-                        (m > 1 ? static_cast<unsigned char>(sjis[1]) : 0u);
-                g_bmpSjis[cp].store(known, std::memory_order_relaxed);
-            }
-            convLen = (known >> 16) & 3;
-            conv[0] = static_cast<char>(known >> 8 & 0xFF);
-            conv[1] = static_cast<char>(known & 0xFF);
-        }
-        if (n + convLen > room) break;
-        memcpy(out + n, conv, convLen);
-        n += convLen;
-        p += len;
-        left -= len;
-    }
-    out[n] = '\0';
-}
-
-}  // namespace
-
 char* StrX_ToSjisFrom(char* out, int size, const char* text, int code) {
     if (size <= 0) return out;
     switch (code) {
         case StrX_Code_Utf8:
-            utf8ToSjisGeta(text, out, static_cast<size_t>(size));
+            CodePage_Utf8ToSjisGeta(text, out, static_cast<size_t>(size));
             return out;
         case StrX_Code_Jis:
         case StrX_Code_Euc: {

@@ -398,10 +398,49 @@ bool CodePage_IsUtf8(const char* text, bool* multiByte, bool cutEnd) {
     return true;
 }
 
+namespace {
+
+// The CP932 form of each character of the Basic Multilingual Plane that
+// CodePage_Utf8ToSjisGeta has converted once: bit 31 set when known, bit 30
+// when the form is the geta mark of a character without one, bits 16 to 17
+// its length (0 to 2: a dropped character has none), bits 0 to 15 its bytes.
+// Shared by every thread: an entry is the same whoever fills it.
+std::atomic<uint32_t> g_bmpForm[0x10000];
+constexpr uint32_t kFormKnown = 0x80000000u;
+constexpr uint32_t kFormGeta = 0x40000000u;
+
+// The form of the character cp, whose len UTF-8 bytes (2 to 4) are at p:
+// an alias, the converter's form, or the geta mark (flagged kFormGeta). The
+// converter is opened and used under lock, taken here when first needed.
+uint32_t sjisForm(unsigned cp, const unsigned char* p, int len,
+                  std::unique_lock<std::mutex>* lock) {
+    for (const Alias& a : kAliases)
+        if (a.codePoint == cp)
+            return kFormKnown | uint32_t{a.len} << 16 | uint32_t{a.sjis[0]} << 8 | a.sjis[1];
+    if (!lock->owns_lock()) lock->lock();
+    if (g_getaCd == (iconv_t)-1) g_getaCd = iconv_open("CP932", "UTF-8");
+    unsigned char conv[4];
+    size_t convLen = 0;
+    if (g_getaCd != (iconv_t)-1) {
+        char* src = const_cast<char*>(reinterpret_cast<const char*>(p));
+        size_t srcLeft = static_cast<size_t>(len);
+        char* dst = reinterpret_cast<char*>(conv);
+        size_t dstLeft = sizeof conv;
+        if (iconv(g_getaCd, &src, &srcLeft, &dst, &dstLeft) != (size_t)-1 && srcLeft == 0)
+            convLen = sizeof conv - dstLeft;
+        iconv(g_getaCd, nullptr, nullptr, nullptr, nullptr);
+    }
+    if (convLen == 0 || convLen > 2)
+        return kFormKnown | kFormGeta | 2u << 16 | uint32_t{kGeta[0]} << 8 | kGeta[1];
+    return kFormKnown | static_cast<uint32_t>(convLen) << 16 | uint32_t{conv[0]} << 8 |
+           (convLen > 1 ? conv[1] : 0u);
+}
+
+}  // namespace
+
 size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size, bool* exact) {
     if (size == 0) return 0;
-    std::lock_guard<std::mutex> lock(g_getaMutex);
-    if (g_getaCd == (iconv_t)-1) g_getaCd = iconv_open("CP932", "UTF-8");
+    std::unique_lock<std::mutex> lock(g_getaMutex, std::defer_lock);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8);
     size_t left = strlen(utf8);
     size_t n = 0;
@@ -410,7 +449,7 @@ size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size, bool* e
         unsigned cp;
         int len = utf8Sequence(p, left, &cp);
         if (len < 0) break;  // cut off by the end of the text
-        char conv[4];
+        char conv[2];
         size_t convLen = 0;
         if (len == 0) {
             memcpy(conv, kGeta, 2), convLen = 2;
@@ -419,22 +458,16 @@ size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size, bool* e
         } else if (len == 1) {
             conv[0] = static_cast<char>(cp), convLen = 1;
         } else {
-            bool aliased = false;
-            for (const Alias& a : kAliases)
-                if (a.codePoint == cp) memcpy(conv, a.sjis, a.len), convLen = a.len, aliased = true;
-            if (!aliased && g_getaCd != (iconv_t)-1) {
-                char* src = const_cast<char*>(reinterpret_cast<const char*>(p));
-                size_t srcLeft = static_cast<size_t>(len);
-                char* dst = conv;
-                size_t dstLeft = sizeof conv;
-                if (iconv(g_getaCd, &src, &srcLeft, &dst, &dstLeft) != (size_t)-1 && srcLeft == 0)
-                    convLen = sizeof conv - dstLeft;
-                iconv(g_getaCd, nullptr, nullptr, nullptr, nullptr);
+            // A character of the plane is converted once; one beyond it each time.
+            uint32_t form = cp < 0x10000 ? g_bmpForm[cp].load(std::memory_order_relaxed) : 0;
+            if (!(form & kFormKnown)) {
+                form = sjisForm(cp, p, len, &lock);
+                if (cp < 0x10000) g_bmpForm[cp].store(form, std::memory_order_relaxed);
             }
-            if (!aliased && convLen == 0) {
-                memcpy(conv, kGeta, 2), convLen = 2;
-                if (exact) *exact = false;
-            }
+            convLen = (form >> 16) & 3;
+            conv[0] = static_cast<char>(form >> 8 & 0xFF);
+            conv[1] = static_cast<char>(form & 0xFF);
+            if ((form & kFormGeta) && exact) *exact = false;
         }
         if (n + convLen > room) break;
         memcpy(out + n, conv, convLen);

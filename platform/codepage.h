@@ -69,9 +69,12 @@ bool CodePage_Utf8ToSjisBuf(std::string_view utf8, char* out, size_t size);
 // has under a neighbouring code point (WAVE DASH U+301C as ～, and the like)
 // are taken as that character; the no-break and typographic spaces become a
 // blank, the en dash a hyphen, and invisible format characters (soft hyphen,
-// zero-width characters, direction marks, U+FEFF) are dropped. Writes whole characters only, at
-// most size - 1 bytes, and a NUL (nothing when size is 0). Returns the bytes written. Takes no heap
-// memory once the converter has been opened (on the first call, kept for the process).
+// zero-width characters, direction marks, U+FEFF) are dropped. Writes whole
+// characters only, at most size - 1 bytes, and a NUL (nothing when size is 0).
+// Returns the bytes written. Takes no heap memory once the converter has been
+// opened (on the first call, kept for the process). The form of each
+// character of the Basic Multilingual Plane is asked of the converter once per
+// process and kept in a table of 256 KB that every thread shares.
 // *exact (when given) is set false when a character or byte became the geta
 // mark (a geta mark in the text itself is exact).
 size_t CodePage_Utf8ToSjisGeta(const char* utf8, char* out, size_t size, bool* exact = nullptr);

@@ -99,41 +99,6 @@ TEST_F(StrXTest, ToSjisFromCutsAtWholeCharacters) {
     EXPECT_STREQ(StrX_TrimBrokenChar(broken), "a\x95\x5C");  // a whole character stays
 }
 
-// UTF-8 converts as the platform's converter converts, character by
-// character, the first time a character is met and every time after (each
-// character's form is kept once known): valid characters of 1 to 4 bytes,
-// marks the converter takes from a neighbouring code point or drops, no CP932
-// form, invalid and cut sequences, at every size from none to all.
-TEST_F(StrXTest, Utf8ConvertsAsThePlatformConverterEveryTime) {
-    const std::string texts[] = {
-        "\xE4\xBA\xAC\xE9\x83\xBD abc",                   // 京都 abc
-        "\xE3\x80\x9C\xE2\x80\x94\xC2\xA0\xE2\x80\x93x",  // 〜 — no-break space, en dash
-        "a\xE2\x80\x8B\xEF\xBB\xBF\xC2\xAD"
-        "b",                                                // dropped: ZWSP, BOM, soft hyphen
-        "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80 \xE4\xBA\xAC",  // é (no form), an emoji, 京
-        "\xE4\xBA \xE4\xBA\xAC",                            // a cut sequence inside
-        "\xFF\xE4\xBA\xAC\x80",                             // stray bytes
-        "\xE4\xBA\xAC\xE4\xBA",                             // cut by the end
-        "\xED\xA0\x80\xC0\xAF\xE4\xBA\xAC",                 // a surrogate, an overlong form
-        "\xEF\xBD\x9E\xEF\xBF\xA5\xC2\xA5",                 // ～ ￥ ¥
-    };
-    for (int round = 0; round < 2; round++) {
-        for (const std::string& text : texts) {
-            for (int size = 0; size <= static_cast<int>(text.size()) + 2; size++) {
-                const std::string want = Bounded(size, "", [&](char* b) {
-                    if (size > 0)
-                        CodePage_Utf8ToSjisGeta(text.c_str(), b, static_cast<size_t>(size));
-                });
-                EXPECT_EQ(want, Bounded(size, "",
-                                        [&](char* b) {
-                                            StrX_ToSjisFrom(b, size, text.c_str(), StrX_Code_Utf8);
-                                        }))
-                    << testing::PrintToString(text) << " " << size << " round " << round;
-            }
-        }
-    }
-}
-
 std::string JisText(const std::string& body) {
     return "\x1b$B" + body + "\x1b(B";
 }
