@@ -278,10 +278,16 @@ bool matchesAt(const char* t, const char* pattern, bool tTrail) {
 
 char* StrX_FindStrI(const char* text, const char* pattern) {
     if (!*pattern) return nullptr;
+    // A match is tried only where its first byte agrees: exactly on a trail
+    // byte, without case elsewhere (as matchesAt compares it).
+    const unsigned char first = byteAt(pattern);
+    const unsigned char firstFolded = foldByte(first);
     bool trail = false;  // text[t] is the trail byte of a double-byte character
     for (const char* t = text; *t; t++) {
-        if (matchesAt(t, pattern, trail)) return const_cast<char*>(t);
-        trail = !trail && isLead(t);
+        const unsigned char c = byteAt(t);
+        if ((trail ? c == first : foldByte(c) == firstFolded) && matchesAt(t, pattern, trail))
+            return const_cast<char*>(t);
+        trail = !trail && CodePage_IsLead(c);
     }
     return nullptr;
 }
