@@ -1,6 +1,5 @@
 #include "components/inifile.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -682,37 +681,6 @@ int IniFile_CountRecords(IniReader* reader, const char* name) {
 
 namespace {
 
-// Splits the field at text into out as splitting it in place and copying it
-// with StrX_CopyN(out, field, cap + 1) would: at most cap bytes (cut at a byte,
-// as that copy cuts) and a NUL. Returns the start of the next field or null.
-const char* splitFieldInto(char* out, size_t cap, const char* text) {
-    const char* p = text;
-    while (*p == ' ') p++;
-    size_t w = 0;
-    if (*p == '"') {
-        for (p++; *p; p++) {
-            if (*p == '"') {
-                if (p[1] != '"') {
-                    p++;
-                    break;
-                }
-                p++;  // a doubled quote yields one
-            }
-            if (w < cap) out[w++] = *p;
-        }
-        p = strchrnul(p, ',');
-    } else {
-        const char* s = p;
-        p = strchrnul(p, ',');
-        const char* e = p;
-        while (e > s && e[-1] == ' ') e--;
-        w = std::min(static_cast<size_t>(e - s), cap);
-        memcpy(out, s, w);
-    }
-    out[w] = '\0';
-    return *p == ',' ? p + 1 : nullptr;
-}
-
 // True when every letter of format is 's': values copied to buffers, the
 // form a list's lines are read in.
 bool onlyStrings(const char* format) {
@@ -733,7 +701,6 @@ void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const ch
     va_start(ap, format);
     if (onlyStrings(format)) {
         // Each value straight into its buffer, without the split in place.
-        const size_t cap = static_cast<size_t>(reader->valueLimit) - 1;
         const char* next = text;
         for (const char* c = format; *c; c++) {
             char* dest = va_arg(ap, char*);
@@ -741,8 +708,7 @@ void IniFile_ReadAttrLine(IniReader* reader, const TextRead_Line* line, const ch
                 if (dest) dest[0] = '\0';
                 continue;
             }
-            char ignored[1];
-            next = dest ? splitFieldInto(dest, cap, next) : splitFieldInto(ignored, 0, next);
+            next = StrX_SplitFieldCut(dest, dest ? reader->valueLimit : 0, next);
         }
     } else {
         Dests d{&ap, nullptr, 0};

@@ -58,6 +58,11 @@ char* StrX_QuoteField(char* out, const char* value, int size);
 // otherwise it needs strlen(text) + 1 bytes). Returns the position after the
 // comma that ends the field, or nullptr when it was the last field.
 const char* StrX_SplitField(char* out, const char* text);
+// Copies the first field of text, unquoted, into out[0, size) as
+// StrX_SplitField and then StrX_CopyN(out, field, size) would: a longer field
+// is cut at size - 1 bytes, at a byte (nothing is written when size < 1).
+// Returns what StrX_SplitField returns.
+const char* StrX_SplitFieldCut(char* out, int size, const char* text);
 // Copies the n-th field (from 1; n < 1 counts as 1) of list, unquoted, into
 // out[0, size), cut to size - 1 bytes without splitting a double-byte
 // character. Returns out, or nullptr (out set empty when size > 0) when the

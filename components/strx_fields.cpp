@@ -22,10 +22,12 @@ bool needsQuote(const char* value, size_t len) {
 
 // Splits one field at text (see the module header). Writes at most cap bytes
 // of the unquoted field and a NUL to out (nothing when out is null); a cut does
-// not split a double-byte character. out may be text itself: the write position
-// never passes the read position. *fullLen (when given) receives the length of
-// the whole unquoted field. Returns the start of the next field or null.
-const char* splitField(char* out, size_t cap, const char* text, size_t* fullLen = nullptr) {
+// not split a double-byte character, or, with atByte, is made at a byte. out
+// may be text itself: the write position never passes the read position.
+// *fullLen (when given) receives the length of the whole unquoted field.
+// Returns the start of the next field or null.
+const char* splitField(char* out, size_t cap, const char* text, size_t* fullLen = nullptr,
+                       bool atByte = false) {
     const char* p = text;
     while (*p == ' ') p++;
     const char* next;
@@ -52,11 +54,11 @@ const char* splitField(char* out, size_t cap, const char* text, size_t* fullLen 
             full++;
             p++;
         }
-        while (*p && *p != ',') p++;
+        p = strchrnul(p, ',');
         next = (*p == ',') ? p + 1 : nullptr;
     } else {
         const char* s = p;
-        p += strcspn(p, ",");
+        p = strchrnul(p, ',');
         const char* e = p;
         while (e > s && e[-1] == ' ') e--;
         next = (*p == ',') ? p + 1 : nullptr;
@@ -71,7 +73,7 @@ const char* splitField(char* out, size_t cap, const char* text, size_t* fullLen 
     }
     if (fullLen) *fullLen = full;
     if (!out) return next;
-    if (cut)
+    if (cut && !atByte)
         w = CodePage_CharCut(std::string_view(out, w + 1),
                              w);  // drop a lead byte whose trail was cut off
     out[w] = 0;
@@ -121,6 +123,11 @@ char* StrX_QuoteField(char* out, const char* value, int size) {
 
 const char* StrX_SplitField(char* out, const char* text) {
     return splitField(out, static_cast<size_t>(-1), text);
+}
+
+const char* StrX_SplitFieldCut(char* out, int size, const char* text) {
+    if (size <= 0) return splitField(nullptr, 0, text);
+    return splitField(out, static_cast<size_t>(size) - 1, text, nullptr, true);
 }
 
 char* StrX_GetField(const char* list, int n, char* out, int size) {
@@ -173,7 +180,7 @@ bool fieldEquals(const char* p, const char* text, bool caseSensitive, const char
         while (*p && *p != ',') p++;
     } else {
         const char* s = p;
-        p += strcspn(p, ",");
+        p = strchrnul(p, ',');
         const char* e = p;
         while (e > s && e[-1] == ' ') e--;
         for (const char* q = s; q < e; q++) match(*q);

@@ -2,7 +2,6 @@
 
 #include <iconv.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cerrno>
@@ -53,8 +52,7 @@ std::string convert(const char* to, const char* from, std::string_view in, bool*
     if (exact) *exact = true;
     // ASCII reads the same in CP932 and UTF-8: no converter needed (a search
     // lists thousands of links this way).
-    if (std::all_of(in.begin(), in.end(), [](char c) { return (c & 0x80) == 0; }))
-        return std::string(in);
+    if (CodePage_IsAscii(in)) return std::string(in);
     std::string out;
     bool owned = false;
     iconv_t cd = descriptor(to, from, &owned);
@@ -108,6 +106,18 @@ size_t utf8Unit(const unsigned char* p, size_t left) {
 }
 
 }  // namespace
+
+bool CodePage_IsAscii(std::string_view text) {
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {  // eight bytes at a time
+        uint64_t word;
+        memcpy(&word, text.data() + i, sizeof word);
+        if (word & 0x8080808080808080u) return false;
+    }
+    for (; i < text.size(); i++)
+        if (text[i] & 0x80) return false;
+    return true;
+}
 
 size_t CodePage_CharCut(std::string_view text, size_t maxLen) {
     if (text.size() <= maxLen) return text.size();
@@ -185,19 +195,6 @@ uint32_t memo(std::atomic<uint32_t>* slot, const unsigned char* in, size_t n) {
 
 namespace {
 
-// True when no byte of text has its high bit set; eight bytes at a time.
-bool isAscii(std::string_view text) {
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        memcpy(&word, text.data() + i, 8);
-        if (word & 0x8080808080808080u) return false;
-    }
-    for (; i < text.size(); i++)
-        if (text[i] & 0x80) return false;
-    return true;
-}
-
 // Converts sjis into out, which has room for 3 bytes for each of its bytes
 // (no unit makes more); returns the bytes written, or -1 when a unit met is
 // not as CP932 has it in iconv (the caller then converts the whole text).
@@ -251,7 +248,7 @@ long sjisToUtf8Units(std::string_view sjis, char* out, bool* exact) {
 
 bool CodePage_AppendSjisAsUtf8(std::string* out, std::string_view sjis) {
     // A text all ASCII is itself (a search lists thousands of links this way).
-    if (isAscii(sjis)) {
+    if (CodePage_IsAscii(sjis)) {
         out->append(sjis);
         return true;
     }

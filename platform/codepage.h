@@ -34,6 +34,10 @@ constexpr int CodePage_ToUpper(int c) {
     return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
 }
 
+// True when no byte of text has its high bit set: text that reads the same in
+// CP932 and UTF-8.
+bool CodePage_IsAscii(std::string_view text);
+
 // Returns the length of the longest prefix of text that has at most maxLen
 // bytes and does not end inside a double-byte character (a lead byte that
 // ends text counts as one byte).

@@ -278,16 +278,8 @@ static int openNoWait(const char* native, int64_t* size) {
 // False (out unspecified) for any other path or one that does not fit.
 static bool asciiNative(const char* inside, char* out, size_t size) {
     const size_t len = strlen(inside);
-    if (len == 0 || len >= size || strchr(inside, '%')) return false;
-    // Eight bytes at a time: no byte may have its high bit set.
-    size_t i = 0;
-    for (; i + 8 <= len; i += 8) {
-        uint64_t word;
-        memcpy(&word, inside + i, sizeof word);
-        if (word & 0x8080808080808080ull) return false;
-    }
-    for (; i < len; i++)
-        if (static_cast<unsigned char>(inside[i]) >= 0x80) return false;
+    if (len == 0 || len >= size || strchr(inside, '%') || !CodePage_IsAscii({inside, len}))
+        return false;
     memcpy(out, inside, len + 1);
     for (char* sep = strchr(out, '\\'); sep; sep = strchr(sep + 1, '\\')) *sep = '/';
     return true;

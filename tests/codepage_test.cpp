@@ -60,6 +60,20 @@ TEST(CodePageTest, ConvertersMarkEachUnconvertibleUnitWithAQuestionMark) {
     }
 }
 
+TEST(CodePageTest, IsAsciiSeesAHighBitAtEveryPlace) {
+    // Lengths around the eight-byte steps, the high byte at each place.
+    for (size_t n = 0; n <= 17; n++) {
+        const std::string plain(n, 'a');
+        EXPECT_TRUE(CodePage_IsAscii(plain)) << n;
+        for (size_t at = 0; at < n; at++) {
+            std::string text = plain;
+            text[at] = '\x80';
+            EXPECT_FALSE(CodePage_IsAscii(text)) << n << " at " << at;
+        }
+    }
+    EXPECT_TRUE(CodePage_IsAscii(std::string("\0\x7F", 2)));
+}
+
 TEST(CodePageTest, CharCutNeverEndsInsideACharacter) {
     // Lead bytes are 0x81-0x9F and 0xE0-0xFC.
     for (int b = 0; b < 256; b++)
