@@ -854,7 +854,10 @@ class Build {
             ERRORS_REPORT(FileX_Err_CannotReadOpen, "読みこみモードで open できません。%s", base_);
             return false;
         }
-        while (NestFind_Next(&walk_) && Step()) {
+        {
+            Fs_FolderReads reads;  // each folder's pages opened by their names
+            while (NestFind_Next(&walk_) && Step()) {
+            }
         }
         walking_ = false;
         NestFind_End(&walk_);

@@ -253,9 +253,10 @@ static int statDescriptor(int fd, struct stat* sb) {
 
 // Opens a read-only descriptor that never waits: a FIFO, socket or device is
 // refused (ENXIO) instead of blocking in open or in the first read. *size
-// (when given) gets a regular file's size, -1 for a folder.
-static int openNoWait(const char* native, int64_t* size) {
-    int fd = open(native, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// (when given) gets a regular file's size, -1 for a folder. The name is taken
+// relative to the folder descriptor at (AT_FDCWD: the current folder).
+static int openNoWait(int at, const char* native, int64_t* size) {
+    int fd = openat(at, native, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat sb;
     if (statDescriptor(fd, &sb) != 0 || !(S_ISREG(sb.st_mode) || S_ISDIR(sb.st_mode))) {
@@ -270,6 +271,55 @@ static int openNoWait(const char* native, int64_t* size) {
     // the open that F_SETFL can change, so clearing them all needs no F_GETFL.
     if (!S_ISREG(sb.st_mode)) fcntl(fd, F_SETFL, 0);
     return fd;
+}
+
+namespace {
+
+// The folder kept by Fs_BeginFolderReads on this thread: how many holds are
+// open, and the native folder path and descriptor of the last file read.
+struct FolderReads {
+    int holds = 0;
+    int fd = -1;
+    std::string folder;
+
+    void Drop() {
+        if (fd >= 0) close(fd);
+        fd = -1;
+        folder.clear();
+    }
+    ~FolderReads() { Drop(); }
+};
+thread_local FolderReads t_folderReads;
+
+}  // namespace
+
+void Fs_BeginFolderReads() {
+    t_folderReads.holds++;
+}
+
+void Fs_EndFolderReads() {
+    if (t_folderReads.holds > 0 && --t_folderReads.holds == 0) t_folderReads.Drop();
+}
+
+// openNoWait on a native path; while folder reads are held, relative to the
+// kept descriptor of the path's folder, which is opened (and kept) first when
+// it is another folder than the last. A name the kept folder no longer holds
+// (the folder was removed or replaced since) is looked for by the whole path
+// again, so the answer is the one the whole path gives.
+static int openNativeNoWait(const char* native, int64_t* size) {
+    FolderReads& kept = t_folderReads;
+    const char* slash = kept.holds > 0 ? strrchr(native, '/') : nullptr;
+    if (!slash || slash[1] == '\0') return openNoWait(AT_FDCWD, native, size);
+    const std::string_view folder(native,
+                                  slash == native ? 1 : static_cast<size_t>(slash - native));
+    if (kept.fd < 0 || folder != kept.folder) {
+        kept.Drop();
+        kept.fd = open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (kept.fd < 0) return openNoWait(AT_FDCWD, native, size);
+        kept.folder = folder;
+    }
+    const int fd = openNoWait(kept.fd, slash + 1, size);
+    return fd >= 0 || errno != ENOENT ? fd : openNoWait(AT_FDCWD, native, size);
 }
 
 // The native form of an inside path of ASCII bytes without '%' (the usual
@@ -287,13 +337,13 @@ static bool asciiNative(const char* inside, char* out, size_t size) {
 
 int Fs_OpenReadFd(const char* insidePath, int64_t* size) {
     char ascii[1024];
-    if (asciiNative(insidePath, ascii, sizeof ascii)) return openNoWait(ascii, size);
+    if (asciiNative(insidePath, ascii, sizeof ascii)) return openNativeNoWait(ascii, size);
     std::string native = Fs_ToNative(insidePath);
     if (native.empty()) {
         errno = ENOENT;
         return -1;
     }
-    return openNoWait(native.c_str(), size);
+    return openNativeNoWait(native.c_str(), size);
 }
 
 // Opens a file for writing (or updating) by an fopen mode without waiting, as
@@ -331,7 +381,7 @@ static FILE* openForWriting(const std::string& native, const char* mode) {
 }
 
 static FILE* openForReading(const std::string& native, const char* rawMode) {
-    int fd = openNoWait(native.c_str(), nullptr);
+    int fd = openNoWait(AT_FDCWD, native.c_str(), nullptr);
     if (fd < 0) return nullptr;
     FILE* f = fdopen(fd, rawMode);
     if (!f) close(fd);

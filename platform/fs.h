@@ -78,6 +78,22 @@ FILE* Fs_Open(const char* insidePath, const char* mode);
 // folder. A regular file's descriptor may keep O_NONBLOCK, which its reads
 // ignore; a folder's is cleared.
 int Fs_OpenReadFd(const char* insidePath, int64_t* size = nullptr);
+// Between these, Fs_OpenReadFd on this thread keeps a descriptor of the
+// folder of the last file it opened and opens a file of the same folder
+// relative to it, so that a walk reading the files of a folder in turn has
+// the whole path looked up once per folder, not once per file. What is
+// opened is what the whole path opens, but for a folder replaced or moved
+// while it is kept: a name it still holds is read from it, the folder as it
+// was found, and any other name is looked for by the whole path. Holds nest;
+// the last end closes the descriptor. Fs_FolderReads holds for its lifetime.
+void Fs_BeginFolderReads();
+void Fs_EndFolderReads();
+struct Fs_FolderReads {
+    Fs_FolderReads() { Fs_BeginFolderReads(); }
+    ~Fs_FolderReads() { Fs_EndFolderReads(); }
+    Fs_FolderReads(const Fs_FolderReads&) = delete;
+    Fs_FolderReads& operator=(const Fs_FolderReads&) = delete;
+};
 
 // Removes a file (not a folder); returns 0 on success, -1 otherwise.
 int Fs_Remove(const char* insidePath);

@@ -339,6 +339,52 @@ TEST(FsTest, ReadOpensNeverWaitOnWhatIsNotAFile) {
     EXPECT_EQ(Fs_Attr_Device, Find(dir.inside(), "fifo.htm").attrib);
 }
 
+// What a descriptor opened by Fs_OpenReadFd reads, "-1 errno" when the open
+// fails; the descriptor is closed.
+std::string ReadFd(const std::string& inside) {
+    int64_t size = -2;
+    const int fd = Fs_OpenReadFd(inside.c_str(), &size);
+    if (fd < 0) return "-1 " + std::string(strerrorname_np(errno));
+    char buf[64];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    close(fd);
+    return (size < 0 ? "folder " : "") + std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+TEST(FsTest, FolderReadsOpenWhatTheWholePathOpens) {
+    TempDir dir;
+    for (const char* f : {"a/x.htm", "a/y.htm", "b/x.htm", "b/c/x.htm", "x.htm"}) dir.Write(f, f);
+    ASSERT_EQ(0, mkfifo((dir.path() + "/a/fifo.htm").c_str(), 0644));
+    ASSERT_EQ(0, mkdir((dir.path() + "/a/sub").c_str(), 0755));
+    // Folders met in turn, left and met again, names that are no file, a
+    // FIFO and a folder among the files.
+    const std::vector<std::string> order = {"a\\x.htm",    "a\\y.htm", "b\\x.htm",    "a\\x.htm",
+                                            "b\\c\\x.htm", "x.htm",    "a\\none.htm", "none\\x.htm",
+                                            "a\\fifo.htm", "a\\sub",   "b\\x.htm",    "a\\y.htm"};
+    std::vector<std::string> plain;
+    for (const std::string& rel : order) plain.push_back(ReadFd(dir.inside() + "\\" + rel));
+    EXPECT_EQ("b/x.htm", plain[2]);
+    EXPECT_EQ("-1 ENOENT", plain[6]);
+    EXPECT_EQ("-1 ENXIO", plain[8]);
+    EXPECT_EQ("folder ", plain[9]);
+    const int before = OpenDescriptors();
+    {
+        Fs_FolderReads outer;
+        {
+            Fs_FolderReads inner;  // holds nest
+            for (size_t i = 0; i < order.size(); i++)
+                EXPECT_EQ(plain[i], ReadFd(dir.inside() + "\\" + order[i])) << order[i];
+        }
+        EXPECT_EQ(before + 1, OpenDescriptors());  // the outer hold keeps the folder
+        // The kept folder replaced by another of its name: a name only the new
+        // one holds is found by the whole path.
+        ASSERT_EQ(0, rename((dir.path() + "/a").c_str(), (dir.path() + "/old").c_str()));
+        dir.Write("a/z.htm", "new z");
+        EXPECT_EQ("new z", ReadFd(dir.inside() + "\\a\\z.htm"));
+    }
+    EXPECT_EQ(before, OpenDescriptors());
+}
+
 TEST(FsTest, WriteOpensNeverWaitAndRefuseFifosAndSockets) {
     TempDir dir;
     const std::string fifo = dir.path() + "/fifo.htm";
