@@ -147,6 +147,9 @@ def main():
     if len(sys.argv) != 2:
         sys.exit("usage: manuals.py DEST")
     dest = os.path.abspath(sys.argv[1])
+    missing = [tool for tool in ("apt-get", "dpkg", "nkf") if not shutil.which(tool)]
+    if missing:
+        sys.exit("manuals.py: needs %s (apt-get install nkf)" % ", ".join(missing))
     if os.path.exists(os.path.join(dest, ".done")):
         return
     if os.path.exists(dest):
