@@ -381,6 +381,8 @@ TEST(FsTest, FolderReadsOpenWhatTheWholePathOpens) {
         ASSERT_EQ(0, rename((dir.path() + "/a").c_str(), (dir.path() + "/old").c_str()));
         dir.Write("a/z.htm", "new z");
         EXPECT_EQ("new z", ReadFd(dir.inside() + "\\a\\z.htm"));
+        // A name the kept folder still holds is read from it, as it was found.
+        EXPECT_EQ("a/x.htm", ReadFd(dir.inside() + "\\a\\x.htm"));
     }
     EXPECT_EQ(before, OpenDescriptors());
 }
