@@ -301,14 +301,15 @@ void Fs_EndFolderReads() {
     if (t_folderReads.holds > 0 && --t_folderReads.holds == 0) t_folderReads.Drop();
 }
 
-// openNoWait on a native path; while folder reads are held, relative to the
-// kept descriptor of the path's folder, which is opened (and kept) first when
-// it is another folder than the last. A name the kept folder no longer holds
-// (the folder was removed or replaced since) is looked for by the whole path
-// again, so the answer is the one the whole path gives.
+// openNoWait on a native path; while folder reads are held and the path is
+// absolute (a relative one would follow changes of the current folder),
+// relative to the kept descriptor of the path's folder, which is opened (and
+// kept) first when it is another folder than the last. A name the kept folder
+// no longer holds (the folder was removed or replaced since) is looked for by
+// the whole path again.
 static int openNativeNoWait(const char* native, int64_t* size) {
     FolderReads& kept = t_folderReads;
-    const char* slash = kept.holds > 0 ? strrchr(native, '/') : nullptr;
+    const char* slash = kept.holds > 0 && native[0] == '/' ? strrchr(native, '/') : nullptr;
     if (!slash || slash[1] == '\0') return openNoWait(AT_FDCWD, native, size);
     const std::string_view folder(native,
                                   slash == native ? 1 : static_cast<size_t>(slash - native));

@@ -79,8 +79,8 @@ FILE* Fs_Open(const char* insidePath, const char* mode);
 // ignore; a folder's is cleared.
 int Fs_OpenReadFd(const char* insidePath, int64_t* size = nullptr);
 // Between these, Fs_OpenReadFd on this thread keeps a descriptor of the
-// folder of the last file it opened and opens a file of the same folder
-// relative to it, so that a walk reading the files of a folder in turn has
+// folder of the last file it opened by an absolute path and opens a file of
+// the same folder relative to it, so that a walk reading the files of a folder in turn has
 // the whole path looked up once per folder, not once per file. What is
 // opened is what the whole path opens, but for a folder replaced or moved
 // while it is kept: a name it still holds is read from it, the folder as it

@@ -353,7 +353,8 @@ std::string ReadFd(const std::string& inside) {
 
 TEST(FsTest, FolderReadsOpenWhatTheWholePathOpens) {
     TempDir dir;
-    for (const char* f : {"a/x.htm", "a/y.htm", "b/x.htm", "b/c/x.htm", "x.htm"}) dir.Write(f, f);
+    for (const char* f : {"a/x.htm", "a/y.htm", "b/x.htm", "b/c/x.htm", "c/x.htm", "x.htm"})
+        dir.Write(f, f);
     ASSERT_EQ(0, mkfifo((dir.path() + "/a/fifo.htm").c_str(), 0644));
     ASSERT_EQ(0, mkdir((dir.path() + "/a/sub").c_str(), 0755));
     // Folders met in turn, left and met again, names that are no file, a
@@ -376,6 +377,13 @@ TEST(FsTest, FolderReadsOpenWhatTheWholePathOpens) {
                 EXPECT_EQ(plain[i], ReadFd(dir.inside() + "\\" + order[i])) << order[i];
         }
         EXPECT_EQ(before + 1, OpenDescriptors());  // the outer hold keeps the folder
+        // A relative path names a file of the current folder as it is now.
+        const std::string cwd = std::filesystem::current_path();
+        ASSERT_TRUE(Fs_SetCwd(dir.inside().c_str()));
+        EXPECT_EQ("c/x.htm", ReadFd("c\\x.htm"));
+        ASSERT_TRUE(Fs_SetCwd((dir.inside() + "\\b").c_str()));
+        EXPECT_EQ("b/c/x.htm", ReadFd("c\\x.htm"));
+        std::filesystem::current_path(cwd);
         // The kept folder replaced by another of its name: a name only the new
         // one holds is found by the whole path.
         ASSERT_EQ(0, rename((dir.path() + "/a").c_str(), (dir.path() + "/old").c_str()));
